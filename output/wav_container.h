@@ -1,0 +1,43 @@
+// The RIFF WAVE container on disk: the header as written (placeholders skipped, patched at
+// close), the header as accepted for appending, and little-endian field helpers.
+// Works on the track output's open file and counters.
+#ifndef TOLLVANE_WAV_CONTAINER_H
+#define TOLLVANE_WAV_CONTAINER_H
+
+#include <windows.h>
+#include <mmreg.h>
+
+// The largest file_bytes a payload may reach: the pad byte must still fit, and file_bytes - 8
+// must stay the RIFF size that a 32-bit field can hold.
+constexpr uint32_t wav_max_file_bytes = 0xFFFFFFFEu;
+
+inline void put_u16(BYTE *p, uint32_t v)
+{
+    p[0] = static_cast<BYTE>(v);
+    p[1] = static_cast<BYTE>(v >> 8);
+}
+inline void put_u32(BYTE *p, uint32_t v)
+{
+    put_u16(p, v);
+    put_u16(p + 2, v >> 16);
+}
+inline uint32_t get_u32(const BYTE *p)
+{
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+// Byte counts actually moved; a short write shows as a smaller count.
+uint32_t file_put(HANDLE file, const void *data, uint32_t bytes);
+bool file_seek(HANDLE file, uint32_t offset);
+bool file_skip(HANDLE file, uint32_t bytes);
+
+// "RIFF", a skipped size, "WAVE", "fmt ": the part of a new header known before the target.
+void wav_write_riff_start(void);
+// fmt size and body, pad byte, fact chunk for a codec target, "data" and its skipped size.
+void wav_write_format_chunks(const WAVEFORMATEX *target);
+// Checks an existing file for appending; fills existing (zeroed first) and its fmt size.
+bool wav_read_append_header(HANDLE file, WAVEFORMATEX *existing, uint32_t *fmt_bytes, uint32_t *data_bytes);
+// At close: the pad byte, then the RIFF size, data size and fact value.
+void wav_patch_sizes(uint32_t fact_value);
+
+#endif

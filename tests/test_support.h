@@ -1,0 +1,41 @@
+// Helpers shared by the test programs: a plug-in attached and wired to a recording host,
+// files read back whole, PCM blocks made to order, and a small independent RIFF reader.
+#ifndef TOLLVANE_TEST_SUPPORT_H
+#define TOLLVANE_TEST_SUPPORT_H
+
+#include <windows.h>
+
+#include <stdint.h>
+#include <string>
+#include <vector>
+
+#include "host/out_module.h"
+#include "host_support.h"
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID);
+
+// Attaches the plug-in afresh (defaults, nothing open), routes its boxes to the recorder with
+// the given answer to questions, sets the playlist title and writes per-track files into dir
+// (relative to the working directory, created if missing; "" for the working directory).
+out_module *fresh_plugin(const char *dir = "", question_policy questions = question_policy::cancel);
+
+std::vector<uint8_t> read_file(const std::string &path);
+void write_file(const std::string &path, const std::vector<uint8_t> &bytes);
+bool file_exists(const std::string &path);
+void remove_file(const std::string &path);
+
+// frames of interleaved PCM whose samples differ by frame and channel.
+std::vector<char> pcm_block(int frames, int channels, int bits, int seed = 0);
+
+struct riff_chunk {
+    std::string id;
+    uint32_t size;
+    size_t offset; // of the chunk body
+};
+
+// Walks a RIFF WAVE image: the RIFF size and the chunk list. Returns false for a broken walk.
+bool riff_walk(const std::vector<uint8_t> &bytes, uint32_t *riff_size, std::vector<riff_chunk> *chunks);
+
+uint32_t le32_at(const std::vector<uint8_t> &bytes, size_t offset);
+
+#endif

@@ -1,0 +1,430 @@
+// The track output through the player's entry points: the WAV container byte for byte, sizes
+// after odd and even payloads, raw files, the overwrite question, appending to the single file,
+// and what happens when the disk or the 32-bit RIFF size runs out.
+#include <gtest/gtest.h>
+
+#include "config/settings_store.h"
+#include "output/track_output.h"
+#include "output/wav_container.h"
+#include "test_support.h"
+#ifndef _WIN32
+#include "shim_control.h"
+#endif
+
+using bytes = std::vector<uint8_t>;
+
+static void play(out_module *m, int rate, int channels, int bits, const std::vector<char> &data, size_t block = 2304)
+{
+    ASSERT_EQ(m->open(rate, channels, bits), 0);
+    for (size_t at = 0; at < data.size(); at += block) {
+        std::vector<char> piece(data.begin() + at, data.begin() + std::min(data.size(), at + block));
+        EXPECT_EQ(m->write(piece.data(), static_cast<int>(piece.size())), 0);
+    }
+    m->close();
+}
+
+static bytes pcm_header(uint16_t channels, uint32_t rate, uint16_t bits, uint32_t data_bytes)
+{
+    uint16_t align = static_cast<uint16_t>(channels * (bits / 8));
+    uint32_t avg = rate * align;
+    uint32_t riff = 36 + data_bytes + (data_bytes & 1);
+    return bytes{
+        'R', 'I', 'F', 'F', (uint8_t)riff, (uint8_t)(riff >> 8), (uint8_t)(riff >> 16), (uint8_t)(riff >> 24),
+        'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0,       // fmt size 16: PCM without cbSize
+        1, 0, (uint8_t)channels, 0,                                // PCM, channels
+        (uint8_t)rate, (uint8_t)(rate >> 8), (uint8_t)(rate >> 16), (uint8_t)(rate >> 24),
+        (uint8_t)avg, (uint8_t)(avg >> 8), (uint8_t)(avg >> 16), (uint8_t)(avg >> 24),
+        (uint8_t)align, 0, (uint8_t)bits, 0,                       // block align, bits
+        'd', 'a', 't', 'a', (uint8_t)data_bytes, (uint8_t)(data_bytes >> 8), (uint8_t)(data_bytes >> 16),
+        (uint8_t)(data_bytes >> 24)};
+}
+
+static bytes concat(bytes a, const std::vector<char> &b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+class track_output_test : public ::testing::Test {
+protected:
+    out_module *m = nullptr;
+    void SetUp() override
+    {
+        m = fresh_plugin("out");
+        for (const char *f : {"out/track.wav", "out/track.raw", "out/a.wav", "out/b.wav", "single.wav"})
+            remove_file(f);
+    }
+};
+
+TEST_F(track_output_test, default_header_is_the_44_byte_pcm_header_byte_for_byte)
+{
+    const bytes expected_head = {
+        'R', 'I', 'F', 'F', 0x0C, 0x04, 0, 0, // RIFF size 36 + 1000
+        'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
+        16, 0, 0, 0,                          // fmt size
+        1, 0, 2, 0,                           // PCM, 2 channels
+        0x44, 0xAC, 0, 0,                     // 44100 Hz
+        0x10, 0xB1, 2, 0,                     // 176400 bytes per second
+        4, 0, 16, 0,                          // block align 4, 16 bits
+        'd', 'a', 't', 'a', 0xE8, 0x03, 0, 0, // data size 1000
+    };
+    auto audio = pcm_block(250, 2, 16);
+    play(m, 44100, 2, 16, audio, 576 * 4);
+    EXPECT_EQ(read_file("out/track.wav"), concat(expected_head, audio));
+}
+
+TEST_F(track_output_test, sizes_read_zero_until_close_patches_them)
+{
+    ASSERT_EQ(m->open(22050, 1, 16), 0);
+    auto audio = pcm_block(100, 1, 16);
+    m->write(audio.data(), static_cast<int>(audio.size()));
+    bytes during = read_file("out/track.wav");
+    ASSERT_EQ(during.size(), 44u + 200u);
+    EXPECT_EQ(le32_at(during, 4), 0u);
+    EXPECT_EQ(le32_at(during, 40), 0u);
+    m->close();
+    EXPECT_EQ(read_file("out/track.wav"), concat(pcm_header(1, 22050, 16, 200), audio));
+}
+
+TEST_F(track_output_test, odd_payload_gets_a_zero_pad_byte_counted_in_the_riff_size)
+{
+    for (int length : {1, 3, 577}) {
+        SCOPED_TRACE(length);
+        remove_file("out/track.wav");
+        auto audio = pcm_block(length, 1, 8);
+        play(m, 8000, 1, 8, audio, 64);
+        bytes expected = concat(pcm_header(1, 8000, 8, length), audio);
+        expected.push_back(0); // pad byte
+        EXPECT_EQ(read_file("out/track.wav"), expected);
+        uint32_t riff = 0;
+        std::vector<riff_chunk> chunks;
+        ASSERT_TRUE(riff_walk(expected, &riff, &chunks));
+        EXPECT_EQ(riff + 8, expected.size());
+    }
+}
+
+TEST_F(track_output_test, every_width_and_channel_count_gets_its_own_header)
+{
+    struct row { int rate, channels, bits; } rows[] = {
+        {8000, 1, 8}, {11025, 2, 8}, {48000, 1, 16}, {96000, 2, 24}, {192000, 6, 32}, {44100, 3, 24},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(testing::Message() << r.rate << "/" << r.channels << "/" << r.bits);
+        remove_file("out/track.wav");
+        auto audio = pcm_block(300, r.channels, r.bits);
+        play(m, r.rate, r.channels, r.bits, audio, 1000 * r.channels);
+        EXPECT_EQ(read_file("out/track.wav"),
+                  concat(pcm_header((uint16_t)r.channels, (uint32_t)r.rate, (uint16_t)r.bits, (uint32_t)audio.size()),
+                         audio));
+    }
+}
+
+TEST_F(track_output_test, several_tracks_each_get_their_own_file_named_after_the_title)
+{
+    auto first = pcm_block(10, 2, 16, 1), second = pcm_block(20, 2, 16, 2);
+    host_set_playlist(0, "a");
+    play(m, 44100, 2, 16, first);
+    host_set_playlist(1, "b");
+    play(m, 44100, 2, 16, second);
+    EXPECT_EQ(read_file("out/a.wav"), concat(pcm_header(2, 44100, 16, 40), first));
+    EXPECT_EQ(read_file("out/b.wav"), concat(pcm_header(2, 44100, 16, 80), second));
+    EXPECT_TRUE(host_boxes.empty());
+}
+
+TEST_F(track_output_test, existing_file_is_replaced_only_after_ok)
+{
+    bytes old_content = {'o', 'l', 'd'};
+    write_file("out/track.wav", old_content);
+    auto audio = pcm_block(8, 2, 16);
+
+    EXPECT_EQ(m->open(44100, 2, 16), -1);
+    ASSERT_EQ(host_boxes.size(), 1u);
+    EXPECT_EQ(host_boxes[0].caption, "Tollvane v1.4");
+    EXPECT_EQ(host_boxes[0].text, "File: \"out\\track.wav\" already exists. Overwrite ?");
+    EXPECT_EQ(host_boxes[0].type, unsigned(MB_OKCANCEL | MB_ICONQUESTION));
+    EXPECT_EQ(read_file("out/track.wav"), old_content);
+    EXPECT_EQ(m->write(audio.data(), 32), 0); // after a failed open: nothing written
+    EXPECT_EQ(read_file("out/track.wav"), old_content);
+
+    host_config.questions = question_policy::ok;
+    play(m, 44100, 2, 16, audio);
+    EXPECT_EQ(host_boxes.size(), 2u);
+    EXPECT_EQ(read_file("out/track.wav"), concat(pcm_header(2, 44100, 16, 32), audio));
+}
+
+TEST_F(track_output_test, raw_mode_writes_the_payload_alone)
+{
+    cfg_mode = 2;
+    auto audio = pcm_block(101, 1, 8);
+    play(m, 8000, 1, 8, audio);
+    auto raw = read_file("out/track.raw");
+    EXPECT_EQ(raw, bytes(audio.begin(), audio.end())); // no header, no pad byte
+    EXPECT_FALSE(file_exists("out/track.wav"));
+}
+
+TEST_F(track_output_test, unknown_file_modes_act_as_force_wav)
+{
+    for (int mode : {1, 3, 255}) {
+        SCOPED_TRACE(mode);
+        cfg_mode = static_cast<BYTE>(mode);
+        remove_file("out/track.wav");
+        auto audio = pcm_block(4, 2, 16);
+        play(m, 44100, 2, 16, audio);
+        EXPECT_EQ(read_file("out/track.wav"), concat(pcm_header(2, 44100, 16, 16), audio));
+    }
+}
+
+TEST_F(track_output_test, partial_frames_are_written_but_not_counted)
+{
+    ASSERT_EQ(m->open(44100, 2, 16), 0);
+    auto audio = pcm_block(100, 2, 16);
+    m->write(audio.data(), 7); // one whole frame and three bytes
+    EXPECT_EQ(output_state.frames_written, 1);
+    m->write(audio.data() + 7, 393);
+    EXPECT_EQ(output_state.frames_written, 1 + 98);
+    m->close();
+    EXPECT_EQ(read_file("out/track.wav"), concat(pcm_header(2, 44100, 16, 400), audio));
+}
+
+TEST_F(track_output_test, write_and_close_without_an_open_track_do_nothing)
+{
+    auto audio = pcm_block(10, 2, 16);
+    EXPECT_EQ(m->write(audio.data(), 40), 0);
+    m->close();
+    m->close();
+    EXPECT_FALSE(file_exists("out/track.wav"));
+    EXPECT_TRUE(host_boxes.empty());
+}
+
+TEST_F(track_output_test, open_without_a_whole_frame_or_rate_creates_nothing)
+{
+    struct row { int rate, channels, bits; } rows[] = {
+        {0, 2, 16}, {-44100, 2, 16}, {44100, 0, 16}, {44100, -2, 16}, {44100, 2, 7}, {44100, 2, 0}, {44100, 70000, 16},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(testing::Message() << r.rate << "/" << r.channels << "/" << r.bits);
+        host_boxes.clear();
+        EXPECT_EQ(m->open(r.rate, r.channels, r.bits), -1);
+        ASSERT_EQ(host_boxes.size(), 1u);
+        EXPECT_EQ(host_boxes[0].text, "Error initializing output.");
+        EXPECT_EQ(host_boxes[0].type, unsigned(MB_OK | MB_ICONERROR));
+        EXPECT_FALSE(file_exists("out/track.wav"));
+        EXPECT_EQ(m->write(const_cast<char *>("abcd"), 4), 0);
+    }
+}
+
+TEST_F(track_output_test, quit_with_a_track_open_finishes_the_file)
+{
+    ASSERT_EQ(m->open(44100, 2, 16), 0);
+    auto audio = pcm_block(30, 2, 16);
+    m->write(audio.data(), static_cast<int>(audio.size()));
+    m->quit();
+    EXPECT_FALSE(output_state.is_open);
+    EXPECT_EQ(read_file("out/track.wav"), concat(pcm_header(2, 44100, 16, 120), audio));
+    remove_file("out/track.wav"); // the handle is closed: the file can go
+    EXPECT_FALSE(file_exists("out/track.wav"));
+}
+
+TEST_F(track_output_test, title_none_gives_an_empty_name)
+{
+    host_set_playlist(0, nullptr);
+    remove_file("out/.wav");
+    auto audio = pcm_block(2, 2, 16);
+    play(m, 44100, 2, 16, audio);
+    EXPECT_EQ(read_file("out/.wav"), concat(pcm_header(2, 44100, 16, 8), audio));
+    remove_file("out/.wav");
+}
+
+TEST_F(track_output_test, title_too_long_for_any_file_system_fails_with_the_error_box)
+{
+    host_set_playlist(0, std::string(700, 'x').c_str());
+    EXPECT_EQ(m->open(44100, 2, 16), -1);
+    ASSERT_EQ(host_boxes.size(), 1u);
+    EXPECT_EQ(host_boxes[0].text.rfind("Cannot create output file: \"out\\xxx", 0), 0u);
+    EXPECT_EQ(host_boxes[0].text.size(), strlen("Cannot create output file: \"\"") + 511);
+}
+
+TEST_F(track_output_test, riff_size_never_passes_32_bits)
+{
+    ASSERT_EQ(m->open(44100, 2, 16), 0);
+    // Pretend four gigabytes went by: ten bytes of room left, so two 4-byte frames fit.
+    output_state.file_bytes = wav_max_file_bytes - 10;
+    uint32_t data_before = output_state.data_bytes;
+    auto audio = pcm_block(4, 2, 16);
+    m->write(audio.data(), 16);
+    EXPECT_EQ(output_state.data_bytes, data_before + 8);
+    EXPECT_EQ(output_state.file_bytes, wav_max_file_bytes - 2);
+    m->write(audio.data(), 16);
+    EXPECT_EQ(output_state.file_bytes, wav_max_file_bytes - 2);
+    ASSERT_EQ(host_boxes.size(), 1u);
+    EXPECT_EQ(host_boxes[0].text, "WAV file size limit reached: \"out\\track.wav\"");
+    EXPECT_EQ(output_state.frames_written, 8); // the player's clock runs on
+    m->close();
+    auto file = read_file("out/track.wav");
+    EXPECT_EQ(le32_at(file, 4), wav_max_file_bytes - 2 - 8);
+    EXPECT_EQ(file.size(), 44u + 8u);
+}
+
+TEST_F(track_output_test, raw_files_have_no_size_limit)
+{
+    cfg_mode = 2;
+    ASSERT_EQ(m->open(44100, 2, 16), 0);
+    output_state.file_bytes = wav_max_file_bytes - 2;
+    auto audio = pcm_block(4, 2, 16);
+    m->write(audio.data(), 16);
+    m->close();
+    EXPECT_EQ(read_file("out/track.raw").size(), 16u);
+    EXPECT_TRUE(host_boxes.empty());
+}
+
+#ifndef _WIN32
+// The stand-in plays a full disk; Windows gives no portable way to fill one in a test.
+TEST_F(track_output_test, failed_writes_count_only_what_reached_the_file)
+{
+    ASSERT_EQ(m->open(44100, 2, 16), 0);
+    auto audio = pcm_block(100, 2, 16);
+    shim_set_write_budget(100);
+    m->write(audio.data(), 400);
+    m->write(audio.data() + 100, 300);
+    EXPECT_EQ(m->write(audio.data(), 400), 0);
+    shim_set_write_budget(-1); // room again for the patches at close
+    ASSERT_EQ(host_boxes.size(), 1u);
+    EXPECT_EQ(host_boxes[0].text, "Cannot write to output file: \"out\\track.wav\"");
+    EXPECT_EQ(host_boxes[0].type, unsigned(MB_OK | MB_ICONERROR));
+    m->close();
+    auto file = read_file("out/track.wav");
+    EXPECT_EQ(file, concat(pcm_header(2, 44100, 16, 100), std::vector<char>(audio.begin(), audio.begin() + 100)));
+}
+#endif
+
+// --- single-file mode: the first track creates the file, later ones append ---
+
+class single_file_test : public track_output_test {
+protected:
+    void SetUp() override
+    {
+        track_output_test::SetUp();
+        cfg_wav1 = 1;
+        strcpy(cfg_wav1p, "single.wav");
+    }
+};
+
+TEST_F(single_file_test, tracks_in_the_file_format_are_appended_without_a_question)
+{
+    auto first = pcm_block(50, 2, 16, 1), second = pcm_block(25, 2, 16, 2);
+    play(m, 44100, 2, 16, first);
+    play(m, 44100, 2, 16, second);
+    bytes expected = concat(concat(pcm_header(2, 44100, 16, 300), first), second);
+    EXPECT_EQ(read_file("single.wav"), expected);
+    EXPECT_TRUE(host_boxes.empty());
+    EXPECT_FALSE(file_exists("out/track.wav"));
+}
+
+TEST_F(single_file_test, appending_after_an_odd_payload_drops_the_old_pad_byte)
+{
+    cfg_wfx1 = {WAVE_FORMAT_PCM, 1, 8000, 8000, 1, 8, 0};
+    auto first = pcm_block(3, 1, 8, 1), second = pcm_block(4, 1, 8, 2);
+    play(m, 8000, 1, 8, first);
+    EXPECT_EQ(read_file("single.wav").size(), 44u + 4u);
+    play(m, 8000, 1, 8, second);
+    bytes expected = concat(concat(pcm_header(1, 8000, 8, 7), first), second);
+    expected.push_back(0); // the new pad byte after seven bytes of payload
+    EXPECT_EQ(read_file("single.wav"), expected);
+}
+
+TEST_F(single_file_test, fmt_sizes_16_to_18_are_accepted_and_others_refused)
+{
+    for (uint32_t fmt_size : {15u, 16u, 17u, 18u, 19u, 20u}) {
+        SCOPED_TRACE(fmt_size);
+        host_boxes.clear();
+        bytes file = {'R', 'I', 'F', 'F', 0, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ',
+                      (uint8_t)fmt_size, 0, 0, 0, 1, 0, 1, 0, 0x40, 0x1F, 0, 0, 0x40, 0x1F, 0, 0, 1, 0, 8, 0};
+        file.resize(20 + fmt_size, 0);
+        bytes tail = {'d', 'a', 't', 'a', 2, 0, 0, 0, 0x11, 0x22};
+        file.insert(file.end(), tail.begin(), tail.end());
+        write_file("single.wav", file);
+        bool accepted = fmt_size >= 16 && fmt_size <= 18;
+        int result = m->open(8000, 1, 8);
+        EXPECT_EQ(result, accepted ? 0 : -1);
+        if (!accepted) {
+            ASSERT_EQ(host_boxes.size(), 1u);
+            EXPECT_EQ(host_boxes[0].text, "Not a PCM WAV file: \"single.wav\"");
+            EXPECT_EQ(read_file("single.wav"), file);
+            continue;
+        }
+        m->write(const_cast<char *>("\x33\x44"), 2);
+        m->close();
+        auto after = read_file("single.wav");
+        ASSERT_EQ(after.size(), file.size());
+        EXPECT_EQ(le32_at(after, 4), after.size() - 8);
+        EXPECT_EQ(le32_at(after, 24 + fmt_size), 4u); // data size
+        EXPECT_EQ(after[after.size() - 2], 0x33);
+    }
+}
+
+TEST_F(single_file_test, files_that_are_not_plain_pcm_wav_are_refused_untouched)
+{
+    bytes good = concat(pcm_header(2, 44100, 16, 4), {1, 2, 3, 4});
+    bytes with_list = good;
+    bytes list = {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'};
+    with_list.insert(with_list.begin() + 36, list.begin(), list.end());
+    bytes compressed = good;
+    compressed[20] = 2; // MS ADPCM tag
+    bytes not_riff = good;
+    not_riff[0] = 'X';
+    bytes not_wave = good;
+    not_wave[8] = 'X';
+    bytes cases[] = {with_list, compressed, not_riff, not_wave, bytes(good.begin(), good.begin() + 10),
+                     bytes(good.begin(), good.begin() + 38), bytes()};
+    int index = 0;
+    for (const bytes &file : cases) {
+        SCOPED_TRACE(index++);
+        host_boxes.clear();
+        write_file("single.wav", file);
+        EXPECT_EQ(m->open(44100, 2, 16), -1);
+        ASSERT_EQ(host_boxes.size(), 1u);
+        EXPECT_EQ(host_boxes[0].text, "Not a PCM WAV file: \"single.wav\"");
+        EXPECT_EQ(read_file("single.wav"), file);
+        EXPECT_FALSE(output_state.is_open);
+    }
+}
+
+TEST_F(single_file_test, payload_end_follows_the_data_size_field)
+{
+    auto audio = pcm_block(2, 2, 16);
+    // A file that was never closed: data size 0, audio and junk behind the header.
+    bytes unclosed = pcm_header(2, 44100, 16, 0);
+    unclosed.insert(unclosed.end(), {9, 9, 9, 9, 9, 9});
+    write_file("single.wav", unclosed);
+    play(m, 44100, 2, 16, audio);
+    EXPECT_EQ(read_file("single.wav"), concat(pcm_header(2, 44100, 16, 8), audio));
+
+    // A data size beyond the file's end: the file grows to it before the track is appended.
+    write_file("single.wav", pcm_header(2, 44100, 16, 12));
+    play(m, 44100, 2, 16, audio);
+    bytes expected = pcm_header(2, 44100, 16, 20);
+    expected.resize(44 + 12, 0);
+    EXPECT_EQ(read_file("single.wav"), concat(expected, audio));
+}
+
+TEST_F(single_file_test, a_data_size_that_would_pass_4_gib_is_refused)
+{
+    bytes huge = pcm_header(2, 44100, 16, 0xFFFFFFF0u);
+    write_file("single.wav", huge);
+    EXPECT_EQ(m->open(44100, 2, 16), -1);
+    ASSERT_EQ(host_boxes.size(), 1u);
+    EXPECT_EQ(host_boxes[0].text, "Not a PCM WAV file: \"single.wav\"");
+    EXPECT_EQ(read_file("single.wav"), huge);
+}
+
+TEST_F(single_file_test, a_track_in_another_format_is_converted_to_the_file_format)
+{
+    cfg_wfx1 = {WAVE_FORMAT_PCM, 1, 44100, 44100, 1, 8, 0};
+    auto silence = std::vector<char>(4 * 100, 0); // 16-bit stereo zeros become 8-bit 128s
+    play(m, 44100, 2, 16, silence);
+    auto first = read_file("single.wav");
+    EXPECT_EQ(first, concat(pcm_header(1, 44100, 8, 100), std::vector<char>(100, char(0x80))));
+    play(m, 44100, 2, 16, silence);
+    EXPECT_EQ(read_file("single.wav"), concat(pcm_header(1, 44100, 8, 200), std::vector<char>(200, char(0x80))));
+    EXPECT_TRUE(host_boxes.empty());
+}

@@ -1,0 +1,16 @@
+#!/bin/sh
+# Installs what building and testing need on a Debian 12 machine, and only what is missing.
+# Runs as root (apt-get); does nothing when every package is already there.
+set -e
+pkgs="cmake g++ make googletest libgtest-dev clang libclang-rt-14-dev sox python3
+      g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb xauth fonts-wine
+      libsamplerate0-dev libsoxr-dev libspeexdsp-dev"
+missing=""
+for p in $pkgs; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+echo "installing:$missing" >&2
+case "$missing" in *:i386*) dpkg --add-architecture i386 ;; esac
+apt-get update -q >/dev/null
+DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends $missing >/dev/null

@@ -1,0 +1,92 @@
+// A small RIFF reader: walks the chunks, takes the first fmt and data chunks, and reads the
+// payload in whole frames. Files that streaming writers left with a zero or oversized data
+// size are read to their real end.
+#include "wav_reader.h"
+
+#include <string.h>
+
+static uint32_t le32(const unsigned char *p) { return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24; }
+static uint16_t le16(const unsigned char *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+
+static const unsigned char pcm_subformat_tail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                                     0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+static bool fail(wav_input *wav, const char **reason, const char *text)
+{
+    if (wav->file) fclose(wav->file);
+    wav->file = nullptr;
+    *reason = text;
+    return false;
+}
+
+bool wav_reader_open(const char *path, wav_input *wav, const char **reason)
+{
+    memset(wav, 0, sizeof *wav);
+    wav->file = fopen(path, "rb");
+    if (!wav->file) return fail(wav, reason, "cannot open the file");
+    unsigned char header[12];
+    if (fread(header, 1, 12, wav->file) != 12 || memcmp(header, "RIFF", 4) != 0 || memcmp(header + 8, "WAVE", 4) != 0)
+        return fail(wav, reason, "not a RIFF WAVE file");
+    fseek(wav->file, 0, SEEK_END);
+    long long file_length = ftell(wav->file);
+    fseek(wav->file, 12, SEEK_SET);
+
+    bool have_format = false;
+    long long position = 12;
+    for (;;) {
+        unsigned char chunk[8];
+        if (fread(chunk, 1, 8, wav->file) != 8)
+            return fail(wav, reason, have_format ? "no data chunk" : "no fmt chunk");
+        uint32_t size = le32(chunk + 4);
+        position += 8;
+        if (memcmp(chunk, "fmt ", 4) == 0) {
+            unsigned char fmt[40] = {};
+            if (size < 16) return fail(wav, reason, "fmt chunk too short");
+            size_t want = size < sizeof fmt ? size : sizeof fmt;
+            if (fread(fmt, 1, want, wav->file) != want) return fail(wav, reason, "file ends inside the fmt chunk");
+            uint16_t tag = le16(fmt);
+            wav->channels = le16(fmt + 2);
+            wav->rate = static_cast<int>(le32(fmt + 4));
+            wav->bits = le16(fmt + 14);
+            if (tag == 0xFFFE) {
+                if (size < 40) return fail(wav, reason, "extensible fmt chunk too short");
+                if (le16(fmt + 24) != 1 || memcmp(fmt + 26, pcm_subformat_tail, sizeof pcm_subformat_tail) != 0)
+                    return fail(wav, reason, "not PCM data (extensible sub-format)");
+            } else if (tag != 1) {
+                return fail(wav, reason, "not PCM data (compressed or floating-point format)");
+            }
+            if (wav->bits != 8 && wav->bits != 16 && wav->bits != 24 && wav->bits != 32)
+                return fail(wav, reason, "unsupported sample width (8, 16, 24 or 32 bits)");
+            if (wav->channels < 1) return fail(wav, reason, "no channels");
+            if (wav->rate < 1) return fail(wav, reason, "no sample rate");
+            wav->frame_bytes = static_cast<uint32_t>(wav->channels) * static_cast<uint32_t>(wav->bits / 8);
+            have_format = true;
+        } else if (memcmp(chunk, "data", 4) == 0) {
+            if (!have_format) return fail(wav, reason, "data chunk before the fmt chunk");
+            long long available = file_length - position;
+            wav->data_bytes = size == 0 || size > available ? static_cast<uint64_t>(available) : size;
+            wav->remaining_bytes = wav->data_bytes;
+            fseek(wav->file, position, SEEK_SET);
+            return true;
+        }
+        position += size + (size & 1); // chunks are padded to even lengths
+        if (position > file_length || fseek(wav->file, position, SEEK_SET) != 0)
+            return fail(wav, reason, have_format ? "no data chunk" : "no fmt chunk");
+    }
+}
+
+size_t wav_reader_read(wav_input *wav, void *buffer, size_t frames)
+{
+    uint64_t want = static_cast<uint64_t>(frames) * wav->frame_bytes;
+    if (want > wav->remaining_bytes) want = wav->remaining_bytes / wav->frame_bytes * wav->frame_bytes;
+    size_t got = fread(buffer, 1, static_cast<size_t>(want), wav->file);
+    got -= got % wav->frame_bytes;
+    wav->remaining_bytes = got < want ? 0 : wav->remaining_bytes - got;
+    return got;
+}
+
+void wav_reader_close(wav_input *wav)
+{
+    if (wav->file) fclose(wav->file);
+    wav->file = nullptr;
+}

@@ -1,0 +1,25 @@
+// Reads PCM WAV files for the host program: 8/16/24/32-bit integer samples, any rate and
+// channel count, the extensible header with a PCM sub-format; unknown chunks are skipped.
+#ifndef TOLLVANE_WAV_READER_H
+#define TOLLVANE_WAV_READER_H
+
+#include <stdint.h>
+#include <stdio.h>
+
+struct wav_input {
+    FILE *file;
+    int channels;
+    int rate;
+    int bits;
+    uint32_t frame_bytes;
+    uint64_t data_bytes;      // payload length (bounded by the file's real length)
+    uint64_t remaining_bytes; // payload still to read
+};
+
+// Opens and checks the file; on failure returns false with a reason fit for one line.
+bool wav_reader_open(const char *path, wav_input *wav, const char **reason);
+// Reads up to frames whole frames; returns the bytes read (0 at the end).
+size_t wav_reader_read(wav_input *wav, void *buffer, size_t frames);
+void wav_reader_close(wav_input *wav);
+
+#endif

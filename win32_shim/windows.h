@@ -1,0 +1,143 @@
+// Stand-in for <windows.h> in the native (Linux) build: exactly the types, constants and
+// functions the plug-in, the host program and the tests call, with Windows' names and values.
+// Behind them are POSIX files and calls (shim_*.cpp); what the plug-in asks of the host window
+// and of message boxes goes to answerers that the host program or a test installs.
+#ifndef TOLLVANE_SHIM_WINDOWS_H
+#define TOLLVANE_SHIM_WINDOWS_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <string.h>
+
+#define WINAPI
+#define CALLBACK
+#define APIENTRY
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef uint32_t UINT;
+typedef int INT;
+typedef char CHAR;
+typedef DWORD *LPDWORD;
+typedef LONG *PLONG;
+typedef void *LPVOID;
+typedef const void *LPCVOID;
+typedef char *LPSTR;
+typedef const char *LPCSTR;
+typedef uintptr_t UINT_PTR;
+typedef intptr_t LONG_PTR;
+typedef uintptr_t WPARAM;
+typedef intptr_t LPARAM;
+typedef intptr_t LRESULT;
+
+typedef void *HANDLE;
+typedef struct shim_hwnd_tag *HWND;
+typedef struct shim_hinstance_tag *HINSTANCE;
+typedef HINSTANCE HMODULE;
+typedef LRESULT (*WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+
+#define TRUE 1
+#define FALSE 0
+#define MAX_PATH 260
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
+#define INVALID_SET_FILE_POINTER ((DWORD)-1)
+
+#define DLL_PROCESS_DETACH 0
+#define DLL_PROCESS_ATTACH 1
+#define DLL_THREAD_ATTACH 2
+#define DLL_THREAD_DETACH 3
+
+#define ERROR_SUCCESS 0
+#define ERROR_FILE_NOT_FOUND 2
+#define ERROR_PATH_NOT_FOUND 3
+#define ERROR_ACCESS_DENIED 5
+#define ERROR_INVALID_HANDLE 6
+#define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_WRITE_FAULT 29
+#define ERROR_SHARING_VIOLATION 32
+#define ERROR_HANDLE_EOF 38
+#define ERROR_FILE_EXISTS 80
+#define ERROR_INVALID_PARAMETER 87
+#define ERROR_DISK_FULL 112
+#define ERROR_ALREADY_EXISTS 183
+
+#define GENERIC_READ 0x80000000u
+#define GENERIC_WRITE 0x40000000u
+#define FILE_SHARE_READ 0x1
+#define FILE_SHARE_WRITE 0x2
+#define CREATE_NEW 1
+#define CREATE_ALWAYS 2
+#define OPEN_EXISTING 3
+#define OPEN_ALWAYS 4
+#define FILE_ATTRIBUTE_NORMAL 0x80
+#define FILE_BEGIN 0
+#define FILE_CURRENT 1
+#define FILE_END 2
+
+#define HEAP_ZERO_MEMORY 0x8
+
+#define THREAD_PRIORITY_NORMAL 0
+
+#define WM_USER 0x0400
+
+#define MB_OK 0x0
+#define MB_OKCANCEL 0x1
+#define MB_ICONERROR 0x10
+#define MB_ICONQUESTION 0x20
+#define IDOK 1
+#define IDCANCEL 2
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// Last error: per thread, as on Windows.
+DWORD GetLastError(void);
+void SetLastError(DWORD error);
+
+// Files. Paths take '\' and '/' alike; a leading drive ("c:") stands for the current directory.
+HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, void *security, DWORD disposition,
+                   DWORD attributes, HANDLE template_file);
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes, LPDWORD bytes_read, void *overlapped);
+BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD bytes_written, void *overlapped);
+DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distance_high, DWORD method);
+BOOL SetEndOfFile(HANDLE file);
+DWORD GetFileSize(HANDLE file, LPDWORD size_high);
+BOOL CloseHandle(HANDLE object);
+BOOL DeleteFileA(LPCSTR name);
+
+// Process heap.
+HANDLE GetProcessHeap(void);
+LPVOID HeapAlloc(HANDLE heap, DWORD flags, size_t bytes);
+LPVOID HeapReAlloc(HANDLE heap, DWORD flags, LPVOID memory, size_t bytes);
+BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID memory);
+
+int MulDiv(int number, int numerator, int denominator);
+
+// Module and thread.
+DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
+void Sleep(DWORD milliseconds);
+HANDLE GetCurrentThread(void);
+BOOL SetThreadPriority(HANDLE thread, int priority);
+
+// User interface, answered by whoever installed an answerer (win32_shim/shim_control.h).
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
+LRESULT SendMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+int wsprintfA(LPSTR buffer, LPCSTR format, ...);
+
+// Profile (INI) files, written as the text Windows writes.
+UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, int default_value, LPCSTR file);
+DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value, LPSTR buffer,
+                               DWORD size, LPCSTR file);
+BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file);
+BOOL GetPrivateProfileStructA(LPCSTR section, LPCSTR key, LPVOID buffer, UINT size, LPCSTR file);
+BOOL WritePrivateProfileStructA(LPCSTR section, LPCSTR key, LPVOID buffer, UINT size, LPCSTR file);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
