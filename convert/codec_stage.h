@@ -3,6 +3,7 @@
 #ifndef TOLLVANE_CODEC_STAGE_H
 #define TOLLVANE_CODEC_STAGE_H
 
+#include <stdint.h>
 #include <windows.h>
 #include <mmreg.h>
 

@@ -4,6 +4,7 @@
 #ifndef TOLLVANE_TRACK_OUTPUT_H
 #define TOLLVANE_TRACK_OUTPUT_H
 
+#include <stdint.h>
 #include <windows.h>
 #include <mmreg.h>
 

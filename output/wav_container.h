@@ -4,6 +4,7 @@
 #ifndef TOLLVANE_WAV_CONTAINER_H
 #define TOLLVANE_WAV_CONTAINER_H
 
+#include <stdint.h>
 #include <windows.h>
 #include <mmreg.h>
 

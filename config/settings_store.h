@@ -1,0 +1,38 @@
+// The plug-in's settings: process-wide variables named after their INI keys, their attach
+// defaults, and the load at init / save at quit through the INI file beside the player.
+#ifndef TOLLVANE_SETTINGS_STORE_H
+#define TOLLVANE_SETTINGS_STORE_H
+
+#include <stdint.h>
+#include <windows.h>
+#include <mmreg.h>
+
+constexpr unsigned format_buffer_bytes = 2066; // the 18-byte record and up to 2048 codec bytes
+constexpr unsigned text_setting_bytes = 260;
+
+extern const WAVEFORMATEX default_format; // PCM, 2 channels, 44100 Hz, 16 bits
+
+extern char config_waveoutdir[text_setting_bytes];
+extern BYTE cfg_cvt;
+extern BYTE cfg_wfx[format_buffer_bytes];
+extern BYTE cfg_wav1;
+extern char cfg_wav1p[text_setting_bytes];
+extern WAVEFORMATEX cfg_wfx1;
+extern BYTE cfg_mode;
+extern BYTE cfg_thread;
+
+// The configuration dialog's working copies.
+extern BYTE dlg_wfx[format_buffer_bytes];
+extern WAVEFORMATEX dlg_wfx1;
+
+extern char ini_path[MAX_PATH];
+extern BYTE settings_saving;
+
+inline const WAVEFORMATEX *cfg_wfx_format(void) { return reinterpret_cast<const WAVEFORMATEX *>(cfg_wfx); }
+
+void settings_apply_defaults(void);
+void settings_load(void); // init: derive the INI path, then read every key
+void settings_save(void); // quit: write every key
+void exchange_settings(void);
+
+#endif

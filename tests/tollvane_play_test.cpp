@@ -1,0 +1,214 @@
+// tollvane-play as a user runs it: WAV files of every width and header form in, one output file
+// per track out, titles, block sizes, unreadable inputs, the overwrite question, messages on
+// stderr and the exit status. A private copy of the program (and, on Windows, of the DLL) in
+// the working directory keeps the INI file beside it to this test.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "test_support.h"
+#ifndef _WIN32
+#include <sys/wait.h>
+#endif
+
+namespace fs = std::filesystem;
+using bytes = std::vector<uint8_t>;
+
+#ifdef _WIN32
+static const char program[] = "tollvane-play.exe";
+#else
+static const char program[] = "./tollvane-play";
+#endif
+
+static void put16(bytes &b, uint32_t v) { b.push_back((uint8_t)v); b.push_back((uint8_t)(v >> 8)); }
+static void put32(bytes &b, uint32_t v) { put16(b, v); put16(b, v >> 16); }
+static void put_tag(bytes &b, const char *tag) { b.insert(b.end(), tag, tag + 4); }
+
+// A WAV file as other programs write them: optional extensible header and extra chunks.
+static bytes make_wav(int rate, int channels, int bits, const std::vector<char> &audio, bool extensible = false,
+                      bool extra_chunks = false)
+{
+    bytes fmt;
+    uint16_t align = (uint16_t)(channels * bits / 8);
+    put16(fmt, extensible ? 0xFFFE : 1);
+    put16(fmt, channels);
+    put32(fmt, rate);
+    put32(fmt, rate * align);
+    put16(fmt, align);
+    put16(fmt, bits);
+    if (extensible) {
+        put16(fmt, 22);
+        put16(fmt, bits);
+        put32(fmt, 3);
+        const uint8_t pcm_guid[16] = {1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+        fmt.insert(fmt.end(), pcm_guid, pcm_guid + 16);
+    }
+    bytes body;
+    put_tag(body, "WAVE");
+    if (extra_chunks) { // an odd-sized chunk before fmt, with its pad byte
+        put_tag(body, "junk");
+        put32(body, 3);
+        body.insert(body.end(), {1, 2, 3, 0});
+    }
+    put_tag(body, "fmt ");
+    put32(body, (uint32_t)fmt.size());
+    body.insert(body.end(), fmt.begin(), fmt.end());
+    if (extra_chunks) {
+        put_tag(body, "LIST");
+        put32(body, 4);
+        put_tag(body, "INFO");
+    }
+    put_tag(body, "data");
+    put32(body, (uint32_t)audio.size());
+    body.insert(body.end(), audio.begin(), audio.end());
+    if (audio.size() & 1) body.push_back(0);
+    bytes file;
+    put_tag(file, "RIFF");
+    put32(file, (uint32_t)body.size());
+    file.insert(file.end(), body.begin(), body.end());
+    return file;
+}
+
+// What the plug-in writes for a PCM track without conversion.
+static bytes expected_output(int rate, int channels, int bits, const std::vector<char> &audio)
+{
+    bytes header = make_wav(rate, channels, bits, {});
+    bytes out(header.begin(), header.end() - 0);
+    out.insert(out.end(), audio.begin(), audio.end());
+    uint32_t data = (uint32_t)audio.size();
+    out[40] = (uint8_t)data; out[41] = (uint8_t)(data >> 8); out[42] = (uint8_t)(data >> 16); out[43] = (uint8_t)(data >> 24);
+    if (data & 1) out.push_back(0);
+    uint32_t riff = (uint32_t)out.size() - 8;
+    out[4] = (uint8_t)riff; out[5] = (uint8_t)(riff >> 8); out[6] = (uint8_t)(riff >> 16); out[7] = (uint8_t)(riff >> 24);
+    return out;
+}
+
+struct run_result {
+    int status;
+    std::string errors;
+};
+
+class tollvane_play : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fs::copy_file(TOLLVANE_PLAY_PATH, program, fs::copy_options::overwrite_existing);
+#ifdef _WIN32
+        fs::copy_file(TOLLVANE_DLL_PATH, "out_tollvane.dll", fs::copy_options::overwrite_existing);
+        const char *ini = "tollvane-play.ini";
+#else
+        const char *ini = "tollvane-play.ini";
+#endif
+        // Per-track files into the working directory, on Windows and natively alike.
+        std::ofstream(ini, std::ios::binary) << "[WAV Writing Output Driver]\r\nconfig_waveoutdir=\r\n";
+        fs::create_directories("in");
+        for (auto &entry : fs::directory_iterator("."))
+            if (entry.path().extension() == ".wav" || entry.path().extension() == ".raw") fs::remove(entry.path());
+    }
+
+    run_result run(const std::string &args)
+    {
+#ifdef _WIN32
+        std::string command = std::string(program) + " " + args + " <NUL 2>errors.txt";
+        int status = system(command.c_str());
+#else
+        std::string command = std::string(program) + " " + args + " </dev/null 2>errors.txt";
+        int status = system(command.c_str());
+        status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+#endif
+        std::ifstream in("errors.txt", std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        return {status, text.str()};
+    }
+};
+
+TEST_F(tollvane_play, every_input_form_is_written_unchanged_with_the_plugin_header)
+{
+    struct row { const char *name; int rate, channels, bits; bool extensible, extra; } rows[] = {
+        {"u8", 8000, 1, 8, false, false},     {"s16", 44100, 2, 16, false, true},
+        {"s24", 96000, 2, 24, true, false},   {"s32", 48000, 1, 32, false, false},
+        {"six", 48000, 6, 16, true, true},    {"odd", 11025, 1, 8, false, true},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.name);
+        int frames = std::string(r.name) == "odd" ? 1001 : 3000;
+        auto audio = pcm_block(frames, r.channels, r.bits, r.rate);
+        write_file(std::string("in/") + r.name + ".wav", make_wav(r.rate, r.channels, r.bits, audio, r.extensible, r.extra));
+        run_result result = run(std::string("in/") + r.name + ".wav");
+        EXPECT_EQ(result.status, 0) << result.errors;
+        EXPECT_EQ(read_file(std::string(r.name) + ".wav"), expected_output(r.rate, r.channels, r.bits, audio));
+    }
+}
+
+TEST_F(tollvane_play, block_size_does_not_change_the_output)
+{
+    auto audio = pcm_block(5000, 2, 16);
+    write_file("in/song.wav", make_wav(44100, 2, 16, audio));
+    bytes expected = expected_output(44100, 2, 16, audio);
+    for (const char *block : {"1", "7", "576", "4096", "100000"}) {
+        SCOPED_TRACE(block);
+        fs::remove("song.wav");
+        EXPECT_EQ(run(std::string("--block ") + block + " in/song.wav").status, 0);
+        EXPECT_EQ(read_file("song.wav"), expected);
+    }
+}
+
+TEST_F(tollvane_play, titles_come_from_the_option_or_the_file_name)
+{
+    auto audio = pcm_block(10, 2, 16);
+    write_file("in/one.two.wav", make_wav(44100, 2, 16, audio));
+    write_file("in/second", make_wav(44100, 2, 16, audio));
+    run_result result = run("--title \"AC/DC: Live?\" in/one.two.wav in/one.two.wav in/second");
+    EXPECT_EQ(result.status, 0) << result.errors;
+    EXPECT_TRUE(file_exists("AC_DC_ Live_.wav"));
+    EXPECT_TRUE(file_exists("one_two.wav")); // the title drops only the last extension
+    EXPECT_TRUE(file_exists("second.wav"));
+}
+
+TEST_F(tollvane_play, unreadable_files_are_named_skipped_and_fail_the_run)
+{
+    auto audio = pcm_block(10, 2, 16);
+    write_file("in/good.wav", make_wav(44100, 2, 16, audio));
+    bytes float_wav = make_wav(44100, 2, 32, audio);
+    float_wav[20] = 3; // IEEE float
+    write_file("in/float.wav", float_wav);
+    write_file("in/text.wav", {'h', 'e', 'l', 'l', 'o'});
+    run_result result = run("in/missing.wav in/float.wav in/text.wav in/good.wav");
+    EXPECT_NE(result.status, 0);
+    EXPECT_NE(result.errors.find("in/missing.wav: cannot open the file\n"), std::string::npos) << result.errors;
+    EXPECT_NE(result.errors.find("in/float.wav: not PCM data"), std::string::npos) << result.errors;
+    EXPECT_NE(result.errors.find("in/text.wav: not a RIFF WAVE file\n"), std::string::npos) << result.errors;
+    EXPECT_EQ(read_file("good.wav"), expected_output(44100, 2, 16, audio));
+    EXPECT_FALSE(file_exists("missing.wav"));
+}
+
+TEST_F(tollvane_play, never_overwrites_without_consent)
+{
+    auto audio = pcm_block(10, 2, 16);
+    write_file("in/song.wav", make_wav(44100, 2, 16, audio));
+    bytes old_file = {'k', 'e', 'e', 'p'};
+    for (const char *answer : {"", "--no "}) {
+        SCOPED_TRACE(answer);
+        write_file("song.wav", old_file);
+        run_result result = run(std::string(answer) + "in/song.wav");
+        EXPECT_NE(result.status, 0);
+        EXPECT_NE(result.errors.find("Tollvane v1.4: File: \"song.wav\" already exists. Overwrite ?\n"),
+                  std::string::npos)
+            << result.errors;
+        EXPECT_EQ(read_file("song.wav"), old_file);
+    }
+    run_result result = run("--yes in/song.wav");
+    EXPECT_EQ(result.status, 0) << result.errors;
+    EXPECT_EQ(read_file("song.wav"), expected_output(44100, 2, 16, audio));
+}
+
+TEST_F(tollvane_play, usage_errors_exit_with_2)
+{
+    EXPECT_EQ(run("").status, 2);
+    EXPECT_EQ(run("--block 0 x.wav").status, 2);
+    EXPECT_EQ(run("--bogus x.wav").status, 2);
+    EXPECT_EQ(run("--help").status, 0);
+}
