@@ -2,11 +2,7 @@
 #include "host_support.h"
 
 #include <stdio.h>
-#ifdef _WIN32
-#include <io.h>
-#define isatty _isatty
-#define fileno _fileno
-#else
+#ifndef _WIN32
 #include <unistd.h>
 
 #include "shim_control.h"
@@ -43,6 +39,19 @@ static LRESULT CALLBACK host_window_proc(HWND window, UINT message, WPARAM wpara
 #endif
 }
 
+bool host_is_terminal(FILE *stream)
+{
+#ifdef _WIN32
+    // msvcrt's isatty also says yes for NUL; only a console has a console mode.
+    DWORD mode;
+    HANDLE handle = GetStdHandle(stream == stdin ? STD_INPUT_HANDLE : stream == stdout ? STD_OUTPUT_HANDLE
+                                                                                      : STD_ERROR_HANDLE);
+    return GetConsoleMode(handle, &mode) != 0;
+#else
+    return isatty(fileno(stream)) != 0;
+#endif
+}
+
 static int ask_on_terminal(LPCSTR text, LPCSTR caption)
 {
     fprintf(stderr, "%s: %s [y/N] ", caption, text);
@@ -61,12 +70,12 @@ int WINAPI host_message_box(HWND, LPCSTR text, LPCSTR caption, UINT type)
         case question_policy::ok: box.answer = IDOK; break;
         case question_policy::cancel: box.answer = IDCANCEL; break;
         case question_policy::ask_terminal:
-            box.answer = isatty(fileno(stdin)) ? ask_on_terminal(box.text.c_str(), box.caption.c_str()) : IDCANCEL;
+            box.answer = host_is_terminal(stdin) ? ask_on_terminal(box.text.c_str(), box.caption.c_str()) : IDCANCEL;
             break;
         }
     }
     if (host_config.echo_boxes && !(question && host_config.questions == question_policy::ask_terminal &&
-                                     isatty(fileno(stdin))))
+                                     host_is_terminal(stdin)))
         fprintf(stderr, "%s: %s\n", box.caption.c_str(), box.text.c_str());
     host_boxes.push_back(box);
     return box.answer;

@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <stdio.h>
+
 #include <string>
 #include <vector>
 
@@ -38,6 +40,9 @@ void host_destroy_window(HWND window);
 // Routes message boxes of the given module (Windows: a loaded DLL, or null for the program
 // itself) to the recorder. Returns false when the import could not be found.
 bool host_catch_message_boxes(HMODULE module);
+
+// A terminal a person can answer at (Windows: a console, not NUL or a pipe).
+bool host_is_terminal(FILE *stream);
 
 int WINAPI host_message_box(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 

@@ -1,10 +1,17 @@
 #!/bin/sh
 # Installs what building and testing need on a Debian 12 machine, and only what is missing.
+# "native" installs what the native build and the demo need; "all" (the default) adds the
+# Windows cross-compiler, Wine, clang's fuzzing runtime and the benchmark's anchor libraries.
 # Runs as root (apt-get); does nothing when every package is already there.
 set -e
-pkgs="cmake g++ make googletest libgtest-dev clang libclang-rt-14-dev sox python3
-      g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb xauth fonts-wine
-      libsamplerate0-dev libsoxr-dev libspeexdsp-dev"
+native="cmake g++ make googletest libgtest-dev python3 sox"
+all="$native clang libclang-rt-14-dev g++-mingw-w64-i686 wine wine32:i386 wine64 xvfb xauth fonts-wine
+     libsamplerate0-dev libsoxr-dev libspeexdsp-dev pkg-config"
+case "${1:-all}" in
+native) pkgs=$native ;;
+all) pkgs=$all ;;
+*) echo "usage: install_deps.sh [native|all]" >&2; exit 2 ;;
+esac
 missing=""
 for p in $pkgs; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing="$missing $p"

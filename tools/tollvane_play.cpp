@@ -18,10 +18,7 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
-#define isatty _isatty
-#define fileno _fileno
 #else
-#include <unistd.h>
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID);
 #endif
 
@@ -175,7 +172,7 @@ int main(int argc, char **argv)
     module->module_instance = plugin;
     module->init();
 
-    bool progress = isatty(fileno(stderr));
+    bool progress = host_is_terminal(stderr);
     int failures = 0;
     for (size_t i = 0; i < tracks.size(); i++) {
         size_t boxes_before = host_boxes.size();
