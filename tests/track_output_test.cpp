@@ -290,6 +290,24 @@ TEST_F(track_output_test, raw_files_have_no_size_limit)
     EXPECT_TRUE(host_boxes.empty());
 }
 
+TEST_F(track_output_test, a_full_disk_is_reported_once_and_nothing_is_counted)
+{
+    HANDLE probe = CreateFileA("full.wav", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) GTEST_SKIP() << "no link to /dev/full in the working directory";
+    CloseHandle(probe);
+    fresh_plugin("", question_policy::ok); // full.wav links to /dev/full
+    host_set_playlist(0, "full");
+    ASSERT_EQ(m->open(44100, 2, 16), 0);
+    auto audio = pcm_block(100, 2, 16);
+    for (int i = 0; i < 3; i++) EXPECT_EQ(m->write(audio.data(), 400), 0);
+    EXPECT_EQ(output_state.data_bytes, 0u);
+    EXPECT_EQ(output_state.frames_written, 300);
+    m->close();
+    ASSERT_EQ(host_boxes.size(), 2u); // the overwrite question, then one error
+    EXPECT_EQ(host_boxes[1].text, "Cannot write to output file: \"full.wav\"");
+}
+
 #ifndef _WIN32
 // The stand-in plays a full disk; Windows gives no portable way to fill one in a test.
 TEST_F(track_output_test, failed_writes_count_only_what_reached_the_file)
