@@ -1,0 +1,487 @@
+// The settings store driven as the player drives it (attach, init, quit), checked against the
+// exact INI text; and the profile functions it relies on, checked against the text and values
+// Windows gives. Natively these run against the stand-in, under Wine against the real thing.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <stdio.h>
+#include <string>
+#include <vector>
+
+#include "config/settings_store.h"
+#include "output/track_output.h"
+#include "test_support.h"
+
+namespace {
+
+// The test program's own path with ".exe" dropped and the given ending added.
+std::string beside_exe(const char *ending)
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string text = path;
+    if (text.size() > 4 && text.compare(text.size() - 4, 4, ".exe") == 0) text.resize(text.size() - 4);
+    return text + ending;
+}
+
+std::string file_text(const std::string &path)
+{
+    std::vector<uint8_t> bytes = read_file(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+void put_text(const std::string &path, const std::string &text)
+{
+    write_file(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+std::string hex_of(const void *data, size_t bytes)
+{
+    std::string text;
+    char two[3];
+    for (size_t i = 0; i < bytes; i++) {
+        snprintf(two, sizeof two, "%02X", static_cast<const uint8_t *>(data)[i]);
+        text += two;
+    }
+    return text;
+}
+
+const char default_ini[] = "[WAV Writing Output Driver]\r\n"
+                           "config_waveoutdir=c:\\\r\n"
+                           "cfg_cvt=\r\n"
+                           "cfg_wav1=\r\n"
+                           "cfg_wav1p=c:\\out.wav\r\n"
+                           "cfg_mode=\r\n"
+                           "cfg_thread=\r\n"
+                           "cfg_wfx_s=18\r\n"
+                           "cfg_wfx=0100020044AC000010B10200040010000000CA\r\n"  // default_format + sum
+                           "cfg_wfx1=0100020044AC000010B10200040010000000CA\r\n";
+
+// An IMA ADPCM record with 30 codec bytes: 48 bytes on file.
+const char ima_hex[] = "1100020044AC000047AD0000000804001E00F907052A4F7499BEE3082D52779CC1E60B30557A9FC4E90E33587DA2C7EC";
+
+void set_ima_format(void)
+{
+    WAVEFORMATEX ima = {0x11, 2, 44100, 44359, 2048, 4, 30};
+    memcpy(cfg_wfx, &ima, sizeof ima);
+    cfg_wfx[18] = 0xF9; // samples per block 2041
+    cfg_wfx[19] = 0x07;
+    for (int i = 0; i < 28; i++) cfg_wfx[20 + i] = static_cast<BYTE>(i * 37 + 5);
+}
+
+class settings_store : public ::testing::Test {
+protected:
+    out_module *module = winampGetOutModule();
+    std::string ini = beside_exe(".ini");
+
+    void SetUp() override
+    {
+        if (output_state.is_open) module->close();
+        DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr);
+        cfg_cvt = cfg_wav1 = cfg_mode = cfg_thread = 0;
+        remove_file(ini);
+    }
+
+    // A fresh process: attach, then init loads the file.
+    void restart(void)
+    {
+        DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr);
+        cfg_cvt = cfg_wav1 = cfg_mode = cfg_thread = 0;
+        module->init();
+    }
+
+    std::string ini_body(const std::string &keys) { return "[WAV Writing Output Driver]\r\n" + keys; }
+};
+
+TEST_F(settings_store, ini_lies_beside_the_executable_with_its_name)
+{
+    module->init();
+    EXPECT_EQ(ini, ini_path);
+}
+
+TEST_F(settings_store, without_a_file_init_keeps_the_defaults_and_quit_writes_them_in_order)
+{
+    module->init();
+    EXPECT_STREQ("c:\\", config_waveoutdir);
+    EXPECT_STREQ("c:\\out.wav", cfg_wav1p);
+    EXPECT_EQ(0, cfg_cvt + cfg_wav1 + cfg_mode + cfg_thread);
+    EXPECT_EQ(0, memcmp(cfg_wfx, &default_format, 18));
+    EXPECT_EQ(std::vector<BYTE>(2048, 0), std::vector<BYTE>(cfg_wfx + 18, cfg_wfx + 2066));
+    EXPECT_EQ(0, memcmp(&cfg_wfx1, &default_format, 18));
+    EXPECT_EQ(0, memcmp(dlg_wfx, &default_format, 18));
+    EXPECT_EQ(0, memcmp(&dlg_wfx1, &default_format, 18));
+    EXPECT_FALSE(file_exists(ini));
+
+    module->quit();
+    EXPECT_EQ(default_ini, file_text(ini));
+}
+
+TEST_F(settings_store, every_setting_survives_quit_and_the_next_init)
+{
+    module->init();
+    strcpy(config_waveoutdir, "D:\\Music Out");
+    strcpy(cfg_wav1p, "D:\\all tracks.wav");
+    cfg_cvt = cfg_wav1 = cfg_thread = 1;
+    cfg_mode = 2;
+    set_ima_format();
+    cfg_wfx1 = {WAVE_FORMAT_PCM, 1, 8000, 8000, 1, 8, 0};
+    std::vector<BYTE> codec(cfg_wfx, cfg_wfx + 48);
+    module->quit();
+    EXPECT_EQ(ini_body("config_waveoutdir=D:\\Music Out\r\n"
+                       "cfg_cvt=1\r\n"
+                       "cfg_wav1=1\r\n"
+                       "cfg_wav1p=D:\\all tracks.wav\r\n"
+                       "cfg_mode=2\r\n"
+                       "cfg_thread=1\r\n"
+                       "cfg_wfx_s=48\r\n"
+                       "cfg_wfx=" + std::string(ima_hex) + "4F\r\n"
+                       "cfg_wfx1=01000100401F0000401F0000010008000000C9\r\n"),
+              file_text(ini));
+
+    DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr);
+    cfg_cvt = cfg_wav1 = cfg_mode = cfg_thread = 0;
+    memset(cfg_wfx + 48, 0xCC, format_buffer_bytes - 48); // bytes behind the stored 48 are not touched
+    module->init();
+    EXPECT_STREQ("D:\\Music Out", config_waveoutdir);
+    EXPECT_STREQ("D:\\all tracks.wav", cfg_wav1p);
+    EXPECT_EQ(1, cfg_cvt);
+    EXPECT_EQ(1, cfg_wav1);
+    EXPECT_EQ(2, cfg_mode);
+    EXPECT_EQ(1, cfg_thread);
+    EXPECT_EQ(codec, std::vector<BYTE>(cfg_wfx, cfg_wfx + 48));
+    EXPECT_EQ(std::vector<BYTE>(format_buffer_bytes - 48, 0xCC), std::vector<BYTE>(cfg_wfx + 48, cfg_wfx + 2066));
+    EXPECT_EQ(8000u, cfg_wfx1.nSamplesPerSec);
+    EXPECT_EQ(1, cfg_wfx1.nChannels);
+}
+
+TEST_F(settings_store, integers_load_normalised_and_empty_or_missing_keep_the_value)
+{
+    struct row { const char *text; BYTE before, flag, mode; } rows[] = {
+        /* 0 */ {"1", 0, 1, 1},
+        /* 1 */ {"7", 0, 1, 7},
+        /* 2 */ {"258", 0, 1, 2},        // mode: low 8 bits, no range check
+        /* 3 */ {"256", 1, 1, 0},        // nonzero flag, mode wraps to 0
+        /* 4 */ {"-1", 0, 1, 255},
+        /* 5 */ {"0", 1, 0, 0},
+        /* 6 */ {"", 1, 1, 1},           // empty: the current value stays
+        /* 7 */ {"", 0, 0, 0},
+        /* 8 */ {nullptr, 1, 1, 1},      // missing key: likewise
+        /* 9 */ {"abc", 1, 0, 0},        // no digits: 0, not the current value
+        /* 10 */ {"0x10", 0, 1, 16},
+        /* 11 */ {"3 tracks", 0, 1, 3},
+        /* 12 */ {"4294967296", 1, 0, 0}, // wraps to 0
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << (&r - rows));
+        std::string keys;
+        if (r.text)
+            for (const char *key : {"cfg_cvt", "cfg_wav1", "cfg_mode", "cfg_thread"})
+                keys += std::string(key) + "=" + r.text + "\r\n";
+        put_text(ini, ini_body(keys));
+        DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr);
+        cfg_cvt = cfg_wav1 = cfg_mode = cfg_thread = r.before;
+        module->init();
+        EXPECT_EQ(r.flag, cfg_cvt);
+        EXPECT_EQ(r.flag, cfg_wav1);
+        EXPECT_EQ(r.flag, cfg_thread);
+        EXPECT_EQ(r.mode, cfg_mode);
+    }
+}
+
+TEST_F(settings_store, texts_load_cut_to_the_buffer_and_missing_ones_stay)
+{
+    std::string long_dir = "D:\\" + std::string(300, 'x');
+    put_text(ini, ini_body("config_waveoutdir=" + long_dir + "\r\n"));
+    strcpy(cfg_wav1p, "E:\\kept.wav");
+    module->init();
+    EXPECT_EQ(long_dir.substr(0, 259), config_waveoutdir);
+    EXPECT_STREQ("E:\\kept.wav", cfg_wav1p);
+
+    // Hand edits: spaces around '=', quotes, another case, LF line ends, other sections kept.
+    put_text(ini, "; mine\n[other]\nx=1\n[wav writing output driver]\n  cfg_wav1p =  \"E:\\q.wav\"  \n"
+                  "CFG_MODE= 2\nconfig_waveoutdir=\n");
+    module->init();
+    EXPECT_STREQ("E:\\q.wav", cfg_wav1p);
+    EXPECT_EQ(2, cfg_mode);
+    EXPECT_STREQ("", config_waveoutdir); // an empty text value is a value, unlike an empty integer
+    module->quit();
+    EXPECT_EQ("; mine\r\n[other]\r\nx=1\r\n[wav writing output driver]\r\ncfg_wav1p=E:\\q.wav\r\n"
+              "CFG_MODE=2\r\nconfig_waveoutdir=\r\ncfg_cvt=\r\ncfg_wav1=\r\ncfg_thread=\r\ncfg_wfx_s=18\r\n"
+              "cfg_wfx=0100020044AC000010B10200040010000000CA\r\ncfg_wfx1=0100020044AC000010B10200040010000000CA\r\n",
+              file_text(ini));
+}
+
+// The codec record's byte count decides whether it is read at all; a record that claims more
+// codec bytes than its buffer holds is refused, and so is a single-file format that is not PCM.
+TEST_F(settings_store, format_records_load_only_when_count_checksum_and_bounds_agree)
+{
+    std::vector<BYTE> full(format_buffer_bytes);
+    for (size_t i = 0; i < full.size(); i++) full[i] = static_cast<BYTE>(i * 13 + 1);
+    WAVEFORMATEX fits = {0x11, 1, 8000, 4055, 256, 4, 2048};
+    memcpy(full.data(), &fits, 18);
+    std::vector<BYTE> over = full;
+    over[16] = 0x01; // cbSize 2049
+    over[17] = 0x08;
+    auto struct_hex = [](const std::vector<BYTE> &bytes, size_t count) {
+        BYTE sum = 0;
+        for (size_t i = 0; i < count; i++) sum = static_cast<BYTE>(sum + bytes[i]);
+        return hex_of(bytes.data(), count) + hex_of(&sum, 1);
+    };
+    enum outcome { untouched, loaded, reset };
+    struct row { std::string count; std::string value; size_t bytes; outcome result; } rows[] = {
+        /* 0 */ {"2066", struct_hex(full, 2066), 2066, loaded},
+        /* 1 */ {"18", struct_hex(full, 18), 18, loaded},     // only the record; the rest stays
+        /* 2 */ {"5", struct_hex(full, 5), 0, reset},       // cbSize is still the old 0xCCCC
+        /* 3 */ {"2067", struct_hex(full, 2066) + "00", 0, untouched},
+        /* 4 */ {"0", struct_hex(full, 18), 0, untouched},
+        /* 5 */ {"-18", struct_hex(full, 18), 0, untouched},
+        /* 6 */ {"", struct_hex(full, 18), 0, untouched},
+        /* 7 */ {"19", struct_hex(full, 18), 0, untouched},    // count above the stored bytes
+        /* 8 */ {"17", struct_hex(full, 18), 0, untouched},    // count below: wrong checksum
+        /* 9 */ {"18", struct_hex(full, 17) + "00", 0, untouched},
+        /* 10 */ {"2066", struct_hex(over, 2066), 0, reset},
+        /* 11 */ {"18", struct_hex(over, 18), 0, reset},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << (&r - rows));
+        put_text(ini, ini_body("cfg_wfx_s=" + r.count + "\r\ncfg_wfx=" + r.value + "\r\n"));
+        DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr);
+        memset(cfg_wfx, 0xCC, format_buffer_bytes);
+        module->init();
+        std::vector<BYTE> expected(format_buffer_bytes, 0xCC);
+        if (r.result == loaded) memcpy(expected.data(), full.data(), r.bytes);
+        if (r.result == reset) {
+            std::fill(expected.begin(), expected.end(), 0);
+            memcpy(expected.data(), &default_format, 18);
+        }
+        EXPECT_EQ(expected, std::vector<BYTE>(cfg_wfx, cfg_wfx + format_buffer_bytes));
+        EXPECT_EQ(0, memcmp(&cfg_wfx1, &default_format, 18));
+    }
+
+    struct single { const char *value; WORD tag, channels; } singles[] = {
+        /* 0 */ {"01000100401F0000401F0000010008000000C9", 1, 1},      // PCM mono: taken
+        /* 1 */ {"02000100401F0000401F0000010008000000CA", 1, 2},      // tag 2: the default instead
+        /* 2 */ {"01000100401F0000401F0000010008000000C8", 7, 7},      // bad checksum: untouched
+        /* 3 */ {"01000100401F0000401F000001000800000000C9", 7, 7},    // 19 bytes: untouched
+        /* 4 */ {"01000100401f0000401f0000010008000000c9", 1, 1},      // lower case is read
+    };
+    for (const single &s : singles) {
+        SCOPED_TRACE(testing::Message() << "single " << (&s - singles));
+        put_text(ini, ini_body(std::string("cfg_wfx1=") + s.value + "\r\n"));
+        DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr);
+        cfg_wfx1.wFormatTag = cfg_wfx1.nChannels = 7;
+        module->init();
+        EXPECT_EQ(s.tag, cfg_wfx1.wFormatTag);
+        EXPECT_EQ(s.channels, cfg_wfx1.nChannels);
+    }
+}
+
+TEST_F(settings_store, an_oversized_codec_record_in_memory_is_never_saved_past_its_buffer)
+{
+    module->init();
+    WAVEFORMATEX huge = {0x55, 2, 44100, 16000, 1, 0, 0xFFFF};
+    memcpy(cfg_wfx, &huge, 18);
+    module->quit();
+    EXPECT_EQ(default_ini, file_text(ini));
+}
+
+TEST_F(settings_store, an_empty_ini_path_reads_and_writes_nothing)
+{
+    module->init();
+    ini_path[0] = 0;
+    cfg_mode = 2;
+    settings_save();
+    EXPECT_FALSE(file_exists(ini));
+    put_text(ini, default_ini);
+    ini_path[0] = 0;
+    settings_saving = 0;
+    exchange_settings();
+    EXPECT_EQ(2, cfg_mode);
+}
+
+TEST_F(settings_store, quit_finishes_an_open_track_before_it_saves)
+{
+    out_module *plugin = fresh_plugin("quit_track");
+    remove_file("quit_track/track.wav");
+    plugin->init();
+    ASSERT_EQ(0, plugin->open(44100, 2, 16));
+    std::vector<char> block = pcm_block(100, 2, 16);
+    plugin->write(block.data(), static_cast<int>(block.size()));
+    plugin->quit();
+    EXPECT_FALSE(output_state.is_open);
+    std::vector<uint8_t> wav = read_file("quit_track/track.wav");
+    ASSERT_EQ(44u + 400u, wav.size());
+    EXPECT_EQ(36u + 400u, le32_at(wav, 4));  // RIFF size patched
+    EXPECT_EQ(400u, le32_at(wav, 40));       // data size patched
+    EXPECT_NE(std::string::npos, file_text(ini).find("config_waveoutdir=quit_track\r\n"));
+
+    // A change made after the last quit never reaches the file.
+    cfg_mode = 2;
+    restart();
+    EXPECT_EQ(0, cfg_mode);
+}
+
+TEST(ini_path_rule, extension_of_the_file_name_becomes_ini)
+{
+    struct row { std::string exe, ini; } rows[] = {
+        /* 0 */ {"D:\\Apps\\player.exe", "D:\\Apps\\player.ini"},
+        /* 1 */ {"D:\\a.b\\player", "D:\\a.b\\player.ini"},     // a folder's dot is not the extension
+        /* 2 */ {"/usr/bin/tollvane-play", "/usr/bin/tollvane-play.ini"},
+        /* 3 */ {"/opt/x.y/play", "/opt/x.y/play.ini"},
+        /* 4 */ {"C:\\p\\my.player.exe", "C:\\p\\my.player.ini"},
+        /* 5 */ {"C:\\p\\player.longext", "C:\\p\\player.ini"},
+        /* 6 */ {"C:\\p\\player.", "C:\\p\\player.ini"},
+        /* 7 */ {"", ""},
+        /* 8 */ {std::string(251, 'a') + ".exe", std::string(251, 'a') + ".ini"},  // dot at 251
+        /* 9 */ {std::string(255, 'a') + ".exe", std::string(255, 'a') + ".ini"},  // dot at 255: just fits
+        /* 10 */ {std::string(256, 'a') + ".ex", ""},                              // dot at 256: no room
+        /* 11 */ {std::string(255, 'a'), std::string(255, 'a') + ".ini"},          // 259 with ".ini"
+        /* 12 */ {std::string(256, 'a'), ""},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << (&r - rows));
+        char path[MAX_PATH];
+        memset(path, 0x7F, sizeof path);
+        memcpy(path, r.exe.c_str(), r.exe.size() + 1);
+        derive_ini_path(path);
+        EXPECT_EQ(r.ini, path);
+    }
+    char unterminated[MAX_PATH];
+    memset(unterminated, 'a', sizeof unterminated);
+    derive_ini_path(unterminated);
+    EXPECT_STREQ("", unterminated);
+}
+
+// --- the profile functions, as the store relies on them ---
+
+class profile_functions : public ::testing::Test {
+protected:
+    std::string file = beside_exe("_probe.ini");
+    void SetUp() override { remove_file(file); }
+};
+
+TEST_F(profile_functions, writes_create_replace_in_place_and_keep_foreign_lines)
+{
+    const char *f = file.c_str();
+    EXPECT_TRUE(WritePrivateProfileStringA("S", "b", "2", f));
+    EXPECT_TRUE(WritePrivateProfileStringA("S", "a", "", f));
+    EXPECT_TRUE(WritePrivateProfileStringA("T", "c", "  lead", f));
+    EXPECT_TRUE(WritePrivateProfileStringA("s", "B", "3", f));
+    EXPECT_EQ("[S]\r\nb=3\r\na=\r\n[T]\r\nc=lead\r\n", file_text(file));
+
+    put_text(file, "top=1\n\n; note\r\n [ S ] \rnovalue\r\n  k  =  v w  \n=x\n=y\n[S]\nd=4\n");
+    EXPECT_TRUE(WritePrivateProfileStringA("S", "k", "v w", f)); // unchanged: the file stays as it is
+    EXPECT_EQ(std::string("top=1\n\n; note\r\n [ S ] \rnovalue\r\n  k  =  v w  \n=x\n=y\n[S]\nd=4\n"), file_text(file));
+    EXPECT_TRUE(WritePrivateProfileStringA("S", "d", "5", f)); // only the first [S] is searched
+    EXPECT_EQ("top=1\r\n; note\r\n[S]\r\nnovalue\r\nk=v w\r\n=x\r\nd=5\r\n[S]\r\nd=4\r\n", file_text(file));
+
+    put_text(file, "\xEF\xBB\xBF[S]\r\nk=1\r\n");
+    EXPECT_TRUE(WritePrivateProfileStringA("S", "k", "2", f));
+    EXPECT_EQ("\xEF\xBB\xBF[S]\r\nk=2\r\n", file_text(file));
+
+    BYTE record[18];
+    memcpy(record, &default_format, 18);
+    EXPECT_TRUE(WritePrivateProfileStructA("S", "f", record, 18, f));
+    EXPECT_TRUE(WritePrivateProfileStructA("S", "z", record, 0, f));
+    EXPECT_EQ("\xEF\xBB\xBF[S]\r\nk=2\r\nf=0100020044AC000010B10200040010000000CA\r\nz=00\r\n", file_text(file));
+
+    remove_file(file);
+    EXPECT_FALSE(WritePrivateProfileStringA("S", "k", "v", ""));
+    EXPECT_FALSE(WritePrivateProfileStructA("S", "k", record, 18, ""));
+    EXPECT_FALSE(file_exists(file));
+}
+
+TEST_F(profile_functions, strings_read_trimmed_unquoted_and_cut_to_the_buffer)
+{
+    const char *f = file.c_str();
+    put_text(file, "[S]\r\nq=\"quoted\"\r\nq1='x'\r\nq2=\"\r\nq3=\"a'\r\ne=\r\nbare\r\nlong=" + std::string(300, 'y') +
+                       "\r\n");
+    struct row { const char *key, *fallback; DWORD size; const char *text; } rows[] = {
+        /* 0 */ {"q", "D", 260, "quoted"},
+        /* 1 */ {"q", "D", 4, "quo"},
+        /* 2 */ {"q", "D", 7, "quote"},   // the closing quote's place: one more character goes
+        /* 3 */ {"q", "D", 8, "quoted"},
+        /* 4 */ {"q1", "D", 260, "x"},
+        /* 5 */ {"q2", "D", 260, "\""},
+        /* 6 */ {"q3", "D", 260, "\"a'"},
+        /* 7 */ {"e", "D", 260, ""},       // an empty value is not missing
+        /* 8 */ {"bare", "D", 260, "D"},   // a line without '=' has no value
+        /* 9 */ {"missing", "\"dq\"  ", 260, "dq"},
+        /* 10 */ {"missing", " x  ", 260, " x"},
+        /* 11 */ {"missing", "abcdef", 4, "abc"},
+        /* 12 */ {" Q ", "D", 260, "quoted"},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << (&r - rows));
+        char buffer[300];
+        memset(buffer, '#', sizeof buffer);
+        EXPECT_EQ(strlen(r.text), GetPrivateProfileStringA("s", r.key, r.fallback, buffer, r.size, f));
+        EXPECT_STREQ(r.text, buffer);
+    }
+    char text[260] = "own default";
+    EXPECT_EQ(259u, GetPrivateProfileStringA("S", "long", text, text, sizeof text, f));
+    EXPECT_EQ(std::string(259, 'y'), text);
+    strcpy(text, "own default");
+    EXPECT_EQ(11u, GetPrivateProfileStringA("S", "missing", text, text, sizeof text, f));
+    EXPECT_STREQ("own default", text);
+    EXPECT_EQ(3u, GetPrivateProfileStringA("S", "k", "\"q\"", text, sizeof text, "")); // no file: taken as is
+    EXPECT_STREQ("\"q\"", text);
+}
+
+TEST_F(profile_functions, integers_parse_like_windows)
+{
+    const char *f = file.c_str();
+    struct row { const char *value; UINT result; } rows[] = {
+        /* 0 */ {"", 77}, /* 1 */ {"-5", 0xFFFFFFFBu}, /* 2 */ {"7abc", 7}, /* 3 */ {"abc", 0},
+        /* 4 */ {"0x10", 16}, /* 5 */ {"0X10", 0}, /* 6 */ {"+3", 3}, /* 7 */ {"4294967296", 0},
+        /* 8 */ {"4294967297", 1}, /* 9 */ {"99999999999", 1215752191}, /* 10 */ {"2147483648", 0x80000000u},
+        /* 11 */ {"0b101", 5}, /* 12 */ {"0o17", 15}, /* 13 */ {"\"5\"", 5}, /* 14 */ {"-", 0},
+        /* 15 */ {"\"\"", 77}, /* 16 */ {"000000000000000000000000000001", 0}, // cut to 29 characters
+        /* 17 */ {"00000000000000000000000000001", 1}, /* 18 */ {"9 9", 9}, /* 19 */ {"0xfg", 15},
+    };
+    std::string text = "[S]\r\n";
+    for (const row &r : rows) text += "k" + std::to_string(&r - rows) + "=" + r.value + "\r\n";
+    put_text(file, text);
+    for (const row &r : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << (&r - rows));
+        EXPECT_EQ(r.result, GetPrivateProfileIntA("S", ("k" + std::to_string(&r - rows)).c_str(), 77, f));
+    }
+    EXPECT_EQ(0xFFFFFFFBu, GetPrivateProfileIntA("S", "missing", -5, f));
+    EXPECT_EQ(42u, GetPrivateProfileIntA("S", "k1", 42, ""));
+}
+
+TEST_F(profile_functions, struct_reads_need_the_count_and_the_checksum)
+{
+    const char *f = file.c_str();
+    // Bytes 01 02, checksum 03. The buffer starts as CC CC CC.
+    struct row { const char *value; UINT count; BOOL ok; const char *bytes; } rows[] = {
+        /* 0 */ {"010203", 2, TRUE, "0102CC"},
+        /* 1 */ {"010203", 1, FALSE, "01CCCC"},    // count below: the checksum cannot match
+        /* 2 */ {"010203", 3, FALSE, "CCCCCC"},    // count above: nothing is copied
+        /* 3 */ {"010204", 2, FALSE, "0102CC"},    // wrong checksum: the bytes are already copied
+        /* 4 */ {"01020300", 2, TRUE, "0102CC"},   // characters behind the checksum are ignored
+        /* 5 */ {"0102030", 2, TRUE, "0102CC"},
+        /* 6 */ {"0102a3", 2, FALSE, "0102CC"},
+        /* 7 */ {"1f2f4e", 2, TRUE, "1F2FCC"},     // lower case
+        /* 8 */ {"01 0203", 2, FALSE, "01CCCC"},   // a space stops the decoding
+        /* 9 */ {"01G203", 2, TRUE, "0102CC"},     // G counts as sixteen: 0x102 wraps to 02
+        /* 10 */ {"0:0203", 2, FALSE, "CCCCCC"},
+        /* 11 */ {"\"010203\"", 2, FALSE, "CCCCCC"},
+        /* 12 */ {"00", 0, TRUE, "CCCCCC"},
+        /* 13 */ {"", 0, FALSE, "CCCCCC"},
+        /* 14 */ {nullptr, 2, FALSE, "CCCCCC"},
+    };
+    std::string text = "[S]\r\n";
+    for (const row &r : rows)
+        if (r.value) text += "k" + std::to_string(&r - rows) + "=" + r.value + "\r\n";
+    put_text(file, text);
+    for (const row &r : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << (&r - rows));
+        BYTE buffer[3] = {0xCC, 0xCC, 0xCC};
+        EXPECT_EQ(r.ok, GetPrivateProfileStructA("S", ("k" + std::to_string(&r - rows)).c_str(), buffer, r.count, f));
+        EXPECT_EQ(r.bytes, hex_of(buffer, 3));
+    }
+}
+
+} // namespace

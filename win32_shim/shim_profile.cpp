@@ -1,0 +1,375 @@
+// The profile (INI) functions over a real file, reading and writing the text Windows writes:
+// CRLF lines, keys in first-write order, values replaced in place, structs as upper-case hex
+// plus a checksum byte. Every rule below was seen in Wine's own functions; where the stand-in
+// knowingly differs, a one-line comment says so. The file is read afresh on every call.
+#include <windows.h>
+
+#include "shim_control.h"
+
+#include <stdio.h>
+#include <sys/stat.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct profile_key {
+    std::string name;
+    std::string value;
+    bool has_value; // a line without '=' is kept as a key without a value
+};
+
+struct profile_section {
+    std::string name; // the first section is the unnamed one above every header
+    std::vector<profile_key> keys;
+};
+
+struct profile {
+    std::vector<profile_section> sections;
+    bool utf8_bom; // kept on rewrite, as Windows keeps the file's encoding
+};
+
+enum open_result { profile_missing_path, profile_new, profile_loaded };
+
+// ^Z counts as white space: DOS editors left it at the end of the file.
+bool profile_space(unsigned char c) { return (c >= 0x09 && c <= 0x0d) || c == 0x1a || c == ' '; }
+
+char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Differs from Windows: names compare case-insensitively in ASCII only, not in the code page.
+bool same_name(const std::string &stored, const std::string &wanted)
+{
+    if (stored.size() != wanted.size()) return false;
+    for (size_t i = 0; i < stored.size(); i++)
+        if (ascii_upper(stored[i]) != ascii_upper(wanted[i])) return false;
+    return true;
+}
+
+std::string trimmed(const char *text)
+{
+    const char *start = text;
+    while (profile_space(static_cast<unsigned char>(*start))) start++;
+    const char *end = start + strlen(start);
+    while (end > start && profile_space(static_cast<unsigned char>(end[-1]))) end--;
+    return std::string(start, end);
+}
+
+// Text stops at a NUL byte, as it does once Windows has turned the line into a C string.
+std::string c_text(const char *start, const char *end)
+{
+    const char *p = start;
+    while (p < end && *p) p++;
+    return std::string(start, p);
+}
+
+void parse_profile(const std::string &bytes, profile &out)
+{
+    out.sections.assign(1, profile_section());
+    out.utf8_bom = false;
+    const char *p = bytes.data();
+    const char *end = p + bytes.size();
+    // Differs from Windows: UTF-16 files are read as bytes; only the UTF-8 mark is understood.
+    if (bytes.size() >= 3 && memcmp(p, "\xEF\xBB\xBF", 3) == 0) {
+        out.utf8_bom = true;
+        p += 3;
+    }
+    const profile_key *prev_key = nullptr;
+    while (p < end) {
+        const char *line = p;
+        while (p < end && *p != '\r' && *p != '\n') p++;
+        const char *line_end = p;
+        while (p < end && (*p == '\r' || *p == '\n')) p++;
+        while (line < line_end && profile_space(static_cast<unsigned char>(*line))) line++;
+        while (line_end > line && profile_space(static_cast<unsigned char>(line_end[-1]))) line_end--;
+        if (line == line_end) continue;
+
+        if (*line == '[') {
+            // The name runs to the last ']' of the line; anything behind it is dropped.
+            const char *close = line_end - 1;
+            while (close > line && *close != ']') close--;
+            if (close > line) {
+                const char *name = line + 1;
+                const char *name_end = close;
+                while (name < name_end && profile_space(static_cast<unsigned char>(*name))) name++;
+                while (name_end > name && profile_space(static_cast<unsigned char>(name_end[-1]))) name_end--;
+                profile_section section;
+                section.name = c_text(name, name_end);
+                out.sections.push_back(section);
+                prev_key = nullptr;
+                continue;
+            }
+        }
+
+        const char *equals = line;
+        while (equals < line_end && *equals != '=') equals++;
+        profile_key key;
+        const char *name_end = line_end;
+        key.has_value = equals < line_end;
+        if (key.has_value) {
+            name_end = equals;
+            while (name_end > line && profile_space(static_cast<unsigned char>(name_end[-1]))) name_end--;
+            const char *value = equals + 1;
+            while (value < line_end && profile_space(static_cast<unsigned char>(*value))) value++;
+            key.value = c_text(value, line_end);
+        }
+        // Of several nameless keys in a row only the first survives.
+        if (name_end == line && prev_key && prev_key->name.empty()) continue;
+        key.name = c_text(line, name_end);
+        std::vector<profile_key> &keys = out.sections.back().keys;
+        keys.push_back(key);
+        prev_key = &keys.back();
+    }
+}
+
+// Loads the file behind a Windows-style name. A missing file in an existing folder is an
+// empty profile that a write will create; an empty name or a missing folder is no profile.
+open_result open_profile(LPCSTR file, std::string &native, profile &out)
+{
+    out.sections.assign(1, profile_section());
+    out.utf8_bom = false;
+    if (!file || !*file) return profile_missing_path;
+    char path[4096];
+    shim_native_path(file, path, sizeof path);
+    native = path;
+    FILE *f = fopen(path, "rb");
+    if (!f) {
+        // Differs from Windows: a bare file name stays in the current folder, not C:\windows.
+        std::string folder = native.substr(0, native.find_last_of('/') == std::string::npos ? 0 : native.find_last_of('/') + 1);
+        if (folder.empty()) folder = ".";
+        struct stat st;
+        if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return profile_missing_path;
+        return profile_new;
+    }
+    std::string bytes;
+    char chunk[4096];
+    size_t n;
+    while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) bytes.append(chunk, n);
+    fclose(f);
+    parse_profile(bytes, out);
+    return profile_loaded;
+}
+
+bool save_profile(const std::string &native, const profile &data)
+{
+    std::string text;
+    if (data.utf8_bom) text = "\xEF\xBB\xBF";
+    for (const profile_section &section : data.sections) {
+        if (!section.name.empty()) text += "[" + section.name + "]\r\n";
+        for (const profile_key &key : section.keys) {
+            text += key.name;
+            if (key.has_value) text += "=" + key.value;
+            text += "\r\n";
+        }
+    }
+    FILE *f = fopen(native.c_str(), "wb");
+    if (!f) return false;
+    bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
+    if (fclose(f) != 0) ok = false;
+    return ok;
+}
+
+// Only the first section of a name is searched, even when the file repeats it.
+profile_section *find_section(profile &data, const char *name)
+{
+    std::string wanted = trimmed(name);
+    for (profile_section &section : data.sections)
+        if (same_name(section.name, wanted)) return &section;
+    return nullptr;
+}
+
+profile_key *find_key(profile_section &section, const char *name)
+{
+    std::string wanted = trimmed(name);
+    for (profile_key &key : section.keys)
+        if (same_name(key.name, wanted)) return &key;
+    return nullptr;
+}
+
+// New names lose their leading white space but keep the trailing one.
+std::string new_name(const char *name)
+{
+    while (profile_space(static_cast<unsigned char>(*name))) name++;
+    return name;
+}
+
+// Quotes around the whole value are dropped; when the text is cut to the buffer, Windows
+// removes the last copied character at exactly the length where the closing quote would fall.
+DWORD copy_entry(const std::string &value, LPSTR buffer, DWORD size)
+{
+    const char *text = value.c_str();
+    bool quoted = false;
+    if ((text[0] == '\'' || text[0] == '"') && text[1] && text[value.size() - 1] == text[0]) {
+        quoted = true;
+        text++;
+    }
+    size_t length = strlen(text);
+    size_t copied = length < size - 1 ? length : size - 1;
+    memmove(buffer, text, copied);
+    buffer[copied] = 0;
+    if (quoted && size >= length && copied > 0) buffer[--copied] = 0;
+    return static_cast<DWORD>(copied);
+}
+
+// Trailing spaces (not tabs) of a default are dropped, down to its first character.
+std::string default_text(LPCSTR default_value)
+{
+    std::string text = default_value ? default_value : "";
+    size_t keep = text.size();
+    while (keep > 1 && text[keep - 1] == ' ') keep--;
+    text.resize(keep);
+    return text;
+}
+
+BOOL set_value(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file)
+{
+    std::string native;
+    profile data;
+    if (open_profile(file, native, data) == profile_missing_path || !section) return FALSE;
+
+    if (!key) {
+        size_t before = data.sections.size();
+        std::string wanted = trimmed(section);
+        for (size_t i = data.sections.size(); i-- > 0;)
+            if (same_name(data.sections[i].name, wanted)) data.sections.erase(data.sections.begin() + i);
+        if (data.sections.size() == before) return TRUE;
+        return save_profile(native, data) ? TRUE : FALSE;
+    }
+
+    profile_section *found = find_section(data, section);
+    if (!value) {
+        profile_key *old = found ? find_key(*found, key) : nullptr;
+        if (!old) return TRUE;
+        found->keys.erase(found->keys.begin() + (old - found->keys.data()));
+        return save_profile(native, data) ? TRUE : FALSE;
+    }
+
+    if (!found) {
+        profile_section fresh;
+        fresh.name = new_name(section);
+        data.sections.push_back(fresh);
+        found = &data.sections.back();
+    }
+    profile_key *entry = find_key(*found, key);
+    if (!entry) {
+        profile_key fresh;
+        fresh.name = new_name(key);
+        fresh.has_value = false;
+        found->keys.push_back(fresh);
+        entry = &found->keys.back();
+    }
+    while (profile_space(static_cast<unsigned char>(*value))) value++;
+    // An unchanged value leaves the file alone, line endings and all.
+    if (entry->has_value && entry->value == value) return TRUE;
+    entry->value = value;
+    entry->has_value = true;
+    return save_profile(native, data) ? TRUE : FALSE;
+}
+
+DWORD get_value(LPCSTR section, LPCSTR key, LPCSTR default_value, LPSTR buffer, DWORD size, LPCSTR file)
+{
+    if (!buffer || size == 0) return 0;
+    std::string fallback = default_text(default_value); // the default may be the buffer itself
+    std::string native;
+    profile data;
+    if (open_profile(file, native, data) == profile_missing_path) {
+        // Without a file to look in, Windows copies the default as it is, quotes and all.
+        size_t copied = fallback.size() < size - 1 ? fallback.size() : size - 1;
+        memcpy(buffer, fallback.data(), copied);
+        buffer[copied] = 0;
+        return static_cast<DWORD>(copied);
+    }
+    // Differs from Windows: listing sections or keys (a null section or key) is not offered.
+    profile_section *found = section && key ? find_section(data, section) : nullptr;
+    profile_key *entry = found ? find_key(*found, key) : nullptr;
+    return copy_entry(entry && entry->has_value ? entry->value : fallback, buffer, size);
+}
+
+int hex_digit(char c) { return c <= '9' ? c - '0' : ascii_upper(c) - 'A' + 10; }
+
+// Windows accepts any letter as a "digit" (G is 16, the sum wrapping to a byte) but stops at
+// anything else. Differs from Windows: bytes above 0x7F are never letters here.
+bool struct_char(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+} // namespace
+
+extern "C" DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value, LPSTR buffer,
+                                          DWORD size, LPCSTR file)
+{
+    return get_value(section, key, default_value, buffer, size, file);
+}
+
+extern "C" BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file)
+{
+    return set_value(section, key, value, file);
+}
+
+// The value is read as text cut to 29 characters, then parsed as a 32-bit number that wraps:
+// an optional sign, an optional 0x / 0o / 0b prefix (lower case only), digits up to the first
+// character that is not one. An empty value gives the default; "abc" gives 0.
+extern "C" UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, int default_value, LPCSTR file)
+{
+    char text[30];
+    if (get_value(section, key, "", text, sizeof text, file) == 0) return static_cast<UINT>(default_value);
+    const char *p = text;
+    while (*p && static_cast<unsigned char>(*p) <= ' ') p++;
+    bool negative = false;
+    if (*p == '+') p++;
+    else if (*p == '-') {
+        negative = true;
+        p++;
+    }
+    UINT base = 10;
+    if (p[0] == '0' && (p[1] == 'x' || p[1] == 'o' || p[1] == 'b')) {
+        base = p[1] == 'x' ? 16 : p[1] == 'o' ? 8 : 2;
+        p += 2;
+    }
+    UINT total = 0;
+    for (; *p; p++) {
+        int digit = -1;
+        if (*p >= '0' && *p <= '9') digit = *p - '0';
+        else if (*p >= 'A' && *p <= 'Z') digit = *p - 'A' + 10;
+        else if (*p >= 'a' && *p <= 'z') digit = *p - 'a' + 10;
+        if (digit < 0 || static_cast<UINT>(digit) >= base) break;
+        total = total * base + static_cast<UINT>(digit);
+    }
+    return negative ? 0u - total : total;
+}
+
+extern "C" BOOL WritePrivateProfileStructA(LPCSTR section, LPCSTR key, LPVOID buffer, UINT size, LPCSTR file)
+{
+    if (!buffer) return set_value(section, key, nullptr, file);
+    static const char hex[] = "0123456789ABCDEF";
+    const BYTE *bytes = static_cast<const BYTE *>(buffer);
+    std::string text;
+    text.reserve(2 * static_cast<size_t>(size) + 2);
+    BYTE sum = 0;
+    for (UINT i = 0; i < size; i++) {
+        text += hex[bytes[i] >> 4];
+        text += hex[bytes[i] & 0xf];
+        sum = static_cast<BYTE>(sum + bytes[i]);
+    }
+    text += hex[sum >> 4];
+    text += hex[sum & 0xf];
+    return set_value(section, key, text.c_str(), file);
+}
+
+// The value must hold at least 2 * size + 2 characters; characters behind the checksum are
+// ignored. Bytes are stored as they are decoded, so a failed read (a bad character, a wrong
+// checksum) leaves the bytes before the failure in the buffer.
+extern "C" BOOL GetPrivateProfileStructA(LPCSTR section, LPCSTR key, LPVOID buffer, UINT size, LPCSTR file)
+{
+    if (!buffer || size > 0x3fffffffu) return FALSE;
+    std::vector<char> text(2 * static_cast<size_t>(size) + 3);
+    if (get_value(section, key, nullptr, text.data(), static_cast<DWORD>(text.size()), file) != 2 * size + 2)
+        return FALSE;
+    BYTE *bytes = static_cast<BYTE *>(buffer);
+    BYTE sum = 0;
+    const char *p = text.data();
+    for (UINT i = 0; i < size; i++, p += 2) {
+        if (!struct_char(p[0]) || !struct_char(p[1])) return FALSE;
+        bytes[i] = static_cast<BYTE>(hex_digit(p[0]) * 16 + hex_digit(p[1]));
+        sum = static_cast<BYTE>(sum + bytes[i]);
+    }
+    if (!struct_char(p[0]) || !struct_char(p[1])) return FALSE;
+    return static_cast<BYTE>(hex_digit(p[0]) * 16 + hex_digit(p[1])) == sum ? TRUE : FALSE;
+}
