@@ -1,0 +1,630 @@
+// The sample converter against a straightforward whole-track model written here from the
+// formulas (double precision, rounded to float where a value is stored), plus the numeric
+// corners, mixing rows, block-size independence, the drain and the output reserve.
+#include <gtest/gtest.h>
+
+// GCC 12's straight-line vectoriser can drop a narrowing to float when it packs two values of
+// the model together (seen natively at -O2); the model must round exactly where it says.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC optimize("no-tree-slp-vectorize")
+#endif
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "convert/sample_converter.h"
+
+using bytes = std::vector<uint8_t>;
+
+struct format {
+    uint32_t in_channels, in_bits, in_rate, out_channels, out_bits, out_rate;
+};
+
+static std::string describe(const format &f)
+{
+    char text[128];
+    snprintf(text, sizeof text, "%u ch %u bit %u Hz -> %u ch %u bit %u Hz", f.in_channels, f.in_bits, f.in_rate,
+             f.out_channels, f.out_bits, f.out_rate);
+    return text;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The model: decode the whole track, mix it, then either encode it or walk the spline segment by
+// segment. It keeps no state between calls and knows nothing of blocks.
+
+static float model_decode(const uint8_t *p, uint32_t sample_bytes)
+{
+    int64_t v = 0;
+    for (uint32_t b = 0; b < sample_bytes; b++) v |= (int64_t)p[b] << (8 * b);
+    if (sample_bytes == 1) return (float)((double)(v - 128) / 128.0);
+    int64_t full = (int64_t)1 << (8 * sample_bytes);
+    if (v >= full / 2) v -= full;
+    return (float)((double)v / (double)(full / 2));
+}
+
+static void model_encode(bytes &out, uint32_t sample_bytes, float x)
+{
+    double scaled;
+    int64_t low, high;
+    if (sample_bytes == 1) {
+        scaled = ((double)x + 1.0) * 128.0;
+        low = 0;
+        high = 255;
+    } else {
+        double full = std::ldexp(1.0, 8 * (int)sample_bytes - 1);
+        scaled = (double)x * full;
+        low = -(int64_t)full;
+        high = (int64_t)full - 1;
+    }
+    int64_t v = (int64_t)std::trunc(std::max(-1e18, std::min(1e18, scaled)));
+    v = std::max(low, std::min(high, v));
+    for (uint32_t b = 0; b < sample_bytes; b++) out.push_back((uint8_t)((uint64_t)v >> (8 * b)));
+}
+
+static std::vector<float> model_mix(const std::vector<float> &i, uint32_t out_channels)
+{
+    size_t in = i.size();
+    std::vector<float> o(out_channels);
+    if (in == out_channels) return i;
+    if (in == 1 && out_channels == 2) {
+        o = {i[0], i[0]};
+    } else if (in == 2 && out_channels == 1) {
+        o[0] = (float)(((double)i[1] + i[0]) * 0.5);
+    } else if (in == 3 && out_channels == 2) {
+        const double third = 1.0 / 3.0, two_thirds = 2.0 / 3.0;
+        o[0] = (float)(i[2] * third + i[0] * two_thirds);
+        o[1] = (float)(i[2] * third + i[1] * two_thirds);
+    } else if (in == 4 && out_channels == 2) {
+        o[0] = (float)(((double)i[2] + i[0]) * 0.5);
+        o[1] = (float)(((double)i[3] + i[1]) * 0.5);
+    } else if (in == 2 && out_channels == 4) {
+        o = {i[0], i[1], i[0], i[1]};
+    } else if (in == 6 && out_channels == 2) {
+        const double sixth = 1.0 / 6.0;
+        o[0] = (float)((2.0 * ((double)i[2] + i[0]) + i[5] + i[4]) * sixth);
+        o[1] = (float)((2.0 * ((double)i[3] + i[1]) + i[5] + i[4]) * sixth);
+    } else {
+        double sum = 0;
+        for (float v : i) sum += v;
+        std::fill(o.begin(), o.end(), (float)(sum / (double)in));
+    }
+    return o;
+}
+
+struct model_result {
+    bytes output;          // everything, drain included
+    size_t before_drain;   // bytes that the calls with input give
+};
+
+static model_result model_convert(const format &f, const bytes &input)
+{
+    uint32_t in_width = f.in_bits / 8, out_width = f.out_bits / 8;
+    size_t frames = input.size() / (f.in_channels * in_width);
+    // mixed[c][n]: channel c of input frame n after mixing
+    std::vector<std::vector<float>> mixed(f.out_channels, std::vector<float>(frames));
+    for (size_t n = 0; n < frames; n++) {
+        std::vector<float> frame(f.in_channels);
+        for (uint32_t c = 0; c < f.in_channels; c++)
+            frame[c] = model_decode(&input[(n * f.in_channels + c) * in_width], in_width);
+        std::vector<float> o = model_mix(frame, f.out_channels);
+        for (uint32_t c = 0; c < f.out_channels; c++) mixed[c][n] = o[c];
+    }
+    model_result r;
+    if (f.in_rate == f.out_rate) {
+        for (size_t n = 0; n < frames; n++)
+            for (uint32_t c = 0; c < f.out_channels; c++) model_encode(r.output, out_width, mixed[c][n]);
+        r.before_drain = r.output.size();
+        return r;
+    }
+    r.before_drain = 0;
+    if (frames < 2) return r;
+    // Two frames of silence stand for the drain. Segment k runs from sample k-2 to k-1, with the
+    // Catmull-Rom tangents (x[k] - x[k-2]) / 2 at its end and (x[k-1] - x[k-3]) / 2 at its start;
+    // the first segment starts flat.
+    for (auto &x : mixed) x.resize(frames + 2, 0.0f);
+    const float step = (float)((double)f.in_rate / (4.0 * f.out_rate));
+    float position = 0;
+    int substeps = 0;
+    std::vector<float> sums(f.out_channels, 0.0f);
+    for (size_t k = 2; k < frames + 2; k++) {
+        if (k == frames) r.before_drain = r.output.size();
+        struct cubic {
+            double a3, a2, a1, a0;
+        };
+        std::vector<cubic> seg(f.out_channels);
+        for (uint32_t c = 0; c < f.out_channels; c++) {
+            const std::vector<float> &x = mixed[c];
+            float start_tangent = k == 2 ? 0.0f : (float)(((double)x[k - 1] - x[k - 3]) * 0.5);
+            double end_tangent = ((double)x[k] - x[k - 2]) * 0.5;
+            float rise = (float)((double)x[k - 1] - x[k - 2]);
+            double a2 = 3.0 * rise - end_tangent - 2.0 * start_tangent;
+            float a3 = (float)(rise - a2 - start_tangent);
+            seg[c] = {a3, (float)a2, start_tangent, x[k - 2]};
+        }
+        for (; position < 1.0f; position = (float)(position + (double)step)) {
+            for (uint32_t c = 0; c < f.out_channels; c++) {
+                double t = position;
+                double value = ((seg[c].a3 * t + seg[c].a2) * t + seg[c].a1) * t + seg[c].a0;
+                sums[c] = (float)(sums[c] + value);
+            }
+            if (++substeps == 4) {
+                for (uint32_t c = 0; c < f.out_channels; c++) model_encode(r.output, out_width, sums[c] / 4.0f);
+                std::fill(sums.begin(), sums.end(), 0.0f);
+                substeps = 0;
+            }
+        }
+        position -= 1.0f;
+    }
+    return r;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Driving the converter
+
+struct converter_ptr {
+    sample_converter *c;
+    explicit converter_ptr(const format &f)
+        : c(converter_create(f.in_channels, f.in_bits, f.in_rate, f.out_channels, f.out_bits, f.out_rate))
+    {
+    }
+    ~converter_ptr() { converter_destroy(c); }
+};
+
+// One call, checked against the reserve: nothing may land beyond the bytes it reports, and those
+// must fit in what converter_output_size asked for.
+static uint32_t process_checked(sample_converter *c, const uint8_t *input, uint32_t in_bytes, bytes &out)
+{
+    int32_t reserve = converter_output_size(c, in_bytes);
+    EXPECT_GE(reserve, 0);
+    bytes buffer((size_t)std::max(reserve, 0) + 64, 0xCC);
+    uint32_t written = converter_process(c, input, buffer.data(), in_bytes);
+    EXPECT_LE(written, (uint32_t)std::max(reserve, 0)) << "in_bytes " << in_bytes;
+    for (size_t b = written; b < buffer.size(); b++)
+        if (buffer[b] != 0xCC) {
+            ADD_FAILURE() << "write beyond the reported count at " << b;
+            break;
+        }
+    out.insert(out.end(), buffer.begin(), buffer.begin() + std::min<size_t>(written, buffer.size()));
+    return written;
+}
+
+// Converts the track in blocks of the given frame counts (cycled) and drains it.
+static bytes convert_in_blocks(const format &f, const bytes &input, const std::vector<size_t> &block_frames,
+                               size_t *before_drain = nullptr)
+{
+    converter_ptr conv(f);
+    EXPECT_NE(conv.c, nullptr) << describe(f);
+    bytes out;
+    if (!conv.c) return out;
+    size_t frame_bytes = f.in_channels * (f.in_bits / 8);
+    size_t at = 0;
+    for (size_t b = 0; at < input.size(); b++) {
+        size_t n = std::min(block_frames[b % block_frames.size()] * frame_bytes, input.size() - at);
+        process_checked(conv.c, &input[at], (uint32_t)n, out);
+        at += n;
+    }
+    if (before_drain) *before_drain = out.size();
+    process_checked(conv.c, nullptr, 0, out);
+    return out;
+}
+
+// A test signal: two sines, some noise, and stretches of full-scale square wave whose overshoot
+// drives the spline beyond full scale.
+static bytes make_signal(uint32_t channels, uint32_t bits, size_t frames, uint32_t seed)
+{
+    uint32_t width = bits / 8;
+    bytes data(frames * channels * width);
+    uint32_t state = seed * 2654435761u + 12345;
+    for (size_t n = 0; n < frames; n++) {
+        for (uint32_t c = 0; c < channels; c++) {
+            state = state * 1664525u + 1013904223u;
+            double noise = ((state >> 8) / 16777216.0 - 0.5) * 0.1;
+            double v = 0.6 * std::sin(n * (0.013 + 0.007 * c)) + 0.3 * std::sin(n * (0.41 + 0.05 * c)) + noise;
+            if ((n / 3000) % 4 == 3) v = ((n / (7 + c)) % 2) ? 0.9999 : -1.0;
+            int64_t full = (int64_t)1 << (bits - 1);
+            int64_t s = std::max(-full, std::min(full - 1, (int64_t)std::floor(v * full)));
+            if (bits == 8) s += 128;
+            for (uint32_t b = 0; b < width; b++) data[(n * channels + c) * width + b] = (uint8_t)((uint64_t)s >> (8 * b));
+        }
+    }
+    return data;
+}
+
+static bytes le(const std::vector<int64_t> &values, uint32_t width)
+{
+    bytes out;
+    for (int64_t v : values)
+        for (uint32_t b = 0; b < width; b++) out.push_back((uint8_t)((uint64_t)v >> (8 * b)));
+    return out;
+}
+
+static std::vector<int64_t> decode_all(const bytes &data, uint32_t width)
+{
+    std::vector<int64_t> values;
+    for (size_t at = 0; at + width <= data.size(); at += width) {
+        int64_t v = 0;
+        for (uint32_t b = 0; b < width; b++) v |= (int64_t)data[at + b] << (8 * b);
+        if (width > 1 && v >= ((int64_t)1 << (8 * width - 1))) v -= (int64_t)1 << (8 * width);
+        values.push_back(v);
+    }
+    return values;
+}
+
+// Equal rates, one call, no drain output expected.
+static bytes convert_once(const format &f, const bytes &input)
+{
+    converter_ptr conv(f);
+    bytes out;
+    if (!conv.c) {
+        ADD_FAILURE() << describe(f);
+        return out;
+    }
+    process_checked(conv.c, input.data(), (uint32_t)input.size(), out);
+    size_t before = out.size();
+    process_checked(conv.c, nullptr, 0, out);
+    EXPECT_EQ(out.size(), before) << "equal rates: the drain writes nothing";
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Creation and the reserve
+
+TEST(sample_converter, create_refuses_what_it_cannot_convert)
+{
+    struct {
+        format f;
+        bool accepted;
+    } rows[] = {
+        /* 0 */ {{2, 16, 44100, 2, 16, 48000}, true},
+        /* 1 */ {{1, 8, 8000, 8, 32, 8000}, true},
+        /* 2 */ {{6, 24, 96000, 2, 24, 44100}, true},
+        /* 3 */ {{2, 12, 44100, 2, 16, 44100}, false},
+        /* 4 */ {{2, 16, 44100, 2, 20, 44100}, false},
+        /* 5 */ {{2, 0, 44100, 2, 16, 44100}, false},
+        /* 6 */ {{2, 64, 44100, 2, 16, 44100}, false},
+        /* 7 */ {{0, 16, 44100, 2, 16, 44100}, false},
+        /* 8 */ {{2, 16, 44100, 0, 16, 44100}, false},
+        /* 9 */ {{2, 16, 0, 2, 16, 44100}, false},
+        /* 10 */ {{2, 16, 44100, 2, 16, 0}, false},
+        /* 11 */ {{65536, 16, 44100, 2, 16, 44100}, false},
+        /* 12 */ {{1, 16, 1000, 1, 16, 64000}, true},  // 64 times up: the limit
+        /* 13 */ {{1, 16, 1000, 1, 16, 64001}, false}, // beyond it the position cannot advance reliably
+        /* 14 */ {{1, 16, 4000000, 1, 16, 1}, true},
+    };
+    for (size_t r = 0; r < sizeof rows / sizeof rows[0]; r++) {
+        converter_ptr conv(rows[r].f);
+        EXPECT_EQ(conv.c != nullptr, rows[r].accepted) << "row " << r << ": " << describe(rows[r].f);
+    }
+}
+
+TEST(sample_converter, create_fills_the_record)
+{
+    converter_ptr conv({2, 24, 44100, 1, 8, 48000});
+    ASSERT_NE(conv.c, nullptr);
+    sample_converter *c = conv.c;
+    EXPECT_EQ(c->in_channels, 2u);
+    EXPECT_EQ(c->out_channels, 1u);
+    EXPECT_EQ(c->in_sample_bytes, 3u);
+    EXPECT_EQ(c->out_sample_bytes, 1u);
+    EXPECT_EQ(c->step, (float)(44100.0 / 192000.0));
+    EXPECT_EQ(c->position, 0.0f);
+    EXPECT_EQ(c->priming, 2u);
+    EXPECT_EQ(c->substep_count, 0u);
+    EXPECT_NE(c->mixed_frame, c->in_frame);
+
+    converter_ptr same({2, 16, 44100, 2, 16, 22050});
+    ASSERT_NE(same.c, nullptr);
+    EXPECT_EQ(same.c->mixed_frame, same.c->in_frame) << "equal channel counts share the frame";
+    EXPECT_EQ(same.c->step, 0.5f);
+    converter_destroy(nullptr);
+}
+
+TEST(sample_converter, output_size_rounds_like_muldiv_and_reserves_one_frame_more)
+{
+    struct {
+        format f;
+        uint32_t in_bytes;
+        int32_t expected;
+    } rows[] = {
+        // (2304 + 8) * 192000 / 176400 = 2516.46 -> 2516, + 4
+        /* 0 */ {{2, 16, 44100, 2, 16, 48000}, 2304, 2520},
+        // the drain: 8 * 192000 / 176400 = 8.71 -> 9, + 4
+        /* 1 */ {{2, 16, 44100, 2, 16, 48000}, 0, 13},
+        // (1 + 2) * 1 / 2 = 1.5 -> 2 (halves away from zero), + 1
+        /* 2 */ {{1, 8, 2, 1, 8, 1}, 1, 3},
+        // 5 / 2 = 2.5 -> 3, not the even 2
+        /* 3 */ {{1, 8, 2, 1, 8, 1}, 3, 4},
+        // 4 / 2 = 2, + 1
+        /* 4 */ {{1, 8, 2, 1, 8, 1}, 2, 3},
+        // (131072 + 12) * 288000 / 264600 = 142676.46 -> 142676, + 6
+        /* 5 */ {{2, 24, 44100, 2, 24, 48000}, 131072, 142682},
+        // equal rates: the estimate is the input plus two frames
+        /* 6 */ {{2, 16, 44100, 2, 16, 44100}, 4, 12 + 4},
+        // the quotient leaves the signed 32-bit range
+        /* 7 */ {{1, 8, 1000, 2, 32, 2000}, 0x7FFFFFF0u, -1},
+        // the input count plus two frames does not fit
+        /* 8 */ {{2, 16, 44100, 2, 16, 44100}, 0xFFFFFFF0u, -1},
+        // out bytes per second beyond 32 bits: -1 rather than a wrapped, too small reserve
+        /* 9 */ {{8, 8, 40000000, 8, 32, 80000000}, 4096, -1},
+        // the largest quotient that fits, plus the spare frame, is still representable
+        /* 10 */ {{1, 8, 1, 1, 8, 1}, 0x7FFFFFFCu, 0x7FFFFFFF},
+        /* 11 */ {{1, 8, 1, 1, 8, 1}, 0x7FFFFFFDu, -1},
+    };
+    for (size_t r = 0; r < sizeof rows / sizeof rows[0]; r++) {
+        converter_ptr conv(rows[r].f);
+        ASSERT_NE(conv.c, nullptr) << "row " << r;
+        EXPECT_EQ(converter_output_size(conv.c, rows[r].in_bytes), rows[r].expected) << "row " << r;
+    }
+    EXPECT_EQ(converter_output_size(nullptr, 100), -1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Numeric corners (equal rates, so each input sample gives one output sample)
+
+TEST(sample_converter, eight_bit_output_corners)
+{
+    // 32-bit input: -1.0, 0.0, 0.9921875, just above it, and full scale (rounds to 1.0)
+    bytes in = le({INT32_MIN, 0, 0x7F000000, 0x7F000100, INT32_MAX, -16777216, 0x00800000}, 4);
+    bytes expected = {0, 128, 255, 255, 255, 127, 128};
+    EXPECT_EQ(convert_once({1, 32, 8000, 1, 8, 8000}, in), expected);
+    // 8-bit round trip and 8 -> 16 bits
+    bytes all(256);
+    for (int v = 0; v < 256; v++) all[v] = (uint8_t)v;
+    EXPECT_EQ(convert_once({1, 8, 8000, 1, 8, 8000}, all), all);
+    bytes wide = convert_once({1, 8, 8000, 1, 16, 8000}, all);
+    EXPECT_EQ(decode_all(wide, 2)[0], -32768);
+    EXPECT_EQ(decode_all(wide, 2)[255], 127 * 256);
+}
+
+TEST(sample_converter, sixteen_bit_output_truncates_toward_zero_and_clamps)
+{
+    // 1.0, -1.0, -0.00001, 0.99999, -0.99999, one 32-bit step below -1/32768
+    bytes in = le({INT32_MAX, INT32_MIN, -21475, 2147462173, -2147462173, -65537}, 4);
+    EXPECT_EQ(decode_all(convert_once({1, 32, 44100, 1, 16, 44100}, in), 2),
+              (std::vector<int64_t>{32767, -32768, 0, 32767, -32767, -1}));
+    // every 16-bit value survives 16 -> float -> 16
+    bytes all;
+    for (int v = -32768; v < 32768; v++) {
+        all.push_back((uint8_t)v);
+        all.push_back((uint8_t)(v >> 8));
+    }
+    EXPECT_EQ(convert_once({2, 16, 44100, 2, 16, 44100}, all), all);
+}
+
+TEST(sample_converter, twenty_four_bit_corners)
+{
+    bytes in = {0xFF, 0xFF, 0x7F, /* 8388607 */ 0x00, 0x00, 0x80, /* -8388608 */ 0x01, 0x00, 0x00, 0xFF, 0xFF, 0xFF};
+    EXPECT_EQ(convert_once({1, 24, 48000, 1, 24, 48000}, in), in);
+    // read as 8388607 * 2^-23 and -1.0: at 32 bits, 0x7FFFFF00 and 0x80000000
+    EXPECT_EQ(decode_all(convert_once({1, 24, 48000, 1, 32, 48000}, in), 4),
+              (std::vector<int64_t>{0x7FFFFF00, INT32_MIN, 256, -256}));
+    // to 16 bits the low byte is cut toward zero: -1/2^23 gives 0, not -1
+    EXPECT_EQ(decode_all(convert_once({1, 24, 48000, 1, 16, 48000}, in), 2),
+              (std::vector<int64_t>{32767, -32768, 0, 0}));
+}
+
+TEST(sample_converter, thirty_two_bit_output_clamps_at_and_beyond_full_scale)
+{
+    bytes in = le({INT32_MAX, INT32_MIN, 0x40000000, -0x40000000, 1, 127, 128}, 4);
+    // 127 and 128 * 2^-31 keep their value (exact in float); INT32_MAX rounds up to 1.0
+    EXPECT_EQ(decode_all(convert_once({1, 32, 8000, 1, 32, 8000}, in), 4),
+              (std::vector<int64_t>{INT32_MAX, INT32_MIN, 0x40000000, -0x40000000, 1, 127, 128}));
+    // A full-scale step overshoots in the spline: the values beyond +-1.0 clamp at every width
+    // without wrapping, and the model agrees on every byte.
+    bytes square;
+    for (int n = 0; n < 64; n++)
+        for (int k = 0; k < 3; k++) {
+            int32_t v = (n / 4) % 2 ? INT32_MAX : INT32_MIN;
+            bytes s = le({v}, 4);
+            square.insert(square.end(), s.begin(), s.end());
+        }
+    for (uint32_t bits : {8u, 16u, 24u, 32u}) {
+        format f = {3, 32, 11025, 3, bits, 44100};
+        bytes out = convert_in_blocks(f, square, {5});
+        EXPECT_EQ(out, model_convert(f, square).output) << bits;
+        std::vector<int64_t> v = decode_all(out, bits / 8);
+        int64_t high = bits == 8 ? 255 : ((int64_t)1 << (bits - 1)) - 1;
+        int64_t low = bits == 8 ? 0 : -((int64_t)1 << (bits - 1));
+        EXPECT_GT(std::count(v.begin(), v.end(), high), 10) << bits;
+        EXPECT_GT(std::count(v.begin(), v.end(), low), 10) << bits;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Mixing: 16-bit input, 32-bit output at equal rates shows each mixed float exactly.
+
+static std::vector<int64_t> mix_16_to_32(uint32_t in_channels, uint32_t out_channels, std::vector<int64_t> samples)
+{
+    return decode_all(convert_once({in_channels, 16, 44100, out_channels, 32, 44100}, le(samples, 2)), 4);
+}
+
+TEST(sample_converter, mixing_rows_put_each_channel_in_its_place)
+{
+    const int64_t half = 16384, quarter = 8192, eighth = 4096; // of 16-bit full scale
+    const int64_t H = 0x40000000, Q = 0x20000000, E = 0x10000000; // the same at 32 bits
+    // 1 -> 2: both outputs carry the one input
+    EXPECT_EQ(mix_16_to_32(1, 2, {half, -eighth}), (std::vector<int64_t>{H, H, -E, -E}));
+    // 2 -> 1: (i1 + i0) / 2
+    EXPECT_EQ(mix_16_to_32(2, 1, {half, quarter, -1, 0}), (std::vector<int64_t>{(H + Q) / 2, -32768}));
+    // 3 -> 2: i2/3 + 2 i0/3 and i2/3 + 2 i1/3
+    EXPECT_EQ(mix_16_to_32(3, 2, {half, -quarter, eighth}), (std::vector<int64_t>{3 * E, -E}));
+    // 4 -> 2: front and back pairs averaged per side
+    EXPECT_EQ(mix_16_to_32(4, 2, {half, 0, quarter, -eighth}), (std::vector<int64_t>{(H + Q) / 2, -E / 2}));
+    // 2 -> 4: the pair repeated
+    EXPECT_EQ(mix_16_to_32(2, 4, {half, -quarter}), (std::vector<int64_t>{H, -Q, H, -Q}));
+    // 6 -> 2 with full scale on channel 4 alone: 1/6 on both sides; on channel 0 alone: 1/3 left
+    EXPECT_EQ(mix_16_to_32(6, 2, {0, 0, 0, 0, -32768, 0}), (std::vector<int64_t>{-357913952, -357913952}));
+    EXPECT_EQ(mix_16_to_32(6, 2, {-32768, 0, 0, 0, 0, 0}), (std::vector<int64_t>{-715827904, 0}));
+    EXPECT_EQ(mix_16_to_32(6, 2, {0, 0, 0, half, 0, -half}), (std::vector<int64_t>{-178956976, 178956976}));
+    // every other pair: the mean of all inputs on every output
+    EXPECT_EQ(mix_16_to_32(2, 3, {half, quarter}), (std::vector<int64_t>{3 * Q / 2, 3 * Q / 2, 3 * Q / 2}));
+    EXPECT_EQ(mix_16_to_32(1, 4, {-quarter}), (std::vector<int64_t>{-Q, -Q, -Q, -Q}));
+    EXPECT_EQ(mix_16_to_32(6, 1, {half, half, half, half, half, -half}), (std::vector<int64_t>{715827904}));
+    EXPECT_EQ(mix_16_to_32(3, 1, {half, quarter, 0}), (std::vector<int64_t>{Q}));
+    EXPECT_EQ(mix_16_to_32(5, 3, {half, 0, 0, 0, 0}), (std::vector<int64_t>{214748368, 214748368, 214748368}));
+}
+
+TEST(sample_converter, each_channel_is_resampled_on_its_own)
+{
+    // Four channels in, four out: a signal on one channel at a time must come out exactly as
+    // the mono conversion of that signal, with silence on the others.
+    const size_t frames = 3000;
+    bytes mono = make_signal(1, 16, frames, 7);
+    bytes mono_out = convert_in_blocks({1, 16, 44100, 1, 16, 48000}, mono, {576});
+    for (uint32_t channel = 0; channel < 4; channel++) {
+        bytes quad(frames * 4 * 2, 0);
+        for (size_t n = 0; n < frames; n++) {
+            quad[(n * 4 + channel) * 2] = mono[n * 2];
+            quad[(n * 4 + channel) * 2 + 1] = mono[n * 2 + 1];
+        }
+        bytes out = convert_in_blocks({4, 16, 44100, 4, 16, 48000}, quad, {576});
+        ASSERT_EQ(out.size(), mono_out.size() * 4);
+        for (size_t n = 0; n < out.size() / 8; n++)
+            for (uint32_t c = 0; c < 4; c++) {
+                uint8_t lo = out[(n * 4 + c) * 2], hi = out[(n * 4 + c) * 2 + 1];
+                uint8_t want_lo = c == channel ? mono_out[n * 2] : 0, want_hi = c == channel ? mono_out[n * 2 + 1] : 0;
+                ASSERT_TRUE(lo == want_lo && hi == want_hi) << "channel " << channel << " frame " << n << " out " << c;
+            }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Priming, the drain and frame counts
+
+TEST(sample_converter, equal_rates_convert_each_frame_at_once)
+{
+    format f = {2, 16, 44100, 2, 24, 44100};
+    converter_ptr conv(f);
+    bytes in = make_signal(2, 16, 10, 1), out;
+    EXPECT_EQ(process_checked(conv.c, in.data(), 4, out), 6u);
+    EXPECT_EQ(process_checked(conv.c, in.data() + 4, 36, out), 54u);
+    EXPECT_EQ(process_checked(conv.c, nullptr, 0, out), 0u);
+    EXPECT_EQ(conv.c->priming, 2u) << "equal rates never touch the resampler";
+    EXPECT_EQ(out, model_convert(f, in).output);
+}
+
+TEST(sample_converter, resampler_holds_back_two_frames_until_the_drain)
+{
+    bytes two = le({16384, 16384, 16384, 16384}, 2), out;
+    {
+        converter_ptr conv({2, 16, 44100, 2, 16, 48000});
+        EXPECT_EQ(process_checked(conv.c, two.data(), 4, out), 0u);
+        EXPECT_EQ(process_checked(conv.c, nullptr, 0, out), 0u) << "one frame: the drain writes nothing";
+    }
+    {
+        converter_ptr conv({2, 16, 44100, 2, 16, 48000});
+        EXPECT_EQ(process_checked(conv.c, two.data(), 8, out), 0u);
+        // a valid pointer with 0 bytes is the drain too
+        EXPECT_GT(process_checked(conv.c, two.data(), 0, out), 0u);
+        EXPECT_EQ(conv.c->priming, 0u);
+    }
+    {
+        converter_ptr conv({2, 16, 44100, 2, 16, 48000});
+        EXPECT_EQ(process_checked(conv.c, nullptr, 0, out), 0u) << "nothing taken: nothing to drain";
+    }
+}
+
+TEST(sample_converter, half_scale_track_keeps_its_level_and_the_drain_fades_it)
+{
+    bytes in;
+    for (int n = 0; n < 1000; n++) {
+        bytes s = le({16384, 16384}, 2);
+        in.insert(in.end(), s.begin(), s.end());
+    }
+    size_t before = 0;
+    // half the rate: 499 frames at half scale from the blocks, one at 57/64 of it from the drain
+    bytes down = convert_in_blocks({2, 16, 44100, 2, 16, 22050}, in, {576}, &before);
+    EXPECT_EQ(before, 499u * 4);
+    std::vector<int64_t> v = decode_all(down, 2);
+    ASSERT_EQ(v.size(), 1000u);
+    for (size_t k = 0; k < 998; k++) ASSERT_EQ(v[k], 16384) << k;
+    EXPECT_EQ(v[998], 16384 * 57 / 64);
+    EXPECT_EQ(v[999], 16384 * 57 / 64);
+    // twice the rate: four frames fewer than 2000 from the blocks, the last four from the drain
+    bytes up = convert_in_blocks({2, 16, 22050, 2, 16, 44100}, in, {576}, &before);
+    EXPECT_EQ(before, 1996u * 4);
+    EXPECT_EQ(up.size(), 2000u * 4);
+    v = decode_all(up, 2);
+    for (size_t k = 0; k < 1996 * 2; k++) ASSERT_EQ(v[k], 16384) << k;
+    EXPECT_EQ(up, model_convert({2, 16, 22050, 2, 16, 44100}, in).output);
+}
+
+TEST(sample_converter, trailing_partial_frame_is_ignored)
+{
+    bytes in = make_signal(2, 24, 20, 3);
+    // 20 frames and 5 extra bytes: the extra bytes are never read
+    bytes padded = in;
+    padded.insert(padded.end(), {1, 2, 3, 4, 5});
+    for (format f : {format{2, 24, 44100, 2, 16, 44100}, format{2, 24, 44100, 1, 16, 32000}}) {
+        converter_ptr a(f), b(f);
+        bytes out_a, out_b;
+        process_checked(a.c, in.data(), (uint32_t)in.size(), out_a);
+        process_checked(b.c, padded.data(), (uint32_t)padded.size(), out_b);
+        EXPECT_EQ(out_a, out_b) << describe(f);
+        // a call with less than one frame converts nothing
+        EXPECT_EQ(process_checked(b.c, padded.data(), 5, out_b), 0u);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Whole tracks: block sizes and the model
+
+static const format track_formats[] = {
+    {2, 16, 44100, 2, 16, 48000}, {2, 16, 48000, 2, 16, 44100}, {2, 16, 44100, 2, 16, 22050},
+    {2, 16, 44100, 1, 16, 8000},  {2, 16, 44100, 2, 24, 44100}, {2, 16, 44100, 1, 16, 44100},
+    {1, 16, 44100, 1, 16, 48000}, {1, 16, 8000, 2, 16, 44100},  {2, 24, 96000, 2, 32, 44100},
+    {2, 32, 44100, 2, 8, 48000},  {1, 8, 11025, 1, 8, 22050},   {6, 16, 48000, 2, 16, 44100},
+    {3, 16, 44100, 2, 24, 32000}, {4, 24, 22050, 2, 16, 44100}, {2, 8, 16000, 4, 32, 8000},
+    {6, 32, 48000, 1, 24, 11025}, {5, 16, 44100, 3, 16, 48000}, {2, 16, 192000, 2, 16, 8000},
+    {1, 16, 8000, 1, 16, 192000}, {6, 16, 44100, 6, 16, 48000}, {2, 16, 44100, 2, 16, 44099},
+    {2, 16, 44100, 2, 16, 44101}, {4, 16, 44100, 2, 16, 44100}, {2, 32, 48000, 2, 32, 48000},
+};
+
+TEST(sample_converter, block_size_does_not_change_the_bytes)
+{
+    for (const format &f : track_formats) {
+        bytes in = make_signal(f.in_channels, f.in_bits, 9001, f.out_rate + f.in_channels);
+        bytes whole = convert_in_blocks(f, in, {100000});
+        for (std::vector<size_t> blocks : {std::vector<size_t>{1}, {576}, {4096}, {1151}, {3, 1, 700, 2, 57}}) {
+            EXPECT_EQ(convert_in_blocks(f, in, blocks), whole) << describe(f) << " blocks of " << blocks[0];
+        }
+    }
+}
+
+TEST(sample_converter, long_tracks_match_the_model_byte_for_byte)
+{
+    for (const format &f : track_formats) {
+        bytes in = make_signal(f.in_channels, f.in_bits, 3 * f.in_rate / 2, f.in_rate + f.out_channels);
+        size_t before = 0;
+        bytes out = convert_in_blocks(f, in, {576}, &before);
+        model_result m = model_convert(f, in);
+        ASSERT_EQ(out.size(), m.output.size()) << describe(f);
+        EXPECT_EQ(before, m.before_drain) << describe(f);
+        size_t first = std::mismatch(out.begin(), out.end(), m.output.begin()).first - out.begin();
+        EXPECT_EQ(first, out.size()) << describe(f) << ": first difference at byte " << first;
+    }
+}
+
+// FNV-1a over the converted bytes: the same literal in the native and the Windows build shows
+// that both produce identical bytes.
+static uint64_t fnv1a(const bytes &data, uint64_t h = 14695981039346656037ull)
+{
+    for (uint8_t b : data) h = (h ^ b) * 1099511628211ull;
+    return h;
+}
+
+TEST(sample_converter, every_build_gives_the_same_bytes)
+{
+    uint64_t h = 14695981039346656037ull;
+    size_t total = 0;
+    for (const format &f : track_formats) {
+        bytes out = convert_in_blocks(f, make_signal(f.in_channels, f.in_bits, 20000, 99), {576});
+        h = fnv1a(out, h);
+        total += out.size();
+    }
+    EXPECT_EQ(total, 3258897u);
+    EXPECT_EQ(h, 18401002185311316174ull);
+}
