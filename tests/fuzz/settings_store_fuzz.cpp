@@ -1,0 +1,67 @@
+// Fuzzes the settings load: the input becomes the INI file beside the program, which the
+// plug-in loads at init and saves at quit. After the load every setting must be in its range
+// and the codec record inside its buffer; loading the saved file again must give the same
+// integer and format settings.
+#include <windows.h>
+
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "config/settings_store.h"
+#include "host/out_module.h"
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID);
+
+struct loaded_settings {
+    BYTE cvt, wav1, mode, thread;
+    BYTE wfx[format_buffer_bytes];
+    WAVEFORMATEX wfx1;
+};
+
+static void check_ranges(void)
+{
+    if (cfg_cvt > 1 || cfg_wav1 > 1 || cfg_thread > 1) abort();
+    if (!memchr(config_waveoutdir, 0, sizeof config_waveoutdir) || !memchr(cfg_wav1p, 0, sizeof cfg_wav1p)) abort();
+    if (cfg_wfx_format()->cbSize + sizeof(WAVEFORMATEX) > format_buffer_bytes) abort();
+    if (cfg_wfx1.wFormatTag != WAVE_FORMAT_PCM) abort();
+}
+
+static loaded_settings snapshot(void)
+{
+    loaded_settings s;
+    s.cvt = cfg_cvt;
+    s.wav1 = cfg_wav1;
+    s.mode = cfg_mode;
+    s.thread = cfg_thread;
+    memcpy(s.wfx, cfg_wfx, sizeof s.wfx);
+    s.wfx1 = cfg_wfx1;
+    return s;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    static char ini[MAX_PATH];
+    out_module *module = winampGetOutModule();
+    DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr);
+    cfg_cvt = cfg_wav1 = cfg_mode = cfg_thread = 0;
+    if (!ini[0]) {
+        module->init(); // learns where the INI lies
+        strcpy(ini, ini_path);
+    }
+    FILE *f = fopen(ini, "wb");
+    if (!f) abort();
+    fwrite(data, 1, size, f);
+    fclose(f);
+
+    module->init();
+    check_ranges();
+    module->quit();
+    loaded_settings saved = snapshot();
+    module->init();
+    check_ranges();
+    loaded_settings again = snapshot();
+    if (memcmp(&saved, &again, sizeof saved) != 0) abort();
+    return 0;
+}
