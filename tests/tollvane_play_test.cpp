@@ -94,9 +94,12 @@ class tollvane_play : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        fs::copy_file(TOLLVANE_PLAY_PATH, program, fs::copy_options::overwrite_existing);
+        // mingw's copy_file throws on overwrite_existing: remove first.
+        fs::remove(program);
+        fs::copy_file(TOLLVANE_PLAY_PATH, program);
 #ifdef _WIN32
-        fs::copy_file(TOLLVANE_DLL_PATH, "out_tollvane.dll", fs::copy_options::overwrite_existing);
+        fs::remove("out_tollvane.dll");
+        fs::copy_file(TOLLVANE_DLL_PATH, "out_tollvane.dll");
         const char *ini = "tollvane-play.ini";
 #else
         const char *ini = "tollvane-play.ini";

@@ -15,7 +15,7 @@ up)
         wineserver -k </dev/null >/dev/null 2>&1 || true
         wineserver -w </dev/null >/dev/null 2>&1 || true
     fi
-    wineserver -p </dev/null >/dev/null 2>&1
+    wineserver -p </dev/null >/dev/null 2>&1 || true # already running: fine
     wine cmd /c exit </dev/null >/dev/null 2>&1
     ;;
 down)
