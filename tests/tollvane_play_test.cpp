@@ -24,7 +24,10 @@ static const char program[] = "./tollvane-play";
 
 static void put16(bytes &b, uint32_t v) { b.push_back((uint8_t)v); b.push_back((uint8_t)(v >> 8)); }
 static void put32(bytes &b, uint32_t v) { put16(b, v); put16(b, v >> 16); }
-static void put_tag(bytes &b, const char *tag) { b.insert(b.end(), tag, tag + 4); }
+static void put_tag(bytes &b, const char *tag)
+{
+    for (int i = 0; i < 4; i++) b.push_back(static_cast<uint8_t>(tag[i]));
+}
 
 // A WAV file as other programs write them: optional extensible header and extra chunks.
 static bytes make_wav(int rate, int channels, int bits, const std::vector<char> &audio, bool extensible = false,
