@@ -4,6 +4,7 @@
 // stage is the only caller.
 #include "convert/sample_converter.h"
 
+#include <string.h>
 #include <windows.h>
 
 // GCC 12's straight-line vectoriser can drop a narrowing to float when it packs the values of two
@@ -208,6 +209,371 @@ static void *zeroed(size_t bytes)
     return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes);
 }
 
+// ---------------------------------------------------------------------------------------------
+// Specialised block loops, chosen once at creation. Each gives exactly the bytes of the plain
+// path above; the tests compare both against a model of their own.
+//
+// Equal rates: where the float round trip is exact in integers, the loops work on integers.
+// Resampling to one or two channels: a chunk of frames is first mixed into "lanes" (left and
+// right, or the mono sample twice), then the segment values of all its sub-steps are evaluated
+// two lanes at a time in double precision, and a last pass sums them four by four into output
+// frames, rounding each partial sum to float as the plain path does.
+
+enum {
+    path_frames,        // frame by frame, every format
+    path_copy,          // 8, 16 or 24 bits to the same width and channels: the bytes themselves
+    path_16_to_24,      // same channels: the 16-bit value shifted up by 8
+    path_stereo_16_to_mono_16, // (left + right) / 2, truncated toward zero
+    path_resample,      // one or two output channels, SSE2
+};
+
+static uint8_t *widen_16_to_24(const uint8_t *in, uint32_t samples, uint8_t *out)
+{
+    uint32_t k = 0;
+    // Eight samples become three 64-bit words of 24-bit values [0, low, high].
+    for (; k + 8 <= samples; k += 8, in += 16, out += 24) {
+        uint64_t s[8];
+        for (int i = 0; i < 8; i++) s[i] = (uint64_t)(in[2 * i] | in[2 * i + 1] << 8) << 8;
+        uint64_t w[3] = {s[0] | s[1] << 24 | s[2] << 48, s[2] >> 16 | s[3] << 8 | s[4] << 32 | s[5] << 56,
+                         s[5] >> 8 | s[6] << 16 | s[7] << 40};
+        for (int i = 0; i < 24; i++) out[i] = (uint8_t)(w[i / 8] >> (8 * (i % 8)));
+    }
+    for (; k < samples; k++, in += 2, out += 3) {
+        out[0] = 0;
+        out[1] = in[0];
+        out[2] = in[1];
+    }
+    return out;
+}
+
+static uint8_t *average_stereo_16(const uint8_t *in, uint32_t frames, uint8_t *out)
+{
+    for (uint32_t k = 0; k < frames; k++, in += 4, out += 2) {
+        int32_t sum = (int16_t)(in[0] | in[1] << 8) + (int16_t)(in[2] | in[3] << 8);
+        int32_t mean = sum / 2; // truncation toward zero, as the float path's write does
+        out[0] = (uint8_t)mean;
+        out[1] = (uint8_t)(mean >> 8);
+    }
+    return out;
+}
+
+#if defined(__SSE2__)
+#define TOLLVANE_SSE2 1
+#include <emmintrin.h>
+
+#if defined(__GNUC__)
+#define ALWAYS_INLINE inline __attribute__((always_inline))
+#else
+#define ALWAYS_INLINE inline
+#endif
+
+static const uint32_t max_chunk_frames = 512;
+static const uint32_t scratch_value_pairs = 4096;
+
+static ALWAYS_INLINE __m128d round_to_float(__m128d x) { return _mm_cvtps_pd(_mm_cvtpd_ps(x)); }
+
+static ALWAYS_INLINE __m128d load_lanes(const float *p)
+{
+    return _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64((const __m128i *)p)));
+}
+
+struct lane_segment {
+    __m128d coef3, coef2, coef1, y0;
+};
+
+// The segment that the frame at lanes[2 * (j + 3)] opens: y0..y2 are the lanes of frames j+1..j+3,
+// coef1 the previous segment's end tangent, already rounded. Returns the new rounded end tangent.
+static ALWAYS_INLINE __m128d lane_segment_at(const float *lanes, uint32_t j, __m128d coef1, lane_segment *s)
+{
+    __m128d y0 = load_lanes(lanes + 2 * (j + 1)), y1 = load_lanes(lanes + 2 * (j + 2));
+    __m128d y2 = load_lanes(lanes + 2 * (j + 3));
+    __m128d m = _mm_mul_pd(_mm_sub_pd(y2, y0), _mm_set1_pd(0.5));
+    __m128d d = round_to_float(_mm_sub_pd(y1, y0));
+    __m128d coef2 = _mm_sub_pd(_mm_sub_pd(_mm_mul_pd(_mm_set1_pd(3.0), d), m), _mm_mul_pd(_mm_set1_pd(2.0), coef1));
+    s->coef3 = round_to_float(_mm_sub_pd(_mm_sub_pd(d, coef2), coef1));
+    s->coef2 = round_to_float(coef2);
+    s->coef1 = coef1;
+    s->y0 = y0;
+    return round_to_float(m);
+}
+
+static ALWAYS_INLINE __m128d lane_value(const lane_segment &s, __m128d t)
+{
+    __m128d v = _mm_add_pd(_mm_mul_pd(s.coef3, t), s.coef2);
+    v = _mm_add_pd(_mm_mul_pd(v, t), s.coef1);
+    return _mm_add_pd(_mm_mul_pd(v, t), s.y0);
+}
+
+// Mixes n input frames into lanes, after the three frames of history already there.
+static void mix_into_lanes(sample_converter *c, const uint8_t *in, uint32_t n, float *lanes)
+{
+    uint32_t k = 0;
+    const __m128 scale = _mm_set1_ps(1.0f / 32768.0f);
+    if (c->in_sample_bytes == 2 && c->in_channels == 2) {
+        for (; k + 4 <= n; k += 4, in += 16, lanes += 8) {
+            __m128i s = _mm_loadu_si128((const __m128i *)in);
+            __m128 a = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(s, s), 16)), scale);
+            __m128 b = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpackhi_epi16(s, s), 16)), scale);
+            if (c->out_channels == 1) {
+                // (right + left) * 0.5: the sum of two 16-bit values is exact in a float
+                const __m128 half = _mm_set1_ps(0.5f);
+                a = _mm_mul_ps(_mm_add_ps(a, _mm_shuffle_ps(a, a, _MM_SHUFFLE(2, 3, 0, 1))), half);
+                b = _mm_mul_ps(_mm_add_ps(b, _mm_shuffle_ps(b, b, _MM_SHUFFLE(2, 3, 0, 1))), half);
+            }
+            _mm_storeu_ps(lanes, a);
+            _mm_storeu_ps(lanes + 4, b);
+        }
+    } else if (c->in_sample_bytes == 2 && c->in_channels == 1) {
+        for (; k + 4 <= n; k += 4, in += 8, lanes += 8) {
+            __m128i s = _mm_loadl_epi64((const __m128i *)in);
+            __m128 a = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(s, s), 16)), scale);
+            _mm_storeu_ps(lanes, _mm_unpacklo_ps(a, a));
+            _mm_storeu_ps(lanes + 4, _mm_unpackhi_ps(a, a));
+        }
+    }
+    uint32_t width = c->in_sample_bytes;
+    for (; k < n; k++, lanes += 2) {
+        for (uint32_t i = 0; i < c->in_channels; i++, in += width) c->in_frame[i] = read_sample(in, width);
+        mix_frame(c);
+        lanes[0] = c->mixed_frame[0];
+        lanes[1] = c->mixed_frame[c->out_channels - 1];
+    }
+}
+
+// Step below 1: frame by frame; the first sure_substeps positions of a frame are below 1
+// whatever the frame starts at, so only the last one or two need the test.
+static uint32_t values_below_one(sample_converter *c, const float *lanes, uint32_t n, double *values,
+                                 __m128d slope)
+{
+    float position = c->position, step = c->step;
+    uint32_t sure = c->sure_substeps, count = 0;
+    lane_segment s;
+    for (uint32_t j = 0; j < n; j++) {
+        slope = lane_segment_at(lanes, j, slope, &s);
+        for (uint32_t k = 0; k < sure; k++) {
+            _mm_storeu_pd(values + 2 * count++, lane_value(s, _mm_set1_pd(position)));
+            position = position + step; // one rounding of the exact sum, as in double then float
+        }
+        while (position < 1.0f) {
+            _mm_storeu_pd(values + 2 * count++, lane_value(s, _mm_set1_pd(position)));
+            position = position + step;
+        }
+        position = position - 1.0f;
+    }
+    c->position = position;
+    return count;
+}
+
+// Step of 1 or more: sub-step by sub-step. Every position is a whole number of step's last bit,
+// so the float position runs exactly as an integer q (one input frame = 1 << shift units): the
+// sum of a position below 1 and the step is exact below 2 << 23 units, above it rounds to an
+// even count of units, halves to a multiple of four. Segments are built only where a sub-step
+// falls, from the four samples around it.
+static uint32_t values_from_one(sample_converter *c, const float *lanes, uint32_t n, double *values,
+                                __m128d slope)
+{
+    const uint32_t shift = c->position_shift, one = 1u << shift, step = c->step_units;
+    const double unit = 1.0 / one;
+    uint32_t q = (uint32_t)((double)c->position * one);
+    uint32_t frame = q >> shift, units = q & (one - 1), count = 0;
+    const __m128d half = _mm_set1_pd(0.5);
+    lane_segment s;
+    while (frame < n) {
+        __m128d coef1 = frame == 0 ? slope
+                                   : round_to_float(_mm_mul_pd(
+                                         _mm_sub_pd(load_lanes(lanes + 2 * (frame + 2)), load_lanes(lanes + 2 * frame)),
+                                         half));
+        lane_segment_at(lanes, frame, coef1, &s);
+        _mm_storeu_pd(values + 2 * count++, lane_value(s, _mm_set1_pd(units * unit)));
+        uint32_t sum = units + step, above = sum >> 24;
+        sum = sum - (sum & above) + ((sum & (sum >> 1) & above) << 1);
+        frame += sum >> shift;
+        units = sum & (one - 1);
+    }
+    c->position = (float)((double)(((frame - n) << shift) + units) * unit);
+    return count;
+}
+
+static ALWAYS_INLINE __m128 add_value(__m128 sum, const double *value)
+{
+    return _mm_cvtpd_ps(_mm_add_pd(_mm_cvtps_pd(sum), _mm_loadu_pd(value)));
+}
+
+// The sum of four sub-steps, rounded after each addition; the first needs no addition (0 + v is v).
+static ALWAYS_INLINE __m128 sum_of_four(const double *values)
+{
+    __m128 sum = _mm_cvtpd_ps(_mm_loadu_pd(values));
+    sum = add_value(sum, values + 2);
+    sum = add_value(sum, values + 4);
+    return add_value(sum, values + 6);
+}
+
+// Four 16-bit samples from two lanes of two frames: truncation, then the clamp by the saturating pack.
+static ALWAYS_INLINE __m128i pack_16(__m128 first, __m128 second)
+{
+    const __m128 scale = _mm_set1_ps(0.25f * 32768.0f); // the mean of four, then full scale: exact
+    __m128 both = _mm_movelh_ps(first, second);
+    __m128i v = _mm_cvttps_epi32(_mm_mul_ps(both, scale));
+    return _mm_packs_epi32(v, v);
+}
+
+static uint8_t *write_output_frame(const sample_converter *c, __m128 sum, uint8_t *out)
+{
+    uint32_t channels = c->out_channels, width = c->out_sample_bytes;
+    if (width == 2) {
+        uint32_t pair = (uint32_t)_mm_cvtsi128_si32(pack_16(sum, sum));
+        out[0] = (uint8_t)pair;
+        out[1] = (uint8_t)(pair >> 8);
+        if (channels == 2) {
+            out[2] = (uint8_t)(pair >> 16);
+            out[3] = (uint8_t)(pair >> 24);
+        }
+        return out + 2 * channels;
+    }
+    float lane[4];
+    _mm_storeu_ps(lane, _mm_mul_ps(sum, _mm_set1_ps(0.25f)));
+    for (uint32_t k = 0; k < channels; k++, out += width) write_sample(out, width, lane[k]);
+    return out;
+}
+
+// Sums the values four by four into output frames, continuing the frame that earlier calls left
+// unfinished and leaving the rest in the accumulators.
+static uint8_t *sum_values(sample_converter *c, const double *values, uint32_t count, uint8_t *out)
+{
+    uint32_t channels = c->out_channels, have = c->substep_count, i = 0;
+    __m128 sum = _mm_setr_ps(c->accumulators[0], c->accumulators[channels - 1], 0.0f, 0.0f);
+    if (have != 0) {
+        for (; i < count && have < 4; i++, have++) sum = add_value(sum, values + 2 * i);
+        if (have == 4) {
+            out = write_output_frame(c, sum, out);
+            have = 0;
+        }
+    }
+    if (have == 0) {
+        if (c->out_sample_bytes == 2 && channels == 2) {
+            for (; i + 8 <= count; i += 8, out += 8)
+                _mm_storel_epi64((__m128i *)out, pack_16(sum_of_four(values + 2 * i), sum_of_four(values + 2 * i + 8)));
+        }
+        for (; i + 4 <= count; i += 4) out = write_output_frame(c, sum_of_four(values + 2 * i), out);
+        sum = _mm_setzero_ps();
+        for (; i < count; i++, have++) sum = add_value(sum, values + 2 * i);
+    }
+    float lane[4];
+    _mm_storeu_ps(lane, sum);
+    for (uint32_t k = 0; k < channels; k++) c->accumulators[k] = lane[k];
+    c->substep_count = have;
+    return out;
+}
+
+static uint8_t *resample_chunk(sample_converter *c, const uint8_t *in, uint32_t n, uint8_t *out)
+{
+    float *lanes = c->scratch_samples;
+    uint32_t last = c->out_channels - 1;
+    for (uint32_t h = 0; h < 3; h++) {
+        const channel_segment *left = &c->segments[0], *right = &c->segments[last];
+        lanes[2 * h] = h == 0 ? left->y0 : h == 1 ? left->y1 : left->y2;
+        lanes[2 * h + 1] = h == 0 ? right->y0 : h == 1 ? right->y1 : right->y2;
+    }
+    mix_into_lanes(c, in, n, lanes + 6);
+    __m128d slope = _mm_setr_pd(c->segments[0].end_slope, c->segments[last].end_slope);
+    uint32_t count = c->step < 1.0f ? values_below_one(c, lanes, n, c->scratch_values, slope)
+                                    : values_from_one(c, lanes, n, c->scratch_values, slope);
+    // The history and the last segment go back into the record.
+    lane_segment s;
+    __m128d previous = n == 1 ? slope
+                              : round_to_float(_mm_mul_pd(_mm_sub_pd(load_lanes(lanes + 2 * (n + 1)),
+                                                                     load_lanes(lanes + 2 * (n - 1))),
+                                                          _mm_set1_pd(0.5)));
+    __m128d end_slope = lane_segment_at(lanes, n - 1, previous, &s);
+    double v[2][7];
+    _mm_storeu_pd(v[0], s.coef3);
+    _mm_storeu_pd(v[0] + 2, s.coef2);
+    _mm_storeu_pd(v[0] + 4, s.coef1);
+    _mm_storeu_pd(v[1], end_slope);
+    for (uint32_t k = 0; k <= last; k++) {
+        channel_segment *seg = &c->segments[k];
+        seg->y0 = lanes[2 * n + k];
+        seg->y1 = lanes[2 * (n + 1) + k];
+        seg->y2 = lanes[2 * (n + 2) + k];
+        seg->coef3 = (float)v[0][k];
+        seg->coef2 = (float)v[0][2 + k];
+        seg->coef1 = (float)v[0][4 + k];
+        seg->end_slope = (float)v[1][k];
+    }
+    return sum_values(c, c->scratch_values, count, out);
+}
+#endif
+
+static uint8_t *convert_block(sample_converter *c, const uint8_t *in, uint32_t frames, uint8_t *out)
+{
+    uint32_t in_frame_bytes = c->in_channels * c->in_sample_bytes;
+    switch (c->block_path) {
+    case path_copy:
+        memcpy(out, in, (size_t)frames * in_frame_bytes);
+        return out + (size_t)frames * in_frame_bytes;
+    case path_16_to_24:
+        return widen_16_to_24(in, frames * c->in_channels, out);
+    case path_stereo_16_to_mono_16:
+        return average_stereo_16(in, frames, out);
+#if TOLLVANE_SSE2
+    case path_resample:
+        // The first frames only fill the history, and the first segment starts flat; the plain
+        // path takes them.
+        while (frames > 0 && c->priming != 0) {
+            out = convert_frames(c, in, 1, out);
+            in += in_frame_bytes;
+            frames--;
+        }
+        while (frames > 0) {
+            uint32_t n = frames < c->chunk_frames ? frames : c->chunk_frames;
+            out = resample_chunk(c, in, n, out);
+            in += (size_t)n * in_frame_bytes;
+            frames -= n;
+        }
+        return out;
+#endif
+    default:
+        return convert_frames(c, in, frames, out);
+    }
+}
+
+// Picks the block loop and sizes the scratch buffers; false when they cannot be allocated.
+static bool choose_block_path(sample_converter *c)
+{
+    uint32_t in_width = c->in_sample_bytes, out_width = c->out_sample_bytes;
+    bool same_channels = c->in_channels == c->out_channels;
+    if (c->in_rate == c->out_rate) {
+        if (same_channels && in_width == out_width && in_width <= 3)
+            c->block_path = path_copy;
+        else if (same_channels && in_width == 2 && out_width == 3)
+            c->block_path = path_16_to_24;
+        else if (c->in_channels == 2 && c->out_channels == 1 && in_width == 2 && out_width == 2)
+            c->block_path = path_stereo_16_to_mono_16;
+        return true;
+    }
+#if TOLLVANE_SSE2
+    // Steps of 2^20 input frames and more keep the plain path: there one frame is less than a
+    // unit of the integer position.
+    if (c->out_channels > 2 || c->step >= 1048576.0f) return true;
+    if (c->step < 1.0f) {
+        c->sure_substeps = (uint32_t)((1.0 - 1.0 / 1024) / c->step);
+        uint32_t most = c->sure_substeps + 2;
+        c->chunk_frames = scratch_value_pairs / most < max_chunk_frames ? scratch_value_pairs / most : max_chunk_frames;
+    } else {
+        int exponent = 0;
+        while (c->step >= (float)(2u << exponent)) exponent++;
+        c->position_shift = 23 - exponent;
+        c->step_units = (uint32_t)((double)c->step * (1u << c->position_shift));
+        c->chunk_frames = max_chunk_frames;
+    }
+    c->scratch_samples = (float *)zeroed((max_chunk_frames + 3) * 2 * sizeof(float));
+    c->scratch_values = (double *)zeroed(scratch_value_pairs * 2 * sizeof(double));
+    if (!c->scratch_samples || !c->scratch_values) return false;
+    c->block_path = path_resample;
+#endif
+    return true;
+}
+
 // A format record carries at most 65535 channels; refusing more keeps every array size and
 // frame size far from overflowing.
 static const uint32_t max_channels = 65535;
@@ -243,7 +609,7 @@ sample_converter *converter_create(uint32_t in_channels, uint32_t in_bits, uint3
     c->segments = (channel_segment *)zeroed(out_channels * sizeof(channel_segment));
     c->accumulators = (float *)zeroed(out_channels * sizeof(float));
     // A converter missing one of its arrays would fail later, inside a write; give none instead.
-    if (!c->in_frame || !c->mixed_frame || !c->segments || !c->accumulators) {
+    if (!c->in_frame || !c->mixed_frame || !c->segments || !c->accumulators || !choose_block_path(c)) {
         converter_destroy(c);
         return nullptr;
     }
@@ -258,6 +624,8 @@ void converter_destroy(sample_converter *c)
     if (c->in_frame) HeapFree(heap, 0, c->in_frame);
     if (c->mixed_frame && c->mixed_frame != c->in_frame) HeapFree(heap, 0, c->mixed_frame);
     if (c->accumulators) HeapFree(heap, 0, c->accumulators);
+    if (c->scratch_samples) HeapFree(heap, 0, c->scratch_samples);
+    if (c->scratch_values) HeapFree(heap, 0, c->scratch_values);
     HeapFree(heap, 0, c);
 }
 
@@ -291,6 +659,6 @@ uint32_t converter_process(sample_converter *c, const uint8_t *input, uint8_t *o
     }
     // Only whole frames: a trailing partial frame is never read.
     uint32_t frames = in_bytes / (c->in_channels * c->in_sample_bytes);
-    out = convert_frames(c, input, frames, out);
+    out = convert_block(c, input, frames, out);
     return (uint32_t)(out - output);
 }
