@@ -220,23 +220,33 @@ static void *zeroed(size_t bytes)
 // frames, rounding each partial sum to float as the plain path does.
 
 enum {
-    path_frames,        // frame by frame, every format
-    path_copy,          // 8, 16 or 24 bits to the same width and channels: the bytes themselves
-    path_16_to_24,      // same channels: the 16-bit value shifted up by 8
+    path_frames,               // frame by frame, every format
+    path_copy,                 // 8, 16 or 24 bits to the same width and channels: the bytes themselves
+    path_16_to_24,             // same channels: the 16-bit value shifted up by 8
     path_stereo_16_to_mono_16, // (left + right) / 2, truncated toward zero
-    path_resample,      // one or two output channels, SSE2
+    path_resample_below_one,   // step below 1, one or two output channels, SSE2
+    path_resample_halving,     // step exactly 1/2: positions 0 and 1/2 in every frame
+    path_resample_from_one,    // step of 1 or more
 };
+
+// Little-endian loads and stores of 64-bit words; the plug-in runs on x86 only.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "the block loops assume a little-endian machine"
+#endif
 
 static uint8_t *widen_16_to_24(const uint8_t *in, uint32_t samples, uint8_t *out)
 {
     uint32_t k = 0;
-    // Eight samples become three 64-bit words of 24-bit values [0, low, high].
+    // Eight samples x0..x7 become 24 bytes [0, low, high] each: three 64-bit words.
     for (; k + 8 <= samples; k += 8, in += 16, out += 24) {
-        uint64_t s[8];
-        for (int i = 0; i < 8; i++) s[i] = (uint64_t)(in[2 * i] | in[2 * i + 1] << 8) << 8;
-        uint64_t w[3] = {s[0] | s[1] << 24 | s[2] << 48, s[2] >> 16 | s[3] << 8 | s[4] << 32 | s[5] << 56,
-                         s[5] >> 8 | s[6] << 16 | s[7] << 40};
-        for (int i = 0; i < 24; i++) out[i] = (uint8_t)(w[i / 8] >> (8 * (i % 8)));
+        uint64_t a, b;
+        memcpy(&a, in, 8);
+        memcpy(&b, in + 8, 8);
+        const uint64_t x = 0xFFFF;
+        uint64_t w[3] = {(a & x) << 8 | (a >> 16 & x) << 32 | (a >> 32) << 56,
+                         (a >> 40 & 0xFF) | (a >> 48) << 16 | (b & x) << 40,
+                         (b >> 16 & x) | (b >> 32 & x) << 24 | (b >> 48) << 48};
+        memcpy(out, w, 24);
     }
     for (; k < samples; k++, in += 2, out += 3) {
         out[0] = 0;
@@ -267,68 +277,76 @@ static uint8_t *average_stereo_16(const uint8_t *in, uint32_t frames, uint8_t *o
 #define ALWAYS_INLINE inline
 #endif
 
+// Names of the resampling loops: values_<step>_<samples>, where step is below_one, halving or
+// from_one, and samples is exact (mixed samples of at most 18 significant bits, whose rises and
+// tangents are floats already, so rounding them changes nothing) or rounded (any other).
+
 static const uint32_t max_chunk_frames = 512;
 static const uint32_t scratch_value_pairs = 4096;
 
 static ALWAYS_INLINE __m128d round_to_float(__m128d x) { return _mm_cvtps_pd(_mm_cvtpd_ps(x)); }
-
-static ALWAYS_INLINE __m128d load_lanes(const float *p)
-{
-    return _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64((const __m128i *)p)));
-}
+static ALWAYS_INLINE __m128d lanes_at(const double *lanes, uint32_t frame) { return _mm_loadu_pd(lanes + 2 * frame); }
 
 struct lane_segment {
     __m128d coef3, coef2, coef1, y0;
 };
 
-// The segment that the frame at lanes[2 * (j + 3)] opens: y0..y2 are the lanes of frames j+1..j+3,
-// coef1 the previous segment's end tangent, already rounded. Returns the new rounded end tangent.
-static ALWAYS_INLINE __m128d lane_segment_at(const float *lanes, uint32_t j, __m128d coef1, lane_segment *s)
+// The segment through y0..y2 with start tangent coef1 (already a float); returns its end tangent
+// as stored, rounded to float.
+static ALWAYS_INLINE __m128d make_segment(__m128d y0, __m128d y1, __m128d y2, __m128d coef1, bool exact,
+                                          lane_segment *s)
 {
-    __m128d y0 = load_lanes(lanes + 2 * (j + 1)), y1 = load_lanes(lanes + 2 * (j + 2));
-    __m128d y2 = load_lanes(lanes + 2 * (j + 3));
     __m128d m = _mm_mul_pd(_mm_sub_pd(y2, y0), _mm_set1_pd(0.5));
-    __m128d d = round_to_float(_mm_sub_pd(y1, y0));
-    __m128d coef2 = _mm_sub_pd(_mm_sub_pd(_mm_mul_pd(_mm_set1_pd(3.0), d), m), _mm_mul_pd(_mm_set1_pd(2.0), coef1));
+    __m128d d = _mm_sub_pd(y1, y0);
+    if (!exact) d = round_to_float(d);
+    __m128d coef2 = _mm_sub_pd(_mm_sub_pd(_mm_mul_pd(_mm_set1_pd(3.0), d), m), _mm_add_pd(coef1, coef1));
     s->coef3 = round_to_float(_mm_sub_pd(_mm_sub_pd(d, coef2), coef1));
     s->coef2 = round_to_float(coef2);
     s->coef1 = coef1;
     s->y0 = y0;
-    return round_to_float(m);
+    return exact ? m : round_to_float(m);
 }
 
-static ALWAYS_INLINE __m128d lane_value(const lane_segment &s, __m128d t)
+// The end tangent of the segment before frame's: (y1 - sample before y0) / 2, as stored.
+static ALWAYS_INLINE __m128d tangent_before(const double *lanes, uint32_t frame, bool exact)
+{
+    __m128d m = _mm_mul_pd(_mm_sub_pd(lanes_at(lanes, frame + 2), lanes_at(lanes, frame)), _mm_set1_pd(0.5));
+    return exact ? m : round_to_float(m);
+}
+
+static ALWAYS_INLINE __m128d segment_value(const lane_segment &s, __m128d t)
 {
     __m128d v = _mm_add_pd(_mm_mul_pd(s.coef3, t), s.coef2);
     v = _mm_add_pd(_mm_mul_pd(v, t), s.coef1);
     return _mm_add_pd(_mm_mul_pd(v, t), s.y0);
 }
 
-// Mixes n input frames into lanes, after the three frames of history already there.
-static void mix_into_lanes(sample_converter *c, const uint8_t *in, uint32_t n, float *lanes)
+// Mixes n input frames into lanes of doubles (left, right) or (mono, mono), after the three
+// frames of history already there. 16-bit samples and their half sums are exact in either type.
+static void mix_into_lanes(sample_converter *c, const uint8_t *in, uint32_t n, double *lanes)
 {
     uint32_t k = 0;
-    const __m128 scale = _mm_set1_ps(1.0f / 32768.0f);
-    if (c->in_sample_bytes == 2 && c->in_channels == 2) {
+    if (c->in_sample_bytes == 2 && c->in_channels == 2 && c->out_channels == 2) {
+        const __m128d scale = _mm_set1_pd(1.0 / 32768.0);
         for (; k + 4 <= n; k += 4, in += 16, lanes += 8) {
             __m128i s = _mm_loadu_si128((const __m128i *)in);
-            __m128 a = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(s, s), 16)), scale);
-            __m128 b = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpackhi_epi16(s, s), 16)), scale);
-            if (c->out_channels == 1) {
-                // (right + left) * 0.5: the sum of two 16-bit values is exact in a float
-                const __m128 half = _mm_set1_ps(0.5f);
-                a = _mm_mul_ps(_mm_add_ps(a, _mm_shuffle_ps(a, a, _MM_SHUFFLE(2, 3, 0, 1))), half);
-                b = _mm_mul_ps(_mm_add_ps(b, _mm_shuffle_ps(b, b, _MM_SHUFFLE(2, 3, 0, 1))), half);
-            }
-            _mm_storeu_ps(lanes, a);
-            _mm_storeu_ps(lanes + 4, b);
+            __m128i lo = _mm_srai_epi32(_mm_unpacklo_epi16(s, s), 16), hi = _mm_srai_epi32(_mm_unpackhi_epi16(s, s), 16);
+            _mm_storeu_pd(lanes, _mm_mul_pd(_mm_cvtepi32_pd(lo), scale));
+            _mm_storeu_pd(lanes + 2, _mm_mul_pd(_mm_cvtepi32_pd(_mm_srli_si128(lo, 8)), scale));
+            _mm_storeu_pd(lanes + 4, _mm_mul_pd(_mm_cvtepi32_pd(hi), scale));
+            _mm_storeu_pd(lanes + 6, _mm_mul_pd(_mm_cvtepi32_pd(_mm_srli_si128(hi, 8)), scale));
         }
-    } else if (c->in_sample_bytes == 2 && c->in_channels == 1) {
-        for (; k + 4 <= n; k += 4, in += 8, lanes += 8) {
-            __m128i s = _mm_loadl_epi64((const __m128i *)in);
-            __m128 a = _mm_mul_ps(_mm_cvtepi32_ps(_mm_srai_epi32(_mm_unpacklo_epi16(s, s), 16)), scale);
-            _mm_storeu_ps(lanes, _mm_unpacklo_ps(a, a));
-            _mm_storeu_ps(lanes + 4, _mm_unpackhi_ps(a, a));
+    } else if (c->in_sample_bytes == 2 && c->in_channels == 2 && c->out_channels == 1) {
+        const __m128d scale = _mm_set1_pd(1.0 / 65536.0); // (left + right) * 0.5 * 2^-15
+        const __m128i ones = _mm_set1_epi16(1);
+        for (; k + 4 <= n; k += 4, in += 16, lanes += 8) {
+            __m128i sums = _mm_madd_epi16(_mm_loadu_si128((const __m128i *)in), ones);
+            __m128i twice = _mm_unpacklo_epi32(sums, sums);
+            __m128i twice_hi = _mm_unpackhi_epi32(sums, sums);
+            _mm_storeu_pd(lanes, _mm_mul_pd(_mm_cvtepi32_pd(twice), scale));
+            _mm_storeu_pd(lanes + 2, _mm_mul_pd(_mm_cvtepi32_pd(_mm_srli_si128(twice, 8)), scale));
+            _mm_storeu_pd(lanes + 4, _mm_mul_pd(_mm_cvtepi32_pd(twice_hi), scale));
+            _mm_storeu_pd(lanes + 6, _mm_mul_pd(_mm_cvtepi32_pd(_mm_srli_si128(twice_hi, 8)), scale));
         }
     }
     uint32_t width = c->in_sample_bytes;
@@ -340,22 +358,26 @@ static void mix_into_lanes(sample_converter *c, const uint8_t *in, uint32_t n, f
     }
 }
 
-// Step below 1: frame by frame; the first sure_substeps positions of a frame are below 1
+// Step below 1: frame by frame. The first sure_substeps positions of a frame are below 1
 // whatever the frame starts at, so only the last one or two need the test.
-static uint32_t values_below_one(sample_converter *c, const float *lanes, uint32_t n, double *values,
-                                 __m128d slope)
+static ALWAYS_INLINE uint32_t values_below_one(sample_converter *c, const double *lanes, uint32_t n,
+                                               double *values, __m128d slope, bool exact)
 {
     float position = c->position, step = c->step;
     uint32_t sure = c->sure_substeps, count = 0;
+    __m128d y0 = lanes_at(lanes, 1), y1 = lanes_at(lanes, 2);
     lane_segment s;
     for (uint32_t j = 0; j < n; j++) {
-        slope = lane_segment_at(lanes, j, slope, &s);
+        __m128d y2 = lanes_at(lanes, j + 3);
+        slope = make_segment(y0, y1, y2, slope, exact, &s);
+        y0 = y1;
+        y1 = y2;
         for (uint32_t k = 0; k < sure; k++) {
-            _mm_storeu_pd(values + 2 * count++, lane_value(s, _mm_set1_pd(position)));
+            _mm_storeu_pd(values + 2 * count++, segment_value(s, _mm_set1_pd(position)));
             position = position + step; // one rounding of the exact sum, as in double then float
         }
         while (position < 1.0f) {
-            _mm_storeu_pd(values + 2 * count++, lane_value(s, _mm_set1_pd(position)));
+            _mm_storeu_pd(values + 2 * count++, segment_value(s, _mm_set1_pd(position)));
             position = position + step;
         }
         position = position - 1.0f;
@@ -364,27 +386,42 @@ static uint32_t values_below_one(sample_converter *c, const float *lanes, uint32
     return count;
 }
 
+// Step 1/2 from position 0: the positions are 0 and 1/2 in every frame, exactly. At 0 the
+// segment's value is y0 itself.
+static ALWAYS_INLINE uint32_t values_halving(const double *lanes, uint32_t n, double *values, __m128d slope, bool exact)
+{
+    __m128d y0 = lanes_at(lanes, 1), y1 = lanes_at(lanes, 2);
+    const __m128d half = _mm_set1_pd(0.5);
+    lane_segment s;
+    for (uint32_t j = 0; j < n; j++) {
+        __m128d y2 = lanes_at(lanes, j + 3);
+        slope = make_segment(y0, y1, y2, slope, exact, &s);
+        _mm_storeu_pd(values + 4 * j, y0);
+        _mm_storeu_pd(values + 4 * j + 2, segment_value(s, half));
+        y0 = y1;
+        y1 = y2;
+    }
+    return 2 * n;
+}
+
 // Step of 1 or more: sub-step by sub-step. Every position is a whole number of step's last bit,
-// so the float position runs exactly as an integer q (one input frame = 1 << shift units): the
+// so the float position runs exactly as an integer (one input frame = 1 << shift units): the
 // sum of a position below 1 and the step is exact below 2 << 23 units, above it rounds to an
 // even count of units, halves to a multiple of four. Segments are built only where a sub-step
 // falls, from the four samples around it.
-static uint32_t values_from_one(sample_converter *c, const float *lanes, uint32_t n, double *values,
-                                __m128d slope)
+static ALWAYS_INLINE uint32_t values_from_one(sample_converter *c, const double *lanes, uint32_t n,
+                                              double *values, __m128d slope, bool exact)
 {
     const uint32_t shift = c->position_shift, one = 1u << shift, step = c->step_units;
     const double unit = 1.0 / one;
     uint32_t q = (uint32_t)((double)c->position * one);
     uint32_t frame = q >> shift, units = q & (one - 1), count = 0;
-    const __m128d half = _mm_set1_pd(0.5);
     lane_segment s;
     while (frame < n) {
-        __m128d coef1 = frame == 0 ? slope
-                                   : round_to_float(_mm_mul_pd(
-                                         _mm_sub_pd(load_lanes(lanes + 2 * (frame + 2)), load_lanes(lanes + 2 * frame)),
-                                         half));
-        lane_segment_at(lanes, frame, coef1, &s);
-        _mm_storeu_pd(values + 2 * count++, lane_value(s, _mm_set1_pd(units * unit)));
+        __m128d coef1 = frame == 0 ? slope : tangent_before(lanes, frame, exact);
+        make_segment(lanes_at(lanes, frame + 1), lanes_at(lanes, frame + 2), lanes_at(lanes, frame + 3), coef1, exact,
+                     &s);
+        _mm_storeu_pd(values + 2 * count++, segment_value(s, _mm_set1_pd(units * unit)));
         uint32_t sum = units + step, above = sum >> 24;
         sum = sum - (sum & above) + ((sum & (sum >> 1) & above) << 1);
         frame += sum >> shift;
@@ -392,6 +429,31 @@ static uint32_t values_from_one(sample_converter *c, const float *lanes, uint32_
     }
     c->position = (float)((double)(((frame - n) << shift) + units) * unit);
     return count;
+}
+
+static uint32_t values_below_one_exact(sample_converter *c, const double *l, uint32_t n, double *v, __m128d s)
+{
+    return values_below_one(c, l, n, v, s, true);
+}
+static uint32_t values_below_one_rounded(sample_converter *c, const double *l, uint32_t n, double *v, __m128d s)
+{
+    return values_below_one(c, l, n, v, s, false);
+}
+static uint32_t values_halving_exact(sample_converter *, const double *l, uint32_t n, double *v, __m128d s)
+{
+    return values_halving(l, n, v, s, true);
+}
+static uint32_t values_halving_rounded(sample_converter *, const double *l, uint32_t n, double *v, __m128d s)
+{
+    return values_halving(l, n, v, s, false);
+}
+static uint32_t values_from_one_exact(sample_converter *c, const double *l, uint32_t n, double *v, __m128d s)
+{
+    return values_from_one(c, l, n, v, s, true);
+}
+static uint32_t values_from_one_rounded(sample_converter *c, const double *l, uint32_t n, double *v, __m128d s)
+{
+    return values_from_one(c, l, n, v, s, false);
 }
 
 static ALWAYS_INLINE __m128 add_value(__m128 sum, const double *value)
@@ -412,8 +474,7 @@ static ALWAYS_INLINE __m128 sum_of_four(const double *values)
 static ALWAYS_INLINE __m128i pack_16(__m128 first, __m128 second)
 {
     const __m128 scale = _mm_set1_ps(0.25f * 32768.0f); // the mean of four, then full scale: exact
-    __m128 both = _mm_movelh_ps(first, second);
-    __m128i v = _mm_cvttps_epi32(_mm_mul_ps(both, scale));
+    __m128i v = _mm_cvttps_epi32(_mm_mul_ps(_mm_movelh_ps(first, second), scale));
     return _mm_packs_epi32(v, v);
 }
 
@@ -453,6 +514,13 @@ static uint8_t *sum_values(sample_converter *c, const double *values, uint32_t c
         if (c->out_sample_bytes == 2 && channels == 2) {
             for (; i + 8 <= count; i += 8, out += 8)
                 _mm_storel_epi64((__m128i *)out, pack_16(sum_of_four(values + 2 * i), sum_of_four(values + 2 * i + 8)));
+        } else if (c->out_sample_bytes == 2) {
+            for (; i + 8 <= count; i += 8, out += 4) {
+                uint32_t pair = (uint32_t)_mm_cvtsi128_si32(
+                    _mm_shufflelo_epi16(pack_16(sum_of_four(values + 2 * i), sum_of_four(values + 2 * i + 8)),
+                                        _MM_SHUFFLE(3, 1, 2, 0)));
+                memcpy(out, &pair, 4);
+            }
         }
         for (; i + 4 <= count; i += 4) out = write_output_frame(c, sum_of_four(values + 2 * i), out);
         sum = _mm_setzero_ps();
@@ -465,40 +533,45 @@ static uint8_t *sum_values(sample_converter *c, const double *values, uint32_t c
     return out;
 }
 
+typedef uint32_t (*values_loop)(sample_converter *, const double *, uint32_t, double *, __m128d);
+
 static uint8_t *resample_chunk(sample_converter *c, const uint8_t *in, uint32_t n, uint8_t *out)
 {
-    float *lanes = c->scratch_samples;
+    double *lanes = c->scratch_lanes;
     uint32_t last = c->out_channels - 1;
-    for (uint32_t h = 0; h < 3; h++) {
-        const channel_segment *left = &c->segments[0], *right = &c->segments[last];
-        lanes[2 * h] = h == 0 ? left->y0 : h == 1 ? left->y1 : left->y2;
-        lanes[2 * h + 1] = h == 0 ? right->y0 : h == 1 ? right->y1 : right->y2;
-    }
+    const channel_segment *left = &c->segments[0], *right = &c->segments[last];
+    const double history[6] = {left->y0, right->y0, left->y1, right->y1, left->y2, right->y2};
+    memcpy(lanes, history, sizeof history);
     mix_into_lanes(c, in, n, lanes + 6);
-    __m128d slope = _mm_setr_pd(c->segments[0].end_slope, c->segments[last].end_slope);
-    uint32_t count = c->step < 1.0f ? values_below_one(c, lanes, n, c->scratch_values, slope)
-                                    : values_from_one(c, lanes, n, c->scratch_values, slope);
+    __m128d slope = _mm_setr_pd(left->end_slope, right->end_slope);
+    bool exact = c->short_samples != 0;
+    values_loop loop;
+    if (c->block_path == path_resample_halving && c->position == 0.0f)
+        loop = exact ? values_halving_exact : values_halving_rounded;
+    else if (c->step < 1.0f)
+        loop = exact ? values_below_one_exact : values_below_one_rounded;
+    else
+        loop = exact ? values_from_one_exact : values_from_one_rounded;
+    uint32_t count = loop(c, lanes, n, c->scratch_values, slope);
+
     // The history and the last segment go back into the record.
     lane_segment s;
-    __m128d previous = n == 1 ? slope
-                              : round_to_float(_mm_mul_pd(_mm_sub_pd(load_lanes(lanes + 2 * (n + 1)),
-                                                                     load_lanes(lanes + 2 * (n - 1))),
-                                                          _mm_set1_pd(0.5)));
-    __m128d end_slope = lane_segment_at(lanes, n - 1, previous, &s);
-    double v[2][7];
-    _mm_storeu_pd(v[0], s.coef3);
-    _mm_storeu_pd(v[0] + 2, s.coef2);
-    _mm_storeu_pd(v[0] + 4, s.coef1);
-    _mm_storeu_pd(v[1], end_slope);
+    __m128d coef1 = n == 1 ? slope : tangent_before(lanes, n - 1, exact);
+    double end_slope[2], coef[3][2];
+    _mm_storeu_pd(end_slope, make_segment(lanes_at(lanes, n), lanes_at(lanes, n + 1), lanes_at(lanes, n + 2), coef1,
+                                          exact, &s));
+    _mm_storeu_pd(coef[0], s.coef3);
+    _mm_storeu_pd(coef[1], s.coef2);
+    _mm_storeu_pd(coef[2], s.coef1);
     for (uint32_t k = 0; k <= last; k++) {
         channel_segment *seg = &c->segments[k];
-        seg->y0 = lanes[2 * n + k];
-        seg->y1 = lanes[2 * (n + 1) + k];
-        seg->y2 = lanes[2 * (n + 2) + k];
-        seg->coef3 = (float)v[0][k];
-        seg->coef2 = (float)v[0][2 + k];
-        seg->coef1 = (float)v[0][4 + k];
-        seg->end_slope = (float)v[1][k];
+        seg->y0 = (float)lanes[2 * n + k];
+        seg->y1 = (float)lanes[2 * (n + 1) + k];
+        seg->y2 = (float)lanes[2 * (n + 2) + k];
+        seg->coef3 = (float)coef[0][k];
+        seg->coef2 = (float)coef[1][k];
+        seg->coef1 = (float)coef[2][k];
+        seg->end_slope = (float)end_slope[k];
     }
     return sum_values(c, c->scratch_values, count, out);
 }
@@ -516,7 +589,9 @@ static uint8_t *convert_block(sample_converter *c, const uint8_t *in, uint32_t f
     case path_stereo_16_to_mono_16:
         return average_stereo_16(in, frames, out);
 #if TOLLVANE_SSE2
-    case path_resample:
+    case path_resample_below_one:
+    case path_resample_halving:
+    case path_resample_from_one:
         // The first frames only fill the history, and the first segment starts flat; the plain
         // path takes them.
         while (frames > 0 && c->priming != 0) {
@@ -537,6 +612,16 @@ static uint8_t *convert_block(sample_converter *c, const uint8_t *in, uint32_t f
     }
 }
 
+// Mixed samples of 8 or 16 bits, alone or averaged in pairs, have at most 18 significant bits
+// and lie in [-1, 1]: their differences and half differences are floats already.
+static bool mixes_short_samples(const sample_converter *c)
+{
+    uint32_t in = c->in_channels, out = c->out_channels;
+    if (c->in_sample_bytes > 2) return false;
+    return in == out || (in == 1 && out == 2) || (in == 2 && out == 1) || (in == 4 && out == 2) ||
+           (in == 2 && out == 4);
+}
+
 // Picks the block loop and sizes the scratch buffers; false when they cannot be allocated.
 static bool choose_block_path(sample_converter *c)
 {
@@ -555,21 +640,23 @@ static bool choose_block_path(sample_converter *c)
     // Steps of 2^20 input frames and more keep the plain path: there one frame is less than a
     // unit of the integer position.
     if (c->out_channels > 2 || c->step >= 1048576.0f) return true;
+    c->short_samples = mixes_short_samples(c);
     if (c->step < 1.0f) {
         c->sure_substeps = (uint32_t)((1.0 - 1.0 / 1024) / c->step);
         uint32_t most = c->sure_substeps + 2;
         c->chunk_frames = scratch_value_pairs / most < max_chunk_frames ? scratch_value_pairs / most : max_chunk_frames;
+        c->block_path = c->step == 0.5f ? path_resample_halving : path_resample_below_one;
     } else {
         int exponent = 0;
         while (c->step >= (float)(2u << exponent)) exponent++;
         c->position_shift = 23 - exponent;
         c->step_units = (uint32_t)((double)c->step * (1u << c->position_shift));
         c->chunk_frames = max_chunk_frames;
+        c->block_path = path_resample_from_one;
     }
-    c->scratch_samples = (float *)zeroed((max_chunk_frames + 3) * 2 * sizeof(float));
+    c->scratch_lanes = (double *)zeroed((max_chunk_frames + 3) * 2 * sizeof(double));
     c->scratch_values = (double *)zeroed(scratch_value_pairs * 2 * sizeof(double));
-    if (!c->scratch_samples || !c->scratch_values) return false;
-    c->block_path = path_resample;
+    if (!c->scratch_lanes || !c->scratch_values) return false;
 #endif
     return true;
 }
@@ -624,7 +711,7 @@ void converter_destroy(sample_converter *c)
     if (c->in_frame) HeapFree(heap, 0, c->in_frame);
     if (c->mixed_frame && c->mixed_frame != c->in_frame) HeapFree(heap, 0, c->mixed_frame);
     if (c->accumulators) HeapFree(heap, 0, c->accumulators);
-    if (c->scratch_samples) HeapFree(heap, 0, c->scratch_samples);
+    if (c->scratch_lanes) HeapFree(heap, 0, c->scratch_lanes);
     if (c->scratch_values) HeapFree(heap, 0, c->scratch_values);
     HeapFree(heap, 0, c);
 }

@@ -29,11 +29,12 @@ struct sample_converter {
     float *accumulators;
     // Chosen at creation for speed only; the fields above are the converter's whole state.
     uint32_t block_path;     // which specialised loop converts whole blocks; 0: frame by frame
+    uint32_t short_samples;  // mixed samples of at most 18 significant bits
     uint32_t sure_substeps;  // sub-steps every frame runs whatever its start (step below 1)
     uint32_t position_shift; // step of 1 or more: log2 of one input frame in units of step's last bit
     uint32_t step_units;     // step in those units
     uint32_t chunk_frames;   // input frames per pass through the scratch buffers
-    float *scratch_samples;  // mixed samples of one chunk, two lanes per frame, three frames of history first
+    double *scratch_lanes;   // mixed samples of one chunk, two lanes per frame, three frames of history first
     double *scratch_values;  // segment values of one chunk's sub-steps, two lanes each
 };
 
