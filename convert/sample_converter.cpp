@@ -278,8 +278,9 @@ static uint8_t *average_stereo_16(const uint8_t *in, uint32_t frames, uint8_t *o
 #endif
 
 // Names of the resampling loops: values_<step>_<samples>, where step is below_one, halving or
-// from_one, and samples is exact (mixed samples of at most 18 significant bits, whose rises and
-// tangents are floats already, so rounding them changes nothing) or rounded (any other).
+// from_one, and samples is exact (mixed samples of 8 or 16 bits, alone or averaged in pairs,
+// whose segment coefficients are floats already, so rounding them changes nothing) or rounded
+// (any other). mono_from_one takes one output channel two sub-steps at a time.
 
 static const uint32_t max_chunk_frames = 512;
 static const uint32_t scratch_value_pairs = 4096;
@@ -292,7 +293,9 @@ struct lane_segment {
 };
 
 // The segment through y0..y2 with start tangent coef1 (already a float); returns its end tangent
-// as stored, rounded to float.
+// as stored, rounded to float. With exact samples (multiples of 2^-16 in [-1, 1]) every
+// intermediate is a multiple of 2^-17 below 16 in size: 21 bits, a float already, so nothing
+// needs rounding.
 static ALWAYS_INLINE __m128d make_segment(__m128d y0, __m128d y1, __m128d y2, __m128d coef1, bool exact,
                                           lane_segment *s)
 {
@@ -300,8 +303,9 @@ static ALWAYS_INLINE __m128d make_segment(__m128d y0, __m128d y1, __m128d y2, __
     __m128d d = _mm_sub_pd(y1, y0);
     if (!exact) d = round_to_float(d);
     __m128d coef2 = _mm_sub_pd(_mm_sub_pd(_mm_mul_pd(_mm_set1_pd(3.0), d), m), _mm_add_pd(coef1, coef1));
-    s->coef3 = round_to_float(_mm_sub_pd(_mm_sub_pd(d, coef2), coef1));
-    s->coef2 = round_to_float(coef2);
+    __m128d coef3 = _mm_sub_pd(_mm_sub_pd(d, coef2), coef1);
+    s->coef3 = exact ? coef3 : round_to_float(coef3);
+    s->coef2 = exact ? coef2 : round_to_float(coef2);
     s->coef1 = coef1;
     s->y0 = y0;
     return exact ? m : round_to_float(m);
@@ -456,6 +460,95 @@ static uint32_t values_from_one_rounded(sample_converter *c, const double *l, ui
     return values_from_one(c, l, n, v, s, false);
 }
 
+// One output channel, step of 1 or more: the mono samples lie one after another, and two
+// sub-steps share one pass of the arithmetic, one in each lane.
+static void mix_into_mono(sample_converter *c, const uint8_t *in, uint32_t n, double *mono)
+{
+    uint32_t k = 0;
+    if (c->in_sample_bytes == 2 && c->in_channels == 2) {
+        const __m128d scale = _mm_set1_pd(1.0 / 65536.0); // (left + right) * 0.5 * 2^-15
+        const __m128i ones = _mm_set1_epi16(1);
+        for (; k + 4 <= n; k += 4, in += 16, mono += 4) {
+            __m128i sums = _mm_madd_epi16(_mm_loadu_si128((const __m128i *)in), ones);
+            _mm_storeu_pd(mono, _mm_mul_pd(_mm_cvtepi32_pd(sums), scale));
+            _mm_storeu_pd(mono + 2, _mm_mul_pd(_mm_cvtepi32_pd(_mm_srli_si128(sums, 8)), scale));
+        }
+    } else if (c->in_sample_bytes == 2 && c->in_channels == 1) {
+        const __m128d scale = _mm_set1_pd(1.0 / 32768.0);
+        for (; k + 4 <= n; k += 4, in += 8, mono += 4) {
+            __m128i s = _mm_loadl_epi64((const __m128i *)in);
+            __m128i wide = _mm_srai_epi32(_mm_unpacklo_epi16(s, s), 16);
+            _mm_storeu_pd(mono, _mm_mul_pd(_mm_cvtepi32_pd(wide), scale));
+            _mm_storeu_pd(mono + 2, _mm_mul_pd(_mm_cvtepi32_pd(_mm_srli_si128(wide, 8)), scale));
+        }
+    }
+    uint32_t width = c->in_sample_bytes;
+    for (; k < n; k++) {
+        for (uint32_t i = 0; i < c->in_channels; i++, in += width) c->in_frame[i] = read_sample(in, width);
+        mix_frame(c);
+        *mono++ = c->mixed_frame[0];
+    }
+}
+
+static ALWAYS_INLINE __m128d gather(const double *a, const double *b) { return _mm_loadh_pd(_mm_load_sd(a), b); }
+
+static ALWAYS_INLINE uint32_t mono_from_one(sample_converter *c, const double *x, uint32_t n, double *values,
+                                            bool exact)
+{
+    const uint32_t shift = c->position_shift, one = 1u << shift, step = c->step_units;
+    const double unit = 1.0 / one;
+    const __m128d half = _mm_set1_pd(0.5);
+    uint32_t q = (uint32_t)((double)c->position * one);
+    uint32_t frame = q >> shift, units = q & (one - 1), count = 0;
+    lane_segment s;
+#define TOLLVANE_ADVANCE()                                                                                            \
+    do {                                                                                                               \
+        uint32_t sum = units + step, above = sum >> 24;                                                               \
+        sum = sum - (sum & above) + ((sum & (sum >> 1) & above) << 1);                                                \
+        frame += sum >> shift;                                                                                         \
+        units = sum & (one - 1);                                                                                       \
+    } while (0)
+    // A sub-step in the chunk's first frame takes its start tangent from the record: it goes alone.
+    if (frame == 0 && n > 0) {
+        __m128d coef1 = _mm_set1_pd(c->segments[0].end_slope);
+        make_segment(_mm_set1_pd(x[1]), _mm_set1_pd(x[2]), _mm_set1_pd(x[3]), coef1, exact, &s);
+        _mm_store_sd(values + count++, segment_value(s, _mm_set1_pd(units * unit)));
+        TOLLVANE_ADVANCE();
+    }
+    while (frame < n) {
+        uint32_t a = frame, a_units = units;
+        TOLLVANE_ADVANCE();
+        uint32_t b = frame < n ? frame : a, b_units = units;
+        __m128d y = gather(x + a, x + b), y0 = gather(x + a + 1, x + b + 1);
+        __m128d y1 = gather(x + a + 2, x + b + 2), y2 = gather(x + a + 3, x + b + 3);
+        __m128d coef1 = _mm_mul_pd(_mm_sub_pd(y1, y), half);
+        make_segment(y0, y1, y2, exact ? coef1 : round_to_float(coef1), exact, &s);
+        __m128d t = _mm_mul_pd(_mm_cvtepi32_pd(_mm_unpacklo_epi32(_mm_cvtsi32_si128((int)a_units),
+                                                                  _mm_cvtsi32_si128((int)b_units))),
+                               _mm_set1_pd(unit));
+        __m128d v = segment_value(s, t);
+        if (frame >= n) { // the chunk's last sub-step, alone
+            _mm_store_sd(values + count++, v);
+            break;
+        }
+        _mm_storeu_pd(values + count, v);
+        count += 2;
+        TOLLVANE_ADVANCE();
+    }
+#undef TOLLVANE_ADVANCE
+    c->position = (float)((double)(((frame - n) << shift) + units) * unit);
+    return count;
+}
+
+static uint32_t mono_from_one_exact(sample_converter *c, const double *x, uint32_t n, double *v)
+{
+    return mono_from_one(c, x, n, v, true);
+}
+static uint32_t mono_from_one_rounded(sample_converter *c, const double *x, uint32_t n, double *v)
+{
+    return mono_from_one(c, x, n, v, false);
+}
+
 static ALWAYS_INLINE __m128 add_value(__m128 sum, const double *value)
 {
     return _mm_cvtpd_ps(_mm_add_pd(_mm_cvtps_pd(sum), _mm_loadu_pd(value)));
@@ -575,6 +668,76 @@ static uint8_t *resample_chunk(sample_converter *c, const uint8_t *in, uint32_t 
     }
     return sum_values(c, c->scratch_values, count, out);
 }
+// Sums mono values, one per sub-step, four by four; two output frames share the lanes.
+static uint8_t *sum_mono_values(sample_converter *c, const double *values, uint32_t count, uint8_t *out)
+{
+    uint32_t width = c->out_sample_bytes, have = c->substep_count, i = 0;
+    __m128 sum = _mm_set_ss(c->accumulators[0]);
+    if (have != 0) {
+        for (; i < count && have < 4; i++, have++) sum = _mm_cvtpd_ps(_mm_add_pd(_mm_cvtps_pd(sum), _mm_load_sd(values + i)));
+        if (have == 4) {
+            out = write_output_frame(c, sum, out);
+            have = 0;
+        }
+    }
+    if (have == 0) {
+        for (; i + 8 <= count; i += 8) {
+            const double *v = values + i;
+            __m128 pair = _mm_cvtpd_ps(gather(v, v + 4));
+            pair = _mm_cvtpd_ps(_mm_add_pd(_mm_cvtps_pd(pair), gather(v + 1, v + 5)));
+            pair = _mm_cvtpd_ps(_mm_add_pd(_mm_cvtps_pd(pair), gather(v + 2, v + 6)));
+            pair = _mm_cvtpd_ps(_mm_add_pd(_mm_cvtps_pd(pair), gather(v + 3, v + 7)));
+            if (width == 2) {
+                uint32_t two = (uint32_t)_mm_cvtsi128_si32(pack_16(pair, pair));
+                memcpy(out, &two, 4);
+                out += 4;
+            } else {
+                float lane[4];
+                _mm_storeu_ps(lane, _mm_mul_ps(pair, _mm_set1_ps(0.25f)));
+                write_sample(out, width, lane[0]);
+                write_sample(out + width, width, lane[1]);
+                out += 2 * width;
+            }
+        }
+        for (; i + 4 <= count; i += 4) {
+            const double *v = values + i;
+            sum = _mm_cvtpd_ps(_mm_load_sd(v));
+            for (int k = 1; k < 4; k++) sum = _mm_cvtpd_ps(_mm_add_pd(_mm_cvtps_pd(sum), _mm_load_sd(v + k)));
+            out = write_output_frame(c, sum, out);
+        }
+        sum = _mm_setzero_ps();
+        for (; i < count; i++, have++) sum = _mm_cvtpd_ps(_mm_add_pd(_mm_cvtps_pd(sum), _mm_load_sd(values + i)));
+    }
+    c->accumulators[0] = _mm_cvtss_f32(sum);
+    c->substep_count = have;
+    return out;
+}
+
+static uint8_t *resample_chunk_mono(sample_converter *c, const uint8_t *in, uint32_t n, uint8_t *out)
+{
+    double *x = c->scratch_lanes;
+    channel_segment *seg = &c->segments[0];
+    x[0] = seg->y0;
+    x[1] = seg->y1;
+    x[2] = seg->y2;
+    mix_into_mono(c, in, n, x + 3);
+    bool exact = c->short_samples != 0;
+    uint32_t count = exact ? mono_from_one_exact(c, x, n, c->scratch_values)
+                           : mono_from_one_rounded(c, x, n, c->scratch_values);
+    // The history and the last segment go back into the record.
+    lane_segment s;
+    double coef1 = n == 1 ? seg->end_slope : (float)((x[n + 1] - x[n - 1]) * 0.5);
+    __m128d end_slope = make_segment(_mm_set1_pd(x[n]), _mm_set1_pd(x[n + 1]), _mm_set1_pd(x[n + 2]),
+                                     _mm_set1_pd(coef1), exact, &s);
+    seg->y0 = (float)x[n];
+    seg->y1 = (float)x[n + 1];
+    seg->y2 = (float)x[n + 2];
+    seg->coef3 = (float)_mm_cvtsd_f64(s.coef3);
+    seg->coef2 = (float)_mm_cvtsd_f64(s.coef2);
+    seg->coef1 = (float)coef1;
+    seg->end_slope = (float)_mm_cvtsd_f64(end_slope);
+    return sum_mono_values(c, c->scratch_values, count, out);
+}
 #endif
 
 static uint8_t *convert_block(sample_converter *c, const uint8_t *in, uint32_t frames, uint8_t *out)
@@ -601,7 +764,10 @@ static uint8_t *convert_block(sample_converter *c, const uint8_t *in, uint32_t f
         }
         while (frames > 0) {
             uint32_t n = frames < c->chunk_frames ? frames : c->chunk_frames;
-            out = resample_chunk(c, in, n, out);
+            if (c->block_path == path_resample_from_one && c->out_channels == 1)
+                out = resample_chunk_mono(c, in, n, out);
+            else
+                out = resample_chunk(c, in, n, out);
             in += (size_t)n * in_frame_bytes;
             frames -= n;
         }
