@@ -282,7 +282,7 @@ static uint8_t *average_stereo_16(const uint8_t *in, uint32_t frames, uint8_t *o
 // whose segment coefficients are floats already, so rounding them changes nothing) or rounded
 // (any other). mono_from_one takes one output channel two sub-steps at a time.
 
-static const uint32_t max_chunk_frames = 512;
+static const uint32_t max_chunk_frames = 1024;
 static const uint32_t scratch_value_pairs = 4096;
 
 static ALWAYS_INLINE __m128d round_to_float(__m128d x) { return _mm_cvtps_pd(_mm_cvtpd_ps(x)); }
@@ -410,9 +410,10 @@ static ALWAYS_INLINE uint32_t values_halving(const double *lanes, uint32_t n, do
 
 // Step of 1 or more: sub-step by sub-step. Every position is a whole number of step's last bit,
 // so the float position runs exactly as an integer (one input frame = 1 << shift units): the
-// sum of a position below 1 and the step is exact below 2 << 23 units, above it rounds to an
-// even count of units, halves to a multiple of four. Segments are built only where a sub-step
-// falls, from the four samples around it.
+// sum of a position below 1 and the step is exact below 1 << 24 units; above it the float keeps
+// even counts only, and a halfway sum goes to the multiple of four, which adding bit 1 and
+// dropping bit 0 gives. Segments are built only where a sub-step falls, from the four samples
+// around it.
 static ALWAYS_INLINE uint32_t values_from_one(sample_converter *c, const double *lanes, uint32_t n,
                                               double *values, __m128d slope, bool exact)
 {
@@ -427,7 +428,7 @@ static ALWAYS_INLINE uint32_t values_from_one(sample_converter *c, const double 
                      &s);
         _mm_storeu_pd(values + 2 * count++, segment_value(s, _mm_set1_pd(units * unit)));
         uint32_t sum = units + step, above = sum >> 24;
-        sum = sum - (sum & above) + ((sum & (sum >> 1) & above) << 1);
+        sum = (sum + (sum >> 1 & above)) & ~above;
         frame += sum >> shift;
         units = sum & (one - 1);
     }
@@ -504,7 +505,7 @@ static ALWAYS_INLINE uint32_t mono_from_one(sample_converter *c, const double *x
 #define TOLLVANE_ADVANCE()                                                                                            \
     do {                                                                                                               \
         uint32_t sum = units + step, above = sum >> 24;                                                               \
-        sum = sum - (sum & above) + ((sum & (sum >> 1) & above) << 1);                                                \
+        sum = (sum + (sum >> 1 & above)) & ~above;                                                                     \
         frame += sum >> shift;                                                                                         \
         units = sum & (one - 1);                                                                                       \
     } while (0)
