@@ -218,3 +218,27 @@ TEST_F(tollvane_play, usage_errors_exit_with_2)
     EXPECT_EQ(run("--bogus x.wav").status, 2);
     EXPECT_EQ(run("--help").status, 0);
 }
+
+TEST_F(tollvane_play, a_hand_written_ini_switches_modes)
+{
+    auto first = pcm_block(100, 2, 16, 1), second = pcm_block(50, 2, 16, 2);
+    write_file("in/one.wav", make_wav(44100, 2, 16, first));
+    write_file("in/two.wav", make_wav(44100, 2, 16, second));
+
+    // LF line ends and stray spaces, as an editor may leave them.
+    std::ofstream("tollvane-play.ini", std::ios::binary)
+        << "[WAV Writing Output Driver]\nconfig_waveoutdir=\ncfg_wav1 = 1\ncfg_wav1p=mix.wav\ncfg_mode=2\ncfg_thread=1\n";
+    fs::remove("mix.wav");
+    EXPECT_EQ(run("in/one.wav in/two.wav").status, 0);
+    std::vector<char> both(first);
+    both.insert(both.end(), second.begin(), second.end());
+    EXPECT_EQ(read_file("mix.wav"), expected_output(44100, 2, 16, both));
+    EXPECT_FALSE(file_exists("one.raw"));
+    auto saved = read_file("tollvane-play.ini");
+    std::string text(saved.begin(), saved.end());
+    EXPECT_NE(text.find("cfg_wav1=1\r\ncfg_wav1p=mix.wav\r\ncfg_mode=2\r\ncfg_thread=1\r\n"), std::string::npos) << text;
+
+    std::ofstream("tollvane-play.ini", std::ios::binary) << "[WAV Writing Output Driver]\r\nconfig_waveoutdir=\r\ncfg_mode=2\r\n";
+    EXPECT_EQ(run("in/one.wav").status, 0);
+    EXPECT_EQ(read_file("one.raw"), bytes(first.begin(), first.end()));
+}
