@@ -38,7 +38,8 @@ struct sample_converter {
     double *scratch_values;  // segment values of one chunk's sub-steps, two lanes each
 };
 
-// None for a width other than 8/16/24/32 bits, zero channels, a zero rate, or no memory.
+// None for a width other than 8/16/24/32 bits, zero or more than 65535 channels, a zero rate,
+// an output rate above 64 times the input rate, or no memory.
 sample_converter *converter_create(uint32_t in_channels, uint32_t in_bits, uint32_t in_rate,
                                    uint32_t out_channels, uint32_t out_bits, uint32_t out_rate);
 void converter_destroy(sample_converter *converter); // accepts none
