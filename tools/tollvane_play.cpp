@@ -8,6 +8,7 @@
 #include <string.h>
 #include <time.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -67,11 +68,15 @@ static bool play_track(out_module *module, const track &t, size_t index, size_t 
         wav_reader_close(&wav);
         return false;
     }
-    std::vector<char> block(static_cast<size_t>(block_frames) * wav.frame_bytes);
+    // One write stays far below the 2 GiB a signed length can say, whatever the frame size.
+    size_t max_frames = (64u << 20) / wav.frame_bytes;
+    if (max_frames == 0) max_frames = 1;
+    size_t frames_per_write = std::min(static_cast<size_t>(block_frames), max_frames);
+    std::vector<char> block(frames_per_write * wav.frame_bytes);
     time_t started = time(nullptr), shown = 0;
     uint64_t done = 0;
     for (;;) {
-        size_t bytes = wav_reader_read(&wav, block.data(), static_cast<size_t>(block_frames));
+        size_t bytes = wav_reader_read(&wav, block.data(), frames_per_write);
         if (bytes == 0) break;
         module->write(block.data(), static_cast<int>(bytes));
         done += bytes;
