@@ -1,0 +1,618 @@
+// The sample converter's block loops for common formats, chosen once at creation. Each gives
+// exactly the bytes of the plain frame-by-frame path in sample_converter.cpp; the tests compare
+// both against a model of their own.
+#include "convert/converter_paths.h"
+
+// Equal rates: where the float round trip is exact in integers, the loops work on integers.
+// Resampling to one or two channels: a chunk of frames is first mixed into "lanes" (left and
+// right, or the mono sample twice), then the segment values of all its sub-steps are evaluated
+// two lanes at a time in double precision, and a last pass sums them four by four into output
+// frames, rounding each partial sum to float as the plain path does.
+
+enum {
+    path_frames,               // frame by frame, every format
+    path_copy,                 // 8, 16 or 24 bits to the same width and channels: the bytes themselves
+    path_16_to_24,             // same channels: the 16-bit value shifted up by 8
+    path_stereo_16_to_mono_16, // (left + right) / 2, truncated toward zero
+    path_resample_below_one,   // step below 1, one or two output channels, SSE2
+    path_resample_halving,     // step exactly 1/2: positions 0 and 1/2 in every frame
+    path_resample_from_one,    // step of 1 or more
+};
+
+// Little-endian loads and stores of 64-bit words; the plug-in runs on x86 only.
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "the block loops assume a little-endian machine"
+#endif
+
+static uint8_t *widen_16_to_24(const uint8_t *in, uint32_t samples, uint8_t *out)
+{
+    uint32_t k = 0;
+    // Eight samples x0..x7 become 24 bytes [0, low, high] each: three 64-bit words.
+    for (; k + 8 <= samples; k += 8, in += 16, out += 24) {
+        uint64_t a, b;
+        memcpy(&a, in, 8);
+        memcpy(&b, in + 8, 8);
+        const uint64_t x = 0xFFFF;
+        uint64_t w[3] = {(a & x) << 8 | (a >> 16 & x) << 32 | (a >> 32) << 56,
+                         (a >> 40 & 0xFF) | (a >> 48) << 16 | (b & x) << 40,
+                         (b >> 16 & x) | (b >> 32 & x) << 24 | (b >> 48) << 48};
+        memcpy(out, w, 24);
+    }
+    for (; k < samples; k++, in += 2, out += 3) {
+        out[0] = 0;
+        out[1] = in[0];
+        out[2] = in[1];
+    }
+    return out;
+}
+
+static uint8_t *average_stereo_16(const uint8_t *in, uint32_t frames, uint8_t *out)
+{
+    for (uint32_t k = 0; k < frames; k++, in += 4, out += 2) {
+        int32_t sum = (int16_t)(in[0] | in[1] << 8) + (int16_t)(in[2] | in[3] << 8);
+        int32_t mean = sum / 2; // truncation toward zero, as the float path's write does
+        out[0] = (uint8_t)mean;
+        out[1] = (uint8_t)(mean >> 8);
+    }
+    return out;
+}
+
+#if defined(__SSE2__)
+#define TOLLVANE_SSE2 1
+#include <emmintrin.h>
+
+#if defined(__GNUC__)
+#define ALWAYS_INLINE inline __attribute__((always_inline))
+#else
+#define ALWAYS_INLINE inline
+#endif
+
+// Names of the resampling loops: values_<step>_<samples>, where step is below_one, halving or
+// from_one, and samples is exact (mixed samples of 8 or 16 bits, alone or averaged in pairs,
+// whose segment coefficients are floats already, so rounding them changes nothing) or rounded
+// (any other). mono_from_one takes one output channel two sub-steps at a time.
+
+static const uint32_t max_chunk_frames = 1024;
+static const uint32_t scratch_value_pairs = 4096;
+
+static ALWAYS_INLINE __m128d round_to_float(__m128d x) { return _mm_cvtps_pd(_mm_cvtpd_ps(x)); }
+static ALWAYS_INLINE __m128d lanes_at(const double *lanes, uint32_t frame) { return _mm_loadu_pd(lanes + 2 * frame); }
+
+struct lane_segment {
+    __m128d coef3, coef2, coef1, y0;
+};
+
+// The segment through y0..y2 with start tangent coef1 (already a float); returns its end tangent
+// as stored, rounded to float. With exact samples (multiples of 2^-16 in [-1, 1]) every
+// intermediate is a multiple of 2^-17 below 16 in size: 21 bits, a float already, so nothing
+// needs rounding.
+static ALWAYS_INLINE __m128d make_segment(__m128d y0, __m128d y1, __m128d y2, __m128d coef1, bool exact,
+                                          lane_segment *s)
+{
+    __m128d m = _mm_mul_pd(_mm_sub_pd(y2, y0), _mm_set1_pd(0.5));
+    __m128d d = _mm_sub_pd(y1, y0);
+    if (!exact) d = round_to_float(d);
+    __m128d coef2 = _mm_sub_pd(_mm_sub_pd(_mm_mul_pd(_mm_set1_pd(3.0), d), m), _mm_add_pd(coef1, coef1));
+    __m128d coef3 = _mm_sub_pd(_mm_sub_pd(d, coef2), coef1);
+    s->coef3 = exact ? coef3 : round_to_float(coef3);
+    s->coef2 = exact ? coef2 : round_to_float(coef2);
+    s->coef1 = coef1;
+    s->y0 = y0;
+    return exact ? m : round_to_float(m);
+}
+
+// The end tangent of the segment before frame's: (y1 - sample before y0) / 2, as stored.
+static ALWAYS_INLINE __m128d tangent_before(const double *lanes, uint32_t frame, bool exact)
+{
+    __m128d m = _mm_mul_pd(_mm_sub_pd(lanes_at(lanes, frame + 2), lanes_at(lanes, frame)), _mm_set1_pd(0.5));
+    return exact ? m : round_to_float(m);
+}
+
+static ALWAYS_INLINE __m128d segment_value(const lane_segment &s, __m128d t)
+{
+    __m128d v = _mm_add_pd(_mm_mul_pd(s.coef3, t), s.coef2);
+    v = _mm_add_pd(_mm_mul_pd(v, t), s.coef1);
+    return _mm_add_pd(_mm_mul_pd(v, t), s.y0);
+}
+
+// Mixes n input frames into lanes of doubles (left, right) or (mono, mono), after the three
+// frames of history already there. 16-bit samples and their half sums are exact in either type.
+static void mix_into_lanes(sample_converter *c, const uint8_t *in, uint32_t n, double *lanes)
+{
+    uint32_t k = 0;
+    if (c->in_sample_bytes == 2 && c->in_channels == 2 && c->out_channels == 2) {
+        const __m128d scale = _mm_set1_pd(1.0 / 32768.0);
+        for (; k + 4 <= n; k += 4, in += 16, lanes += 8) {
+            __m128i s = _mm_loadu_si128((const __m128i *)in);
+            __m128i lo = _mm_srai_epi32(_mm_unpacklo_epi16(s, s), 16), hi = _mm_srai_epi32(_mm_unpackhi_epi16(s, s), 16);
+            _mm_storeu_pd(lanes, _mm_mul_pd(_mm_cvtepi32_pd(lo), scale));
+            _mm_storeu_pd(lanes + 2, _mm_mul_pd(_mm_cvtepi32_pd(_mm_srli_si128(lo, 8)), scale));
+            _mm_storeu_pd(lanes + 4, _mm_mul_pd(_mm_cvtepi32_pd(hi), scale));
+            _mm_storeu_pd(lanes + 6, _mm_mul_pd(_mm_cvtepi32_pd(_mm_srli_si128(hi, 8)), scale));
+        }
+    } else if (c->in_sample_bytes == 2 && c->in_channels == 2 && c->out_channels == 1) {
+        const __m128d scale = _mm_set1_pd(1.0 / 65536.0); // (left + right) * 0.5 * 2^-15
+        const __m128i ones = _mm_set1_epi16(1);
+        for (; k + 4 <= n; k += 4, in += 16, lanes += 8) {
+            __m128i sums = _mm_madd_epi16(_mm_loadu_si128((const __m128i *)in), ones);
+            __m128i twice = _mm_unpacklo_epi32(sums, sums);
+            __m128i twice_hi = _mm_unpackhi_epi32(sums, sums);
+            _mm_storeu_pd(lanes, _mm_mul_pd(_mm_cvtepi32_pd(twice), scale));
+            _mm_storeu_pd(lanes + 2, _mm_mul_pd(_mm_cvtepi32_pd(_mm_srli_si128(twice, 8)), scale));
+            _mm_storeu_pd(lanes + 4, _mm_mul_pd(_mm_cvtepi32_pd(twice_hi), scale));
+            _mm_storeu_pd(lanes + 6, _mm_mul_pd(_mm_cvtepi32_pd(_mm_srli_si128(twice_hi, 8)), scale));
+        }
+    }
+    uint32_t width = c->in_sample_bytes;
+    for (; k < n; k++, lanes += 2) {
+        for (uint32_t i = 0; i < c->in_channels; i++, in += width) c->in_frame[i] = read_sample(in, width);
+        mix_frame(c);
+        lanes[0] = c->mixed_frame[0];
+        lanes[1] = c->mixed_frame[c->out_channels - 1];
+    }
+}
+
+// Step below 1: frame by frame. The first sure_substeps positions of a frame are below 1
+// whatever the frame starts at, so only the last one or two need the test.
+static ALWAYS_INLINE uint32_t values_below_one(sample_converter *c, const double *lanes, uint32_t n,
+                                               double *values, __m128d slope, bool exact)
+{
+    float position = c->position, step = c->step;
+    uint32_t sure = c->sure_substeps, count = 0;
+    __m128d y0 = lanes_at(lanes, 1), y1 = lanes_at(lanes, 2);
+    lane_segment s;
+    for (uint32_t j = 0; j < n; j++) {
+        __m128d y2 = lanes_at(lanes, j + 3);
+        slope = make_segment(y0, y1, y2, slope, exact, &s);
+        y0 = y1;
+        y1 = y2;
+        for (uint32_t k = 0; k < sure; k++) {
+            _mm_storeu_pd(values + 2 * count++, segment_value(s, _mm_set1_pd(position)));
+            position = position + step; // one rounding of the exact sum, as in double then float
+        }
+        while (position < 1.0f) {
+            _mm_storeu_pd(values + 2 * count++, segment_value(s, _mm_set1_pd(position)));
+            position = position + step;
+        }
+        position = position - 1.0f;
+    }
+    c->position = position;
+    return count;
+}
+
+// Step 1/2 from position 0: the positions are 0 and 1/2 in every frame, exactly. At 0 the
+// segment's value is y0 itself.
+static ALWAYS_INLINE uint32_t values_halving(const double *lanes, uint32_t n, double *values, __m128d slope, bool exact)
+{
+    __m128d y0 = lanes_at(lanes, 1), y1 = lanes_at(lanes, 2);
+    const __m128d half = _mm_set1_pd(0.5);
+    lane_segment s;
+    for (uint32_t j = 0; j < n; j++) {
+        __m128d y2 = lanes_at(lanes, j + 3);
+        slope = make_segment(y0, y1, y2, slope, exact, &s);
+        _mm_storeu_pd(values + 4 * j, y0);
+        _mm_storeu_pd(values + 4 * j + 2, segment_value(s, half));
+        y0 = y1;
+        y1 = y2;
+    }
+    return 2 * n;
+}
+
+// Step of 1 or more: sub-step by sub-step. Every position is a whole number of step's last bit,
+// so the float position runs exactly as an integer (one input frame = 1 << shift units): the
+// sum of a position below 1 and the step is exact below 1 << 24 units; above it the float keeps
+// even counts only, and a halfway sum goes to the multiple of four, which adding bit 1 and
+// dropping bit 0 gives. Segments are built only where a sub-step falls, from the four samples
+// around it.
+static ALWAYS_INLINE uint32_t values_from_one(sample_converter *c, const double *lanes, uint32_t n,
+                                              double *values, __m128d slope, bool exact)
+{
+    const uint32_t shift = c->position_shift, one = 1u << shift, step = c->step_units;
+    const double unit = 1.0 / one;
+    uint32_t q = (uint32_t)((double)c->position * one);
+    uint32_t frame = q >> shift, units = q & (one - 1), count = 0;
+    lane_segment s;
+    while (frame < n) {
+        __m128d coef1 = frame == 0 ? slope : tangent_before(lanes, frame, exact);
+        make_segment(lanes_at(lanes, frame + 1), lanes_at(lanes, frame + 2), lanes_at(lanes, frame + 3), coef1, exact,
+                     &s);
+        _mm_storeu_pd(values + 2 * count++, segment_value(s, _mm_set1_pd(units * unit)));
+        uint32_t sum = units + step, above = sum >> 24;
+        sum = (sum + (sum >> 1 & above)) & ~above;
+        frame += sum >> shift;
+        units = sum & (one - 1);
+    }
+    c->position = (float)((double)(((frame - n) << shift) + units) * unit);
+    return count;
+}
+
+static uint32_t values_below_one_exact(sample_converter *c, const double *l, uint32_t n, double *v, __m128d s)
+{
+    return values_below_one(c, l, n, v, s, true);
+}
+static uint32_t values_below_one_rounded(sample_converter *c, const double *l, uint32_t n, double *v, __m128d s)
+{
+    return values_below_one(c, l, n, v, s, false);
+}
+static uint32_t values_halving_exact(sample_converter *, const double *l, uint32_t n, double *v, __m128d s)
+{
+    return values_halving(l, n, v, s, true);
+}
+static uint32_t values_halving_rounded(sample_converter *, const double *l, uint32_t n, double *v, __m128d s)
+{
+    return values_halving(l, n, v, s, false);
+}
+static uint32_t values_from_one_exact(sample_converter *c, const double *l, uint32_t n, double *v, __m128d s)
+{
+    return values_from_one(c, l, n, v, s, true);
+}
+static uint32_t values_from_one_rounded(sample_converter *c, const double *l, uint32_t n, double *v, __m128d s)
+{
+    return values_from_one(c, l, n, v, s, false);
+}
+
+// One output channel, step of 1 or more: the mono samples lie one after another, and two
+// sub-steps share one pass of the arithmetic, one in each lane.
+static void mix_into_mono(sample_converter *c, const uint8_t *in, uint32_t n, double *mono)
+{
+    uint32_t k = 0;
+    if (c->in_sample_bytes == 2 && c->in_channels == 2) {
+        const __m128d scale = _mm_set1_pd(1.0 / 65536.0); // (left + right) * 0.5 * 2^-15
+        const __m128i ones = _mm_set1_epi16(1);
+        for (; k + 4 <= n; k += 4, in += 16, mono += 4) {
+            __m128i sums = _mm_madd_epi16(_mm_loadu_si128((const __m128i *)in), ones);
+            _mm_storeu_pd(mono, _mm_mul_pd(_mm_cvtepi32_pd(sums), scale));
+            _mm_storeu_pd(mono + 2, _mm_mul_pd(_mm_cvtepi32_pd(_mm_srli_si128(sums, 8)), scale));
+        }
+    } else if (c->in_sample_bytes == 2 && c->in_channels == 1) {
+        const __m128d scale = _mm_set1_pd(1.0 / 32768.0);
+        for (; k + 4 <= n; k += 4, in += 8, mono += 4) {
+            __m128i s = _mm_loadl_epi64((const __m128i *)in);
+            __m128i wide = _mm_srai_epi32(_mm_unpacklo_epi16(s, s), 16);
+            _mm_storeu_pd(mono, _mm_mul_pd(_mm_cvtepi32_pd(wide), scale));
+            _mm_storeu_pd(mono + 2, _mm_mul_pd(_mm_cvtepi32_pd(_mm_srli_si128(wide, 8)), scale));
+        }
+    }
+    uint32_t width = c->in_sample_bytes;
+    for (; k < n; k++) {
+        for (uint32_t i = 0; i < c->in_channels; i++, in += width) c->in_frame[i] = read_sample(in, width);
+        mix_frame(c);
+        *mono++ = c->mixed_frame[0];
+    }
+}
+
+static ALWAYS_INLINE __m128d gather(const double *a, const double *b) { return _mm_loadh_pd(_mm_load_sd(a), b); }
+
+static ALWAYS_INLINE uint32_t mono_from_one(sample_converter *c, const double *x, uint32_t n, double *values,
+                                            bool exact)
+{
+    const uint32_t shift = c->position_shift, one = 1u << shift, step = c->step_units;
+    const double unit = 1.0 / one;
+    const __m128d half = _mm_set1_pd(0.5);
+    uint32_t q = (uint32_t)((double)c->position * one);
+    uint32_t frame = q >> shift, units = q & (one - 1), count = 0;
+    lane_segment s;
+#define TOLLVANE_ADVANCE()                                                                                            \
+    do {                                                                                                               \
+        uint32_t sum = units + step, above = sum >> 24;                                                               \
+        sum = (sum + (sum >> 1 & above)) & ~above;                                                                     \
+        frame += sum >> shift;                                                                                         \
+        units = sum & (one - 1);                                                                                       \
+    } while (0)
+    // A sub-step in the chunk's first frame takes its start tangent from the record: it goes alone.
+    if (frame == 0 && n > 0) {
+        __m128d coef1 = _mm_set1_pd(c->segments[0].end_slope);
+        make_segment(_mm_set1_pd(x[1]), _mm_set1_pd(x[2]), _mm_set1_pd(x[3]), coef1, exact, &s);
+        _mm_store_sd(values + count++, segment_value(s, _mm_set1_pd(units * unit)));
+        TOLLVANE_ADVANCE();
+    }
+    while (frame < n) {
+        uint32_t a = frame, a_units = units;
+        TOLLVANE_ADVANCE();
+        uint32_t b = frame < n ? frame : a, b_units = units;
+        __m128d y = gather(x + a, x + b), y0 = gather(x + a + 1, x + b + 1);
+        __m128d y1 = gather(x + a + 2, x + b + 2), y2 = gather(x + a + 3, x + b + 3);
+        __m128d coef1 = _mm_mul_pd(_mm_sub_pd(y1, y), half);
+        make_segment(y0, y1, y2, exact ? coef1 : round_to_float(coef1), exact, &s);
+        __m128d t = _mm_mul_pd(_mm_cvtepi32_pd(_mm_unpacklo_epi32(_mm_cvtsi32_si128((int)a_units),
+                                                                  _mm_cvtsi32_si128((int)b_units))),
+                               _mm_set1_pd(unit));
+        __m128d v = segment_value(s, t);
+        if (frame >= n) { // the chunk's last sub-step, alone
+            _mm_store_sd(values + count++, v);
+            break;
+        }
+        _mm_storeu_pd(values + count, v);
+        count += 2;
+        TOLLVANE_ADVANCE();
+    }
+#undef TOLLVANE_ADVANCE
+    c->position = (float)((double)(((frame - n) << shift) + units) * unit);
+    return count;
+}
+
+static uint32_t mono_from_one_exact(sample_converter *c, const double *x, uint32_t n, double *v)
+{
+    return mono_from_one(c, x, n, v, true);
+}
+static uint32_t mono_from_one_rounded(sample_converter *c, const double *x, uint32_t n, double *v)
+{
+    return mono_from_one(c, x, n, v, false);
+}
+
+static ALWAYS_INLINE __m128 add_value(__m128 sum, const double *value)
+{
+    return _mm_cvtpd_ps(_mm_add_pd(_mm_cvtps_pd(sum), _mm_loadu_pd(value)));
+}
+
+// The sum of four sub-steps, rounded after each addition; the first needs no addition (0 + v is v).
+static ALWAYS_INLINE __m128 sum_of_four(const double *values)
+{
+    __m128 sum = _mm_cvtpd_ps(_mm_loadu_pd(values));
+    sum = add_value(sum, values + 2);
+    sum = add_value(sum, values + 4);
+    return add_value(sum, values + 6);
+}
+
+// Four 16-bit samples from two lanes of two frames: truncation, then the clamp by the saturating pack.
+static ALWAYS_INLINE __m128i pack_16(__m128 first, __m128 second)
+{
+    const __m128 scale = _mm_set1_ps(0.25f * 32768.0f); // the mean of four, then full scale: exact
+    __m128i v = _mm_cvttps_epi32(_mm_mul_ps(_mm_movelh_ps(first, second), scale));
+    return _mm_packs_epi32(v, v);
+}
+
+static uint8_t *write_output_frame(const sample_converter *c, __m128 sum, uint8_t *out)
+{
+    uint32_t channels = c->out_channels, width = c->out_sample_bytes;
+    if (width == 2) {
+        uint32_t pair = (uint32_t)_mm_cvtsi128_si32(pack_16(sum, sum));
+        out[0] = (uint8_t)pair;
+        out[1] = (uint8_t)(pair >> 8);
+        if (channels == 2) {
+            out[2] = (uint8_t)(pair >> 16);
+            out[3] = (uint8_t)(pair >> 24);
+        }
+        return out + 2 * channels;
+    }
+    float lane[4];
+    _mm_storeu_ps(lane, _mm_mul_ps(sum, _mm_set1_ps(0.25f)));
+    for (uint32_t k = 0; k < channels; k++, out += width) write_sample(out, width, lane[k]);
+    return out;
+}
+
+// Sums the values four by four into output frames, continuing the frame that earlier calls left
+// unfinished and leaving the rest in the accumulators.
+static uint8_t *sum_values(sample_converter *c, const double *values, uint32_t count, uint8_t *out)
+{
+    uint32_t channels = c->out_channels, have = c->substep_count, i = 0;
+    __m128 sum = _mm_setr_ps(c->accumulators[0], c->accumulators[channels - 1], 0.0f, 0.0f);
+    if (have != 0) {
+        for (; i < count && have < 4; i++, have++) sum = add_value(sum, values + 2 * i);
+        if (have == 4) {
+            out = write_output_frame(c, sum, out);
+            have = 0;
+        }
+    }
+    if (have == 0) {
+        if (c->out_sample_bytes == 2 && channels == 2) {
+            for (; i + 8 <= count; i += 8, out += 8)
+                _mm_storel_epi64((__m128i *)out, pack_16(sum_of_four(values + 2 * i), sum_of_four(values + 2 * i + 8)));
+        } else if (c->out_sample_bytes == 2) {
+            for (; i + 8 <= count; i += 8, out += 4) {
+                uint32_t pair = (uint32_t)_mm_cvtsi128_si32(
+                    _mm_shufflelo_epi16(pack_16(sum_of_four(values + 2 * i), sum_of_four(values + 2 * i + 8)),
+                                        _MM_SHUFFLE(3, 1, 2, 0)));
+                memcpy(out, &pair, 4);
+            }
+        }
+        for (; i + 4 <= count; i += 4) out = write_output_frame(c, sum_of_four(values + 2 * i), out);
+        sum = _mm_setzero_ps();
+        for (; i < count; i++, have++) sum = add_value(sum, values + 2 * i);
+    }
+    float lane[4];
+    _mm_storeu_ps(lane, sum);
+    for (uint32_t k = 0; k < channels; k++) c->accumulators[k] = lane[k];
+    c->substep_count = have;
+    return out;
+}
+
+typedef uint32_t (*values_loop)(sample_converter *, const double *, uint32_t, double *, __m128d);
+
+static uint8_t *resample_chunk(sample_converter *c, const uint8_t *in, uint32_t n, uint8_t *out)
+{
+    double *lanes = c->scratch_lanes;
+    uint32_t last = c->out_channels - 1;
+    const channel_segment *left = &c->segments[0], *right = &c->segments[last];
+    const double history[6] = {left->y0, right->y0, left->y1, right->y1, left->y2, right->y2};
+    memcpy(lanes, history, sizeof history);
+    mix_into_lanes(c, in, n, lanes + 6);
+    __m128d slope = _mm_setr_pd(left->end_slope, right->end_slope);
+    bool exact = c->short_samples != 0;
+    values_loop loop;
+    if (c->block_path == path_resample_halving && c->position == 0.0f)
+        loop = exact ? values_halving_exact : values_halving_rounded;
+    else if (c->step < 1.0f)
+        loop = exact ? values_below_one_exact : values_below_one_rounded;
+    else
+        loop = exact ? values_from_one_exact : values_from_one_rounded;
+    uint32_t count = loop(c, lanes, n, c->scratch_values, slope);
+
+    // The history and the last segment go back into the record.
+    lane_segment s;
+    __m128d coef1 = n == 1 ? slope : tangent_before(lanes, n - 1, exact);
+    double end_slope[2], coef[3][2];
+    _mm_storeu_pd(end_slope, make_segment(lanes_at(lanes, n), lanes_at(lanes, n + 1), lanes_at(lanes, n + 2), coef1,
+                                          exact, &s));
+    _mm_storeu_pd(coef[0], s.coef3);
+    _mm_storeu_pd(coef[1], s.coef2);
+    _mm_storeu_pd(coef[2], s.coef1);
+    for (uint32_t k = 0; k <= last; k++) {
+        channel_segment *seg = &c->segments[k];
+        seg->y0 = (float)lanes[2 * n + k];
+        seg->y1 = (float)lanes[2 * (n + 1) + k];
+        seg->y2 = (float)lanes[2 * (n + 2) + k];
+        seg->coef3 = (float)coef[0][k];
+        seg->coef2 = (float)coef[1][k];
+        seg->coef1 = (float)coef[2][k];
+        seg->end_slope = (float)end_slope[k];
+    }
+    return sum_values(c, c->scratch_values, count, out);
+}
+// Sums mono values, one per sub-step, four by four; two output frames share the lanes.
+static uint8_t *sum_mono_values(sample_converter *c, const double *values, uint32_t count, uint8_t *out)
+{
+    uint32_t width = c->out_sample_bytes, have = c->substep_count, i = 0;
+    __m128 sum = _mm_set_ss(c->accumulators[0]);
+    if (have != 0) {
+        for (; i < count && have < 4; i++, have++) sum = _mm_cvtpd_ps(_mm_add_pd(_mm_cvtps_pd(sum), _mm_load_sd(values + i)));
+        if (have == 4) {
+            out = write_output_frame(c, sum, out);
+            have = 0;
+        }
+    }
+    if (have == 0) {
+        for (; i + 8 <= count; i += 8) {
+            const double *v = values + i;
+            __m128 pair = _mm_cvtpd_ps(gather(v, v + 4));
+            pair = _mm_cvtpd_ps(_mm_add_pd(_mm_cvtps_pd(pair), gather(v + 1, v + 5)));
+            pair = _mm_cvtpd_ps(_mm_add_pd(_mm_cvtps_pd(pair), gather(v + 2, v + 6)));
+            pair = _mm_cvtpd_ps(_mm_add_pd(_mm_cvtps_pd(pair), gather(v + 3, v + 7)));
+            if (width == 2) {
+                uint32_t two = (uint32_t)_mm_cvtsi128_si32(pack_16(pair, pair));
+                memcpy(out, &two, 4);
+                out += 4;
+            } else {
+                float lane[4];
+                _mm_storeu_ps(lane, _mm_mul_ps(pair, _mm_set1_ps(0.25f)));
+                write_sample(out, width, lane[0]);
+                write_sample(out + width, width, lane[1]);
+                out += 2 * width;
+            }
+        }
+        for (; i + 4 <= count; i += 4) {
+            const double *v = values + i;
+            sum = _mm_cvtpd_ps(_mm_load_sd(v));
+            for (int k = 1; k < 4; k++) sum = _mm_cvtpd_ps(_mm_add_pd(_mm_cvtps_pd(sum), _mm_load_sd(v + k)));
+            out = write_output_frame(c, sum, out);
+        }
+        sum = _mm_setzero_ps();
+        for (; i < count; i++, have++) sum = _mm_cvtpd_ps(_mm_add_pd(_mm_cvtps_pd(sum), _mm_load_sd(values + i)));
+    }
+    c->accumulators[0] = _mm_cvtss_f32(sum);
+    c->substep_count = have;
+    return out;
+}
+
+static uint8_t *resample_chunk_mono(sample_converter *c, const uint8_t *in, uint32_t n, uint8_t *out)
+{
+    double *x = c->scratch_lanes;
+    channel_segment *seg = &c->segments[0];
+    x[0] = seg->y0;
+    x[1] = seg->y1;
+    x[2] = seg->y2;
+    mix_into_mono(c, in, n, x + 3);
+    bool exact = c->short_samples != 0;
+    uint32_t count = exact ? mono_from_one_exact(c, x, n, c->scratch_values)
+                           : mono_from_one_rounded(c, x, n, c->scratch_values);
+    // The history and the last segment go back into the record.
+    lane_segment s;
+    double coef1 = n == 1 ? seg->end_slope : (float)((x[n + 1] - x[n - 1]) * 0.5);
+    __m128d end_slope = make_segment(_mm_set1_pd(x[n]), _mm_set1_pd(x[n + 1]), _mm_set1_pd(x[n + 2]),
+                                     _mm_set1_pd(coef1), exact, &s);
+    seg->y0 = (float)x[n];
+    seg->y1 = (float)x[n + 1];
+    seg->y2 = (float)x[n + 2];
+    seg->coef3 = (float)_mm_cvtsd_f64(s.coef3);
+    seg->coef2 = (float)_mm_cvtsd_f64(s.coef2);
+    seg->coef1 = (float)coef1;
+    seg->end_slope = (float)_mm_cvtsd_f64(end_slope);
+    return sum_mono_values(c, c->scratch_values, count, out);
+}
+#endif
+
+uint8_t *convert_block(sample_converter *c, const uint8_t *in, uint32_t frames, uint8_t *out)
+{
+    uint32_t in_frame_bytes = c->in_channels * c->in_sample_bytes;
+    switch (c->block_path) {
+    case path_copy:
+        memcpy(out, in, (size_t)frames * in_frame_bytes);
+        return out + (size_t)frames * in_frame_bytes;
+    case path_16_to_24:
+        return widen_16_to_24(in, frames * c->in_channels, out);
+    case path_stereo_16_to_mono_16:
+        return average_stereo_16(in, frames, out);
+#if TOLLVANE_SSE2
+    case path_resample_below_one:
+    case path_resample_halving:
+    case path_resample_from_one:
+        // The first frames only fill the history, and the first segment starts flat; the plain
+        // path takes them.
+        while (frames > 0 && c->priming != 0) {
+            out = convert_frames(c, in, 1, out);
+            in += in_frame_bytes;
+            frames--;
+        }
+        while (frames > 0) {
+            uint32_t n = frames < c->chunk_frames ? frames : c->chunk_frames;
+            if (c->block_path == path_resample_from_one && c->out_channels == 1)
+                out = resample_chunk_mono(c, in, n, out);
+            else
+                out = resample_chunk(c, in, n, out);
+            in += (size_t)n * in_frame_bytes;
+            frames -= n;
+        }
+        return out;
+#endif
+    default:
+        return convert_frames(c, in, frames, out);
+    }
+}
+
+// Mixed samples of 8 or 16 bits, alone or averaged in pairs, have at most 18 significant bits
+// and lie in [-1, 1]: their differences and half differences are floats already.
+static bool mixes_short_samples(const sample_converter *c)
+{
+    uint32_t in = c->in_channels, out = c->out_channels;
+    if (c->in_sample_bytes > 2) return false;
+    return in == out || (in == 1 && out == 2) || (in == 2 && out == 1) || (in == 4 && out == 2) ||
+           (in == 2 && out == 4);
+}
+
+bool choose_block_path(sample_converter *c)
+{
+    uint32_t in_width = c->in_sample_bytes, out_width = c->out_sample_bytes;
+    bool same_channels = c->in_channels == c->out_channels;
+    if (c->in_rate == c->out_rate) {
+        if (same_channels && in_width == out_width && in_width <= 3)
+            c->block_path = path_copy;
+        else if (same_channels && in_width == 2 && out_width == 3)
+            c->block_path = path_16_to_24;
+        else if (c->in_channels == 2 && c->out_channels == 1 && in_width == 2 && out_width == 2)
+            c->block_path = path_stereo_16_to_mono_16;
+        return true;
+    }
+#if TOLLVANE_SSE2
+    // Steps of 2^20 input frames and more keep the plain path: there one frame is less than a
+    // unit of the integer position.
+    if (c->out_channels > 2 || c->step >= 1048576.0f) return true;
+    c->short_samples = mixes_short_samples(c);
+    if (c->step < 1.0f) {
+        c->sure_substeps = (uint32_t)((1.0 - 1.0 / 1024) / c->step);
+        uint32_t most = c->sure_substeps + 2;
+        c->chunk_frames = scratch_value_pairs / most < max_chunk_frames ? scratch_value_pairs / most : max_chunk_frames;
+        c->block_path = c->step == 0.5f ? path_resample_halving : path_resample_below_one;
+    } else {
+        int exponent = 0;
+        while (c->step >= (float)(2u << exponent)) exponent++;
+        c->position_shift = 23 - exponent;
+        c->step_units = (uint32_t)((double)c->step * (1u << c->position_shift));
+        c->chunk_frames = max_chunk_frames;
+        c->block_path = path_resample_from_one;
+    }
+    c->scratch_lanes = (double *)converter_zeroed((max_chunk_frames + 3) * 2 * sizeof(double));
+    c->scratch_values = (double *)converter_zeroed(scratch_value_pairs * 2 * sizeof(double));
+    if (!c->scratch_lanes || !c->scratch_values) return false;
+#endif
+    return true;
+}

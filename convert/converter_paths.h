@@ -1,0 +1,91 @@
+// Shared by the sample converter's plain path (sample_converter.cpp) and its specialised block
+// loops (converter_block_paths.cpp): sample reading and writing, and the few routines each side
+// calls on the other. Nothing outside convert/ includes it.
+#ifndef TOLLVANE_CONVERTER_PATHS_H
+#define TOLLVANE_CONVERTER_PATHS_H
+
+#include <stdint.h>
+#include <string.h>
+#include <windows.h>
+
+#include "convert/sample_converter.h"
+
+// GCC 12's straight-line vectoriser can drop a narrowing to float when it packs the values of two
+// channels together (seen natively at -O2); every narrowing here must happen where it is written.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC optimize("no-tree-slp-vectorize")
+#endif
+
+// Every stored value is a 32-bit float, but each formula is evaluated in double precision and
+// rounded once where it is stored; the output bytes depend on exactly where those roundings are.
+
+static inline float read_sample(const uint8_t *p, uint32_t sample_bytes)
+{
+    switch (sample_bytes) {
+    case 1:
+        return (float)((double)((int32_t)p[0] - 128) * 0.0078125);
+    case 2:
+        return (float)((double)(int16_t)(p[0] | p[1] << 8) * (1.0 / 32768.0));
+    case 3: {
+        // Sign-extend from bit 23 by placing the value in the top three bytes first.
+        int32_t v = (int32_t)((uint32_t)p[0] << 8 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 24) >> 8;
+        return (float)((double)v * (1.0 / 8388608.0));
+    }
+    default: {
+        int32_t v = (int32_t)((uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 |
+                              (uint32_t)p[3] << 24);
+        return (float)((double)v * (1.0 / 2147483648.0));
+    }
+    }
+}
+
+// Truncation toward zero, then the clamp; comparing in double first keeps the conversion defined
+// for any value and gives the same integer.
+static inline int32_t truncate_clamped(double v, double low, double high)
+{
+    if (v >= high) return (int32_t)high;
+    if (v <= low) return (int32_t)low;
+    return (int32_t)v;
+}
+
+static inline void write_sample(uint8_t *p, uint32_t sample_bytes, float x)
+{
+    switch (sample_bytes) {
+    case 1:
+        p[0] = (uint8_t)truncate_clamped(((double)x + 1.0) * 128.0, 0.0, 255.0);
+        return;
+    case 2: {
+        int32_t v = truncate_clamped((double)x * 32768.0, -32768.0, 32767.0);
+        p[0] = (uint8_t)v;
+        p[1] = (uint8_t)(v >> 8);
+        return;
+    }
+    case 3: {
+        int32_t v = truncate_clamped((double)x * 8388608.0, -8388608.0, 8388607.0);
+        p[0] = (uint8_t)v;
+        p[1] = (uint8_t)(v >> 8);
+        p[2] = (uint8_t)(v >> 16);
+        return;
+    }
+    default: {
+        int32_t v = truncate_clamped((double)x * 2147483648.0, -2147483648.0, 2147483647.0);
+        p[0] = (uint8_t)v;
+        p[1] = (uint8_t)(v >> 8);
+        p[2] = (uint8_t)(v >> 16);
+        p[3] = (uint8_t)(v >> 24);
+        return;
+    }
+    }
+}
+
+void mix_frame(const sample_converter *c);
+// The plain per-sample path: every format pair, one frame at a time.
+uint8_t *convert_frames(sample_converter *c, const uint8_t *in, uint32_t frames, uint8_t *out);
+void *converter_zeroed(size_t bytes);
+
+// Picks the block loop and sizes the scratch buffers; false when they cannot be allocated.
+bool choose_block_path(sample_converter *c);
+// Converts whole frames with the chosen loop; returns the output cursor.
+uint8_t *convert_block(sample_converter *c, const uint8_t *in, uint32_t frames, uint8_t *out);
+
+#endif
