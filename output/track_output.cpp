@@ -197,7 +197,9 @@ int track_write(char *block, int length)
     else Sleep(0);
     if (!output_state.is_open) return 0;
 
-    if (length <= 0) return 0; // a negative length carries nothing to write or count
+    // Nothing to write or count; an empty block must not reach the converter either, which
+    // takes a call without input for the end of the track.
+    if (length <= 0) return 0;
     int frames = length / ((output_state.input_bits >> 3) * output_state.input_channels);
     if (output_state.converting) convert_and_write(reinterpret_cast<const BYTE *>(block), static_cast<uint32_t>(length));
     else output_append(block, static_cast<uint32_t>(length));

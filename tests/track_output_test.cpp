@@ -209,6 +209,41 @@ TEST_F(track_output_test, write_and_close_without_an_open_track_do_nothing)
     EXPECT_TRUE(host_boxes.empty());
 }
 
+TEST_F(track_output_test, open_while_a_track_is_open_finishes_the_earlier_file)
+{
+    auto first = pcm_block(10, 2, 16, 1), second = pcm_block(6, 2, 16, 2);
+    host_set_playlist(0, "a");
+    ASSERT_EQ(m->open(44100, 2, 16), 0);
+    m->write(first.data(), static_cast<int>(first.size()));
+    host_set_playlist(1, "b");
+    play(m, 44100, 2, 16, second); // no close between the tracks
+    EXPECT_EQ(read_file("out/a.wav"), concat(pcm_header(2, 44100, 16, 40), first));
+    EXPECT_EQ(read_file("out/b.wav"), concat(pcm_header(2, 44100, 16, 24), second));
+}
+
+TEST_F(track_output_test, empty_and_negative_writes_change_nothing_while_converting)
+{
+    // An empty block must not reach the converter, where no input means the end of the track.
+    cfg_cvt = 1;
+    WAVEFORMATEX target = {WAVE_FORMAT_PCM, 2, 22050, 88200, 4, 16, 0};
+    memcpy(cfg_wfx, &target, sizeof target);
+    auto audio = pcm_block(2000, 2, 16);
+    play(m, 44100, 2, 16, audio, 576 * 4);
+    bytes plain = read_file("out/track.wav");
+    ASSERT_GT(plain.size(), 44u + 3000u);
+
+    remove_file("out/track.wav");
+    ASSERT_EQ(m->open(44100, 2, 16), 0);
+    for (size_t at = 0; at < audio.size(); at += 576 * 4) {
+        EXPECT_EQ(m->write(audio.data() + at, 0), 0);
+        EXPECT_EQ(m->write(audio.data() + at, -4), 0);
+        m->write(audio.data() + at, static_cast<int>(std::min<size_t>(576 * 4, audio.size() - at)));
+    }
+    EXPECT_EQ(output_state.frames_written, 2000);
+    m->close();
+    EXPECT_EQ(read_file("out/track.wav"), plain);
+}
+
 TEST_F(track_output_test, open_without_a_whole_frame_or_rate_creates_nothing)
 {
     struct row { int rate, channels, bits; } rows[] = {
