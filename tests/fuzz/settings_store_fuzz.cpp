@@ -62,6 +62,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     module->init();
     check_ranges();
     loaded_settings again = snapshot();
-    if (memcmp(&saved, &again, sizeof saved) != 0) abort();
+    // A NUL byte is no INI text: the profile functions themselves (Wine's as the stand-in's)
+    // write back a line holding one under another key than the one they read, so only text
+    // files must load again as they were saved.
+    if (!memchr(data, 0, size) && memcmp(&saved, &again, sizeof saved) != 0) abort();
     return 0;
 }
