@@ -23,7 +23,8 @@ void convert_and_write(const BYTE *block, uint32_t length)
 {
     sample_converter *converter = codec_state.converter;
     if (!converter) return;
-    int32_t need = converter_output_size(converter, block ? length : 0);
+    uint32_t in_bytes = block ? length : 0; // no block is the drain, whatever the length says
+    int32_t need = converter_output_size(converter, in_bytes);
     if (need < 0) return; // a block too large to size is dropped, as one that does not fit
     uint32_t need_bytes = static_cast<uint32_t>(need);
     if (!codec_state.output_buffer || codec_state.output_capacity < need_bytes) {
@@ -35,7 +36,7 @@ void convert_and_write(const BYTE *block, uint32_t length)
         codec_state.output_buffer = grown;
         codec_state.output_capacity = need_bytes;
     }
-    uint32_t count = converter_process(converter, block, codec_state.output_buffer, block ? length : 0);
+    uint32_t count = converter_process(converter, block, codec_state.output_buffer, in_bytes);
     output_append(codec_state.output_buffer, count);
 }
 
