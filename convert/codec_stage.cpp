@@ -4,6 +4,7 @@
 #include "codec_stage.h"
 
 #include "../host/out_module.h"
+#include "../output/output_file.h"
 #include "../output/track_output.h"
 
 codec_pipeline codec_state;

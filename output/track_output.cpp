@@ -6,6 +6,7 @@
 #include "../config/settings_store.h"
 #include "../convert/codec_stage.h"
 #include "../host/out_module.h"
+#include "output_file.h"
 #include "wav_container.h"
 
 track_output output_state;
@@ -167,28 +168,6 @@ int track_open(int rate, int channels, int bits)
     output_state.is_open = true;
     output_state.time_offset_ms = 0;
     return 0;
-}
-
-void output_append(const void *data, uint32_t bytes)
-{
-    if (output_state.write_header && bytes > wav_max_file_bytes - output_state.file_bytes) {
-        // Only whole frames that keep the RIFF size within 32 bits; the rest is dropped.
-        uint32_t unit = output_state.target_frame_bytes;
-        bytes = (wav_max_file_bytes - output_state.file_bytes) / unit * unit;
-        if (!output_state.size_limit_reached) {
-            output_state.size_limit_reached = true;
-            show_error(output_state.path, "WAV file size limit reached");
-        }
-    }
-    if (bytes == 0) return;
-    uint32_t written = file_put(output_state.file, data, bytes);
-    // The header must never claim audio that is not in the file.
-    output_state.file_bytes += written;
-    output_state.data_bytes += written;
-    if (written < bytes && !output_state.write_failed) {
-        output_state.write_failed = true;
-        show_error(output_state.path, "Cannot write to output file");
-    }
 }
 
 int track_write(char *block, int length)

@@ -1,6 +1,6 @@
 // The life of one track's output file: open decides format and kind of file and writes the
 // header, write appends each block (directly or through the codec stage), close patches sizes.
-// Called from the host entry points; the codec stage appends through output_append.
+// Called from the host entry points; the file itself is written through output_file.h.
 #ifndef TOLLVANE_TRACK_OUTPUT_H
 #define TOLLVANE_TRACK_OUTPUT_H
 
@@ -38,8 +38,5 @@ extern track_output output_state;
 int track_open(int rate, int channels, int bits);
 int track_write(char *block, int length);
 void track_close(void);
-
-// Appends bytes of the target format to the file and advances the counters by what was written.
-void output_append(const void *data, uint32_t bytes);
 
 #endif

@@ -5,26 +5,6 @@
 
 #include "track_output.h"
 
-uint32_t file_put(HANDLE file, const void *data, uint32_t bytes)
-{
-    DWORD written = 0;
-    WriteFile(file, data, bytes, &written, nullptr);
-    return written;
-}
-
-bool file_seek(HANDLE file, uint32_t offset)
-{
-    LONG high = 0; // offsets up to 4 GiB: the high part carries bit 31 and above
-    SetLastError(ERROR_SUCCESS);
-    DWORD low = SetFilePointer(file, static_cast<LONG>(offset), &high, FILE_BEGIN);
-    return !(low == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS);
-}
-
-bool file_skip(HANDLE file, uint32_t bytes)
-{
-    return SetFilePointer(file, static_cast<LONG>(bytes), nullptr, FILE_CURRENT) != INVALID_SET_FILE_POINTER;
-}
-
 void wav_write_riff_start(void)
 {
     HANDLE file = output_state.file;

@@ -8,9 +8,7 @@
 #include <windows.h>
 #include <mmreg.h>
 
-// The largest file_bytes a payload may reach: the pad byte must still fit, and file_bytes - 8
-// must stay the RIFF size that a 32-bit field can hold.
-constexpr uint32_t wav_max_file_bytes = 0xFFFFFFFEu;
+#include "output_file.h"
 
 inline void put_u16(BYTE *p, uint32_t v)
 {
@@ -26,11 +24,6 @@ inline uint32_t get_u32(const BYTE *p)
 {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
-
-// Byte counts actually moved; a short write shows as a smaller count.
-uint32_t file_put(HANDLE file, const void *data, uint32_t bytes);
-bool file_seek(HANDLE file, uint32_t offset);
-bool file_skip(HANDLE file, uint32_t bytes);
 
 // "RIFF", a skipped size, "WAVE", "fmt ": the part of a new header known before the target.
 void wav_write_riff_start(void);
