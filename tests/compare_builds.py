@@ -47,6 +47,12 @@ def format_record(rate, channels, bits):
     return struct.pack('<HHIIHHH', 1, channels, rate, rate * align, align, bits, 0)
 
 
+def codec_ini(tag, channels, rate, avg, align, bits, extra=b''):
+    """Per-track conversion to a codec record: u-law, A-law and IMA ADPCM as the ACM lists them."""
+    record = struct.pack('<HHIIHHH', tag, channels, rate, avg, align, bits, len(extra)) + extra
+    return 'config_waveoutdir=\r\ncfg_cvt=1\r\ncfg_wfx_s=%d\r\ncfg_wfx=%s\r\n' % (len(record), struct_value(record))
+
+
 INPUTS = {
     'stereo 16.wav': (44100, 2, 16, 5000),
     'mono 8 odd.wav': (8000, 1, 8, 1001),
@@ -63,6 +69,11 @@ SCENARIOS = [
     ('converted', 'config_waveoutdir=\r\ncfg_cvt=1\r\ncfg_wfx_s=18\r\ncfg_wfx=%s\r\n' %
      struct_value(format_record(22050, 1, 8)), [['--block', '333', 'stereo 16.wav', 'six 24.wav', 'mono 32.wav']]),
     ('overwrite', 'config_waveoutdir=\r\n', [['stereo 16.wav'], ['--no', 'stereo 16.wav'], ['--yes', 'stereo 16.wav']]),
+    # The codecs straight from the input, and through the converter from other formats.
+    ('u-law', codec_ini(7, 2, 44100, 88200, 2, 8), [['stereo 16.wav', 'mono 8 odd.wav']]),
+    ('a-law', codec_ini(6, 1, 8000, 8000, 1, 8), [['--block', '1000', 'stereo 16.wav', 'mono 32.wav']]),
+    ('ima-adpcm', codec_ini(0x11, 2, 44100, 44251, 2048, 4, struct.pack('<H', 2041)),
+     [['stereo 16.wav', 'six 24.wav']]),
 ]
 
 
@@ -98,6 +109,13 @@ def run_build(kind, folder, ini, runs):
 
 def read_back(path):
     """Checks a WAV output with two readers that share no code with the plug-in."""
+    with open(path, 'rb') as f:
+        head = f.read(28)
+    if head[20:22] != b'\x01\x00':  # a codec file: Python's wave reads PCM only
+        soxi = [subprocess.run(['soxi', flag, path], capture_output=True, text=True).stdout.strip()
+                for flag in ('-c', '-r')]
+        expected = [str(v) for v in struct.unpack('<HI', head[22:28])]
+        return None if soxi == expected else 'soxi says %s, the header %s' % (soxi, expected)
     with wave.open(path, 'rb') as w:
         params = (w.getnchannels(), w.getframerate(), w.getsampwidth() * 8, w.getnframes())
         frames = w.readframes(w.getnframes())
