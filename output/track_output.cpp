@@ -197,11 +197,14 @@ void track_close(void)
         release_conversion();
     }
     if (output_state.write_header) {
-        // The fact value counts sample frames of the target, from the start of the track.
-        uint32_t fact = static_cast<uint32_t>(MulDiv(static_cast<int>(output_state.track_frames),
-                                                     static_cast<int>(output_state.target_rate),
-                                                     output_state.input_rate));
-        wav_patch_sizes(fact);
+        // The fact value counts the track's own sample frames in the target's rate, from the
+        // start of the track (a seek does not shorten the file), rounded to the nearest frame;
+        // the silence that fills up a codec's last block is not counted. 64 bits: a long stream
+        // at a high rate passes what MulDiv's signed operands hold.
+        uint64_t rate = static_cast<uint64_t>(output_state.input_rate);
+        uint64_t frames = output_state.track_frames;
+        uint64_t fact = (frames * output_state.target_rate + rate / 2) / rate;
+        wav_patch_sizes(fact > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(fact));
     }
     close_file();
 }
