@@ -61,7 +61,7 @@ std::vector<uint8_t> test_codec_format(void)
 
 // PCM records are read as their first 16 bytes only: Windows hands a driver PCM formats that
 // may lack cbSize.
-bool test_codec_is_pcm_source(const WAVEFORMATEX *format)
+static bool is_own_pcm(const WAVEFORMATEX *format)
 {
     return format->wFormatTag == WAVE_FORMAT_PCM && format->nChannels == test_codec_current.pcm_channels &&
            format->nSamplesPerSec == test_codec_current.pcm_rate && format->wBitsPerSample == 16 &&
@@ -78,7 +78,7 @@ static bool is_own_record(const WAVEFORMATEX *format)
 // Encodes only: from its one PCM format to its record.
 MMRESULT test_codec_open(const WAVEFORMATEX *source, const WAVEFORMATEX *destination, bool query)
 {
-    if (!test_codec_is_pcm_source(source) || !is_own_record(destination)) return ACMERR_NOTPOSSIBLE;
+    if (!is_own_pcm(source) || !is_own_record(destination)) return ACMERR_NOTPOSSIBLE;
     if (query) return MMSYSERR_NOERROR;
     WAVEFORMATEX seen = {};
     memcpy(&seen, source, 16); // cbSize stays 0
@@ -153,7 +153,7 @@ MMRESULT test_codec_suggest(const WAVEFORMATEX *source, WAVEFORMATEX *destinatio
     if (source->wFormatTag == b.format_tag) {
         answer = &pcm;
         answer_bytes = destination_bytes >= sizeof pcm ? sizeof pcm : 16;
-    } else if (test_codec_is_pcm_source(source) && (flags & ACM_FORMATSUGGESTF_WFORMATTAG) &&
+    } else if (is_own_pcm(source) && (flags & ACM_FORMATSUGGESTF_WFORMATTAG) &&
                destination->wFormatTag == b.format_tag) {
         answer = own;
         answer_bytes = static_cast<DWORD>(record.size());

@@ -40,14 +40,15 @@ struct test_codec_call {
 // Installs the codec (replacing one installed before) and clears the record of calls.
 void test_codec_install(const test_codec_behaviour &behaviour);
 void test_codec_remove(void);
-// Every conversion call since the install, in order, and the formats of the streams opened.
+// Every conversion call since the install, in order.
 const std::vector<test_codec_call> &test_codec_calls(void);
 // Its record for the installed behaviour: 18 + extra_bytes bytes.
 std::vector<uint8_t> test_codec_format(void);
 // Its PCM format (16 bits, pcm_channels, pcm_rate), 18 bytes with cbSize 0.
 WAVEFORMATEX test_codec_pcm_format(void);
 // Streams opened and not yet closed, and the source format of each stream opened since the
-// install (a query open may or may not be counted: Windows asks the codec, the stand-in may not).
+// install. A query open (ACM_STREAMOPENF_QUERY) is not counted under Windows; the stand-in's
+// opens and closes the stream at once, so its source is listed there.
 int test_codec_streams_open(void);
 const std::vector<WAVEFORMATEX> &test_codec_opened_sources(void);
 
@@ -55,7 +56,6 @@ const std::vector<WAVEFORMATEX> &test_codec_opened_sources(void);
 // calls. Only the two adapters call these.
 extern test_codec_behaviour test_codec_current;
 extern const char test_codec_tag_name[];
-bool test_codec_is_pcm_source(const WAVEFORMATEX *format);
 // A query open answers alike but opens nothing.
 MMRESULT test_codec_open(const WAVEFORMATEX *source, const WAVEFORMATEX *destination, bool query);
 void test_codec_close(void);

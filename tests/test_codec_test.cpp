@@ -331,17 +331,13 @@ static DWORD WINAPI read_chooser(LPVOID parameter)
 {
     chooser_counts *counts = static_cast<chooser_counts *>(parameter);
     HWND dialog = NULL;
-    for (int i = 0; i < 500 && !dialog; ++i) {
+    // A dialog turns visible once its initialisation, which fills the lists, is over.
+    for (int i = 0; i < 500 && !(dialog && IsWindowVisible(dialog)); ++i) {
         Sleep(10);
         dialog = FindWindowA("#32770", "Sound Selection");
     }
     if (!dialog) return 1;
-    HWND tags = NULL, formats = NULL;
-    for (int i = 0; i < 500 && SendMessageA(tags, CB_GETCOUNT, 0, 0) <= 0; ++i) { // still filling
-        Sleep(10);
-        tags = GetDlgItem(dialog, 101);
-        formats = GetDlgItem(dialog, 102);
-    }
+    HWND tags = GetDlgItem(dialog, 101), formats = GetDlgItem(dialog, 102);
     counts->tags = SendMessageA(tags, CB_GETCOUNT, 0, 0);
     LRESULT pcm = SendMessageA(tags, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>("PCM"));
     if (pcm >= 0) {
