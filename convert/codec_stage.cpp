@@ -78,6 +78,9 @@ bool setup_conversion(const WAVEFORMATEX *input_format, const WAVEFORMATEX *targ
     s.source_buffer = stage_alloc(stage_buffer_bytes);
     s.output_buffer = stage_alloc(stage_buffer_bytes);
     if (!s.source_buffer || !s.output_buffer) return false;
+    // Wine's IMA ADPCM encoder leaves a mono block's reserved header byte as the buffer held it:
+    // zeroed once, it is zero in every block, and the file the same on every run.
+    memset(s.output_buffer, 0, stage_buffer_bytes);
     memset(&s.stream_header, 0, sizeof s.stream_header);
     s.stream_header.cbStruct = sizeof s.stream_header;
     s.stream_header.pbSrc = s.source_buffer;

@@ -1,0 +1,349 @@
+// The codec stage through the player's entry points, with a test codec installed into the ACM
+// of either build: which pipeline shape a target gets, the flags and lengths every conversion
+// call sees, source carried between calls, the drain, codec files of every kind, blocks larger
+// than the stage's buffers, codecs that misbehave, and what the disk sees when it fills.
+#include <gtest/gtest.h>
+
+#include "config/settings_store.h"
+#include "convert/codec_stage.h"
+#include "output/track_output.h"
+#include "test_codec.h"
+#include "test_support.h"
+
+using bytes = std::vector<uint8_t>;
+
+static const DWORD start = ACM_STREAMCONVERTF_START, blockalign = ACM_STREAMCONVERTF_BLOCKALIGN,
+                   end = ACM_STREAMCONVERTF_END;
+
+class codec_stage_test : public ::testing::Test {
+protected:
+    out_module *m = nullptr;
+    void SetUp() override
+    {
+        m = fresh_plugin("out");
+        for (const char *f : {"out/track.wav", "out/track.mp3", "out/track.raw", "single.wav", "per.wav"})
+            remove_file(f);
+    }
+    void TearDown() override
+    {
+        if (output_state.is_open) m->close();
+        test_codec_remove();
+    }
+    // Per-track conversion to the test codec's record, as a WAV file unless mode says otherwise.
+    void use_codec(const test_codec_behaviour &b, BYTE mode = 1)
+    {
+        test_codec_install(b);
+        bytes record = test_codec_format();
+        memcpy(cfg_wfx, record.data(), record.size());
+        cfg_cvt = 1;
+        cfg_mode = mode;
+    }
+    void write(const std::vector<char> &data, size_t from = 0, size_t count = SIZE_MAX)
+    {
+        count = std::min(count, data.size() - from);
+        EXPECT_EQ(m->write(const_cast<char *>(data.data() + from), static_cast<int>(count)), 0);
+    }
+    std::vector<DWORD> flags_seen()
+    {
+        std::vector<DWORD> flags;
+        for (const test_codec_call &c : test_codec_calls()) flags.push_back(c.flags);
+        return flags;
+    }
+    std::vector<DWORD> lengths_seen()
+    {
+        std::vector<DWORD> lengths;
+        for (const test_codec_call &c : test_codec_calls()) lengths.push_back(c.source_bytes);
+        return lengths;
+    }
+};
+
+// One source byte per 4-byte stereo frame: each output byte is the first byte of its frame.
+static test_codec_behaviour frame_codec()
+{
+    test_codec_behaviour b;
+    b.source_block_bytes = 4;
+    b.block_bytes_out = 1;
+    return b;
+}
+
+TEST_F(codec_stage_test, the_shape_follows_the_target_and_what_the_codec_opens)
+{
+    struct row {
+        int rate, channels, bits;
+        bool converter, stream;
+    } rows[] = {
+        {44100, 2, 16, false, true}, // 0: the codec opens straight from the input
+        {22050, 1, 16, true, true},  // 1: through the PCM format it suggests
+        {44100, 2, 8, true, true},   // 2: another width only
+        {48000, 6, 24, true, true},  // 3
+    };
+    use_codec(frame_codec());
+    for (const row &r : rows) {
+        SCOPED_TRACE(testing::Message() << r.rate << "/" << r.channels << "/" << r.bits);
+        ASSERT_EQ(m->open(r.rate, r.channels, r.bits), 0);
+        EXPECT_EQ(codec_state.converter != nullptr, r.converter);
+        EXPECT_EQ(codec_state.stream != nullptr, r.stream);
+        m->close();
+        remove_file("out/track.wav");
+        EXPECT_EQ(codec_state.converter, nullptr);
+        EXPECT_EQ(codec_state.stream, nullptr);
+        EXPECT_EQ(codec_state.source_buffer, nullptr);
+        EXPECT_EQ(codec_state.output_buffer, nullptr);
+    }
+    // A PCM target needs the converter alone, and no codec is asked.
+    WAVEFORMATEX pcm = {WAVE_FORMAT_PCM, 1, 22050, 44100, 2, 16, 0};
+    memcpy(cfg_wfx, &pcm, sizeof pcm);
+    size_t calls = test_codec_calls().size();
+    ASSERT_EQ(m->open(44100, 2, 16), 0);
+    EXPECT_NE(codec_state.converter, nullptr);
+    EXPECT_EQ(codec_state.stream, nullptr);
+    m->close();
+    EXPECT_EQ(test_codec_calls().size(), calls);
+    release_conversion(); // a second release has nothing left to free
+    EXPECT_EQ(codec_state.output_buffer, nullptr);
+}
+
+TEST_F(codec_stage_test, a_target_no_codec_takes_fails_and_deletes_only_its_own_file)
+{
+    BYTE unknown[20] = {0x34, 0x12, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 4, 0, 2, 0, 9, 9};
+    memcpy(cfg_wfx, unknown, sizeof unknown);
+    cfg_cvt = 1;
+    EXPECT_EQ(m->open(44100, 2, 16), -1);
+    ASSERT_EQ(host_boxes.size(), 1u);
+    EXPECT_EQ(host_boxes[0].text, "Error initializing output.");
+    EXPECT_FALSE(file_exists("out/track.wav"));
+    EXPECT_EQ(codec_state.converter, nullptr);
+    EXPECT_EQ(codec_state.stream, nullptr);
+    auto block = pcm_block(10, 2, 16);
+    write(block); // nothing is open: nothing is written
+    EXPECT_FALSE(file_exists("out/track.wav"));
+}
+
+TEST_F(codec_stage_test, flags_are_start_on_the_first_frames_blockalign_with_a_block_and_end_at_the_drain)
+{
+    use_codec(frame_codec());
+    auto audio = pcm_block(100, 2, 16);
+    ASSERT_EQ(m->open(44100, 2, 16), 0);
+    write(audio, 0, 2);   // half a frame: no frame accepted yet
+    write(audio, 2, 2);   // the other half completes one frame in the codec's source
+    write(audio, 4, 396); // the first whole frames still start the stream
+    write(audio, 0, 400);
+    m->flush(5000);       // a seek: the stream starts again, pending source is kept
+    write(audio, 0, 400);
+    write(audio, 0, 400);
+    m->close();
+    EXPECT_EQ(flags_seen(), (std::vector<DWORD>{start | blockalign, start | blockalign, start | blockalign,
+                                                blockalign, start | blockalign, blockalign, end}));
+    EXPECT_EQ(lengths_seen(), (std::vector<DWORD>{2, 4, 396, 400, 400, 400, 0}));
+
+    // A track that never got a whole frame drains with START too.
+    remove_file("out/track.wav");
+    ASSERT_EQ(m->open(44100, 2, 16), 0);
+    size_t before = test_codec_calls().size();
+    m->close();
+    ASSERT_EQ(test_codec_calls().size(), before + 1);
+    EXPECT_EQ(test_codec_calls().back().flags, start | end);
+}
+
+// The codec consumes 1000-byte blocks and makes 4 bytes of each: the first source byte, then
+// 0x5A three times. What it leaves waits for the next call; the last partial block is padded
+// with silence at the drain. The file is a WAV file with the codec's record: fmt size 19, the
+// pad byte, the fact chunk counting the track's real frames.
+TEST_F(codec_stage_test, leftover_source_is_carried_and_the_last_partial_block_is_padded_at_the_drain)
+{
+    test_codec_behaviour b;
+    b.source_block_bytes = 1000;
+    b.block_bytes_out = 4;
+    use_codec(b);
+    auto audio = pcm_block(1152, 2, 16);
+    ASSERT_EQ(m->open(44100, 2, 16), 0);
+    write(audio, 0, 2304);
+    write(audio, 2304, 2304);
+    m->close();
+    EXPECT_EQ(lengths_seen(), (std::vector<DWORD>{2304, 304 + 2304, 608, 1000}));
+    EXPECT_EQ(flags_seen(), (std::vector<DWORD>{start | blockalign, blockalign, end, end}));
+
+    bytes record = test_codec_format();
+    ASSERT_EQ(record.size(), 19u);
+    bytes expected = {'R', 'I', 'F', 'F', 72, 0, 0, 0, 'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 19, 0, 0, 0};
+    expected.insert(expected.end(), record.begin(), record.end());
+    bytes tail = {
+        0,                                          // pad byte after the odd fmt body
+        'f', 'a', 'c', 't', 4, 0, 0, 0, 128, 4, 0, 0, // 1152 frames at the codec's rate
+        'd', 'a', 't', 'a', 20, 0, 0, 0,            // five blocks of 4 bytes
+    };
+    expected.insert(expected.end(), tail.begin(), tail.end());
+    for (size_t at : {0, 1000, 2000, 3000, 4000}) // the padded block starts with real audio
+        expected.insert(expected.end(), {static_cast<uint8_t>(audio[at]), 0x5A, 0x5A, 0x5A});
+    EXPECT_EQ(read_file("out/track.wav"), expected);
+}
+
+TEST_F(codec_stage_test, mode_and_tag_choose_mp3_raw_or_wav)
+{
+    struct row {
+        BYTE mode;
+        WORD tag;
+        const char *file;
+        bool header;
+    } rows[] = {
+        {0, 0x55, "out/track.mp3", false},   // 0: MPEG Layer-3 in "Auto": the bare stream
+        {2, 0x55, "out/track.raw", false},   // 1: "Force raw data"
+        {1, 0x55, "out/track.wav", true},    // 2: "Force WAV file"
+        {0, 0x1234, "out/track.wav", true},  // 3: any other codec in "Auto"
+    };
+    auto audio = pcm_block(300, 2, 16);
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.file);
+        test_codec_behaviour b = frame_codec();
+        b.format_tag = r.tag;
+        use_codec(b, r.mode);
+        ASSERT_EQ(m->open(44100, 2, 16), 0);
+        write(audio);
+        m->close();
+        bytes file = read_file(r.file);
+        remove_file(r.file);
+        ASSERT_GE(file.size(), 300u);
+        bytes payload(file.end() - 300, file.end());
+        for (size_t i = 0; i < 300; i++) ASSERT_EQ(payload[i], static_cast<uint8_t>(audio[4 * i])) << i;
+        EXPECT_EQ(file.size(), r.header ? 60u + 300u : 300u);
+        test_codec_remove();
+    }
+}
+
+// Blocks far beyond the stage's 131072-byte buffers go through whole, in both codec shapes:
+// the file is the same as when the host writes small blocks.
+TEST_F(codec_stage_test, blocks_larger_than_the_buffers_lose_nothing)
+{
+    use_codec(frame_codec());
+    struct row {
+        int rate, channels;
+        int frames;
+    } rows[] = {{44100, 2, 100000}, {22050, 1, 150000}};
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.rate);
+        auto audio = pcm_block(r.frames, r.channels, 16);
+        bytes files[2];
+        for (int large = 0; large < 2; large++) {
+            remove_file("out/track.wav");
+            ASSERT_EQ(m->open(r.rate, r.channels, 16), 0);
+            size_t step = large ? audio.size() : 576 * 2 * r.channels;
+            for (size_t at = 0; at < audio.size(); at += step) write(audio, at, step);
+            EXPECT_EQ(output_state.frames_written, r.frames);
+            m->close();
+            files[large] = read_file("out/track.wav");
+        }
+        EXPECT_TRUE(host_boxes.empty());
+        EXPECT_EQ(files[0], files[1]);
+        EXPECT_GE(files[1].size(), 60u + static_cast<size_t>(r.frames) * 44100 / r.rate);
+    }
+}
+
+TEST_F(codec_stage_test, a_codec_that_stops_consuming_is_told_once_and_never_hangs)
+{
+    test_codec_behaviour b = frame_codec();
+    b.consume_nothing = true;
+    use_codec(b);
+    auto audio = pcm_block(576, 2, 16);
+    ASSERT_EQ(m->open(44100, 2, 16), 0);
+    for (int i = 0; i < 200; i++) write(audio); // 460800 bytes: more than the source buffer holds
+    EXPECT_EQ(output_state.frames_written, 200 * 576); // the clock runs on
+    EXPECT_EQ(codec_state.source_pending, stage_buffer_bytes);
+    m->close();
+    ASSERT_EQ(host_boxes.size(), 1u);
+    EXPECT_EQ(host_boxes[0].text, "Codec stopped accepting data: \"out\\track.wav\"");
+    EXPECT_EQ(le32_at(read_file("out/track.wav"), 56), 0u); // data size: nothing came out
+}
+
+TEST_F(codec_stage_test, a_codec_is_never_trusted_beyond_its_buffers)
+{
+    struct row {
+        DWORD over_source, over_destination;
+        MMRESULT result;
+    } rows[] = {
+        {1u << 30, 0, 0},                  // 0: claims to have used more than it was given
+        {0, 1u << 30, 0},                  // 1: claims to have written more than the buffer holds
+        {0, 0, ACMERR_NOTPOSSIBLE},        // 2: fails, but reports what it did
+    };
+    auto audio = pcm_block(576, 2, 16);
+    for (const row &r : rows) {
+        SCOPED_TRACE(testing::Message() << r.over_source << "/" << r.over_destination << "/" << r.result);
+        remove_file("out/track.wav");
+        test_codec_behaviour b = frame_codec();
+        b.overreport_source = r.over_source;
+        b.overreport_destination = r.over_destination;
+        b.convert_result = r.result;
+        use_codec(b);
+        ASSERT_EQ(m->open(44100, 2, 16), 0);
+        for (int i = 0; i < 3; i++) {
+            write(audio);
+            EXPECT_LE(codec_state.source_pending, stage_buffer_bytes);
+        }
+        uint32_t data = output_state.data_bytes;
+        m->close();
+        size_t calls = test_codec_calls().size();
+        EXPECT_LE(data, calls * stage_buffer_bytes);
+        if (r.over_destination == 0) {
+            EXPECT_EQ(data, 3u * 576u);
+        }
+        EXPECT_EQ(read_file("out/track.wav").size(), 60u + output_state.data_bytes + (output_state.data_bytes & 1));
+        test_codec_remove();
+    }
+}
+
+TEST_F(codec_stage_test, a_full_disk_while_converting_is_reported_once)
+{
+    HANDLE probe = CreateFileA("full.wav", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) GTEST_SKIP() << "no link to /dev/full in the working directory";
+    CloseHandle(probe);
+    fresh_plugin("", question_policy::ok);
+    host_set_playlist(0, "full");
+    use_codec(frame_codec());
+    ASSERT_EQ(m->open(44100, 2, 16), 0);
+    auto audio = pcm_block(576, 2, 16);
+    for (int i = 0; i < 5; i++) write(audio);
+    EXPECT_EQ(output_state.data_bytes, 0u);
+    EXPECT_EQ(output_state.frames_written, 5 * 576);
+    m->close();
+    ASSERT_EQ(host_boxes.size(), 2u); // the overwrite question, then one error
+    EXPECT_EQ(host_boxes[1].text, "Cannot write to output file: \"full.wav\"");
+}
+
+// Tracks of several formats appended to one file in the file's format: each adds exactly what
+// the same track converted into a file of its own holds, and the sizes say so.
+TEST_F(codec_stage_test, single_file_tracks_of_other_formats_grow_the_sizes_exactly)
+{
+    const WAVEFORMATEX file_format = {WAVE_FORMAT_PCM, 1, 22050, 44100, 2, 16, 0};
+    struct row {
+        int rate, channels, bits, frames;
+    } rows[] = {{44100, 2, 16, 3001}, {22050, 1, 16, 1000}, {8000, 1, 8, 777}, {48000, 6, 24, 2000}};
+    uint32_t data = 0;
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.rate);
+        auto audio = pcm_block(r.frames, r.channels, r.bits, r.rate);
+        // The same track alone, per-track and converted to the file's format.
+        fresh_plugin("", question_policy::ok);
+        cfg_cvt = 1;
+        memcpy(cfg_wfx, &file_format, sizeof file_format);
+        host_set_playlist(0, "per");
+        ASSERT_EQ(m->open(r.rate, r.channels, r.bits), 0);
+        write(audio);
+        m->close();
+        uint32_t alone = le32_at(read_file("per.wav"), 40);
+        remove_file("per.wav");
+
+        cfg_cvt = 0;
+        cfg_wav1 = 1;
+        strcpy(cfg_wav1p, "single.wav");
+        cfg_wfx1 = file_format;
+        ASSERT_EQ(m->open(r.rate, r.channels, r.bits), 0);
+        write(audio);
+        m->close();
+        EXPECT_TRUE(host_boxes.empty());
+        data += alone;
+        bytes file = read_file("single.wav");
+        EXPECT_EQ(le32_at(file, 40), data);
+        EXPECT_EQ(le32_at(file, 4), 36 + data);
+        EXPECT_EQ(file.size(), 44u + data);
+    }
+}
