@@ -341,7 +341,8 @@ extern "C" MMRESULT acmFormatDetailsA(HACMDRIVER driver, LPACMFORMATDETAILSA det
             (bits != 8 && bits != 16 && bits != 24))
             return ACMERR_NOTPOSSIBLE;
         // Under Wine a codec answers for the PCM formats it pairs with, the PCM converter for
-        // 24 bits; the stand-in takes 8 and 16 bits as a codec's at every rate.
+        // 24 bits; the stand-in takes 8 and 16 bits as a codec's at every rate. Wine refuses a
+        // few odd ones (7 Hz at 8 or 24 bits); the stand-in describes every rate.
         details->fdwSupport = bits == 24 ? ACMDRIVERDETAILS_SUPPORTF_CONVERTER : ACMDRIVERDETAILS_SUPPORTF_CODEC;
         shim_acm_describe(format->nSamplesPerSec, bits, format->nChannels, details->szFormat,
                           sizeof details->szFormat);
