@@ -107,7 +107,7 @@ void encode_block(ima_stream *s, const BYTE *in, BYTE *out)
         out[4 * c + 0] = static_cast<BYTE>(first & 0xFF);
         out[4 * c + 1] = static_cast<BYTE>((first >> 8) & 0xFF);
         out[4 * c + 2] = static_cast<BYTE>(s->step_index[c]);
-        out[4 * c + 3] = 0;
+        out[4 * c + 3] = 0; // Wine leaves this byte of a mono block as the buffer held it
     }
     BYTE *group = out + 4 * channels;
     for (DWORD frame = 1; frame < s->samples_per_block; frame += 8) {
@@ -128,6 +128,7 @@ void encode_block(ima_stream *s, const BYTE *in, BYTE *out)
 MMRESULT open_ima(const WAVEFORMATEX *source, const WAVEFORMATEX *destination, void **instance)
 {
     if (source->wFormatTag != WAVE_FORMAT_PCM || destination->wFormatTag != tag_ima) return ACMERR_NOTPOSSIBLE;
+    // Wine opened a record of cbSize 0 in one run and refused it in another; this refuses it.
     if (source->wBitsPerSample != 16 || destination->wBitsPerSample != 4 || destination->cbSize < 2)
         return ACMERR_NOTPOSSIBLE;
     WORD channels = destination->nChannels;
@@ -160,14 +161,22 @@ MMRESULT convert_ima(void *instance, ACMSTREAMHEADER *header, DWORD flags)
     return MMSYSERR_NOERROR;
 }
 
-// Whole blocks both ways; less than one block is refused with nothing as the answer.
+// In whole blocks, as Wine counts them: the destination a source needs rounds up, the source
+// a destination holds rounds down, and less than one block is refused with nothing as answer.
 MMRESULT size_ima(void *instance, DWORD input_bytes, DWORD *output_bytes, DWORD flags)
 {
     const ima_stream *s = static_cast<const ima_stream *>(instance);
-    bool destination = flags == ACM_STREAMSIZEF_DESTINATION;
-    DWORD blocks = input_bytes / (destination ? s->block_bytes : s->source_block_bytes);
-    *output_bytes = blocks * (destination ? s->source_block_bytes : s->block_bytes);
-    return blocks ? MMSYSERR_NOERROR : ACMERR_NOTPOSSIBLE;
+    *output_bytes = 0;
+    if (flags == ACM_STREAMSIZEF_DESTINATION) {
+        DWORD blocks = input_bytes / s->block_bytes;
+        if (!blocks) return ACMERR_NOTPOSSIBLE;
+        *output_bytes = blocks * s->source_block_bytes;
+        return MMSYSERR_NOERROR;
+    }
+    if (input_bytes < s->source_block_bytes) return ACMERR_NOTPOSSIBLE;
+    DWORD blocks = input_bytes / s->source_block_bytes + (input_bytes % s->source_block_bytes ? 1 : 0);
+    *output_bytes = blocks * s->block_bytes;
+    return MMSYSERR_NOERROR;
 }
 
 void close_ima(void *instance) { free(instance); }
