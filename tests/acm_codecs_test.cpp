@@ -678,6 +678,10 @@ TEST(acm_header, prepare_convert_and_unprepare_keep_to_the_prepared_buffers)
     EXPECT_EQ(unsigned(MMSYSERR_INVALPARAM), acmStreamUnprepareHeader(stream, &h, 0));
     EXPECT_TRUE(h.fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED);
     h.cbSrcLength = 1000;
+    h.pbSrc = source.data() + 4;
+    EXPECT_EQ(unsigned(MMSYSERR_INVALPARAM), acmStreamConvert(stream, &h, 0)) << "a moved buffer";
+    EXPECT_EQ(unsigned(MMSYSERR_INVALPARAM), acmStreamUnprepareHeader(stream, &h, 0)) << "a moved buffer";
+    h.pbSrc = source.data();
     EXPECT_EQ(0u, acmStreamUnprepareHeader(stream, &h, 0));
     EXPECT_EQ(DWORD(ACMSTREAMHEADER_STATUSF_DONE), h.fdwStatus);
     EXPECT_EQ(unsigned(ACMERR_UNPREPARED), acmStreamUnprepareHeader(stream, &h, 0));

@@ -226,15 +226,16 @@ extern "C" MMRESULT acmStreamPrepareHeader(HACMSTREAM stream, LPACMSTREAMHEADER 
     return MMSYSERR_NOERROR;
 }
 
-extern "C" MMRESULT acmStreamUnprepareHeader(HACMSTREAM stream, LPACMSTREAMHEADER header, DWORD flags)
+// Flags are ignored, as Wine ignores them.
+extern "C" MMRESULT acmStreamUnprepareHeader(HACMSTREAM stream, LPACMSTREAMHEADER header, DWORD)
 {
     if (!valid_stream(stream)) return MMSYSERR_INVALHANDLE;
     if (!header || header->cbStruct < sizeof *header) return MMSYSERR_INVALPARAM;
     if (!(header->fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED)) return ACMERR_UNPREPARED;
-    if (flags) return MMSYSERR_INVALFLAG;
     prepared_header prepared;
     memcpy(&prepared, header->dwReservedDriver, sizeof prepared);
-    // Shorter lengths than prepared are accepted, as Wine accepts them; longer ones are not.
+    // Shorter lengths than prepared are accepted, as Wine accepts them; longer ones and moved
+    // buffers are not.
     if (header->pbSrc != prepared.source || header->pbDst != prepared.destination ||
         header->cbSrcLength > prepared.source_bytes || header->cbDstLength > prepared.destination_bytes)
         return MMSYSERR_INVALPARAM;
@@ -340,7 +341,8 @@ extern "C" MMRESULT acmFormatDetailsA(HACMDRIVER driver, LPACMFORMATDETAILSA det
             (bits != 8 && bits != 16 && bits != 24))
             return ACMERR_NOTPOSSIBLE;
         // Under Wine a codec answers for the PCM formats it pairs with, the PCM converter for
-        // 24 bits; the stand-in takes 8 and 16 bits as a codec's at every rate.
+        // 24 bits; the stand-in takes 8 and 16 bits as a codec's at every rate. Wine refuses a
+        // few odd ones (7 Hz at 8 or 24 bits); the stand-in describes every rate.
         details->fdwSupport = bits == 24 ? ACMDRIVERDETAILS_SUPPORTF_CONVERTER : ACMDRIVERDETAILS_SUPPORTF_CODEC;
         shim_acm_describe(format->nSamplesPerSec, bits, format->nChannels, details->szFormat,
                           sizeof details->szFormat);

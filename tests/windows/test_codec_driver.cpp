@@ -137,6 +137,7 @@ static LRESULT format_tag_details(ACMFORMATTAGDETAILSW *details, DWORD flags)
         MMRESULT result = acmFormatTagDetailsW(pcm_driver, &theirs, ACM_FORMATTAGDETAILSF_INDEX);
         if (result != MMSYSERR_NOERROR) return result;
         theirs.dwFormatTagIndex = 0;
+        theirs.cbStruct = details->cbStruct;
         memcpy(details, &theirs, details->cbStruct < sizeof theirs ? details->cbStruct : sizeof theirs);
         return MMSYSERR_NOERROR;
     }
@@ -156,9 +157,10 @@ static LRESULT format_details(ACMFORMATDETAILSW *details, DWORD flags)
         theirs.cbStruct = sizeof theirs;
         theirs.fdwSupport = 0; // the ACM refuses a request that carries an answer already
         MMRESULT result = acmFormatDetailsW(pcm_driver, &theirs, ACM_FORMATDETAILSF_INDEX);
-        if (result == MMSYSERR_NOERROR)
-            memcpy(details, &theirs, details->cbStruct < sizeof theirs ? details->cbStruct : sizeof theirs);
-        return result;
+        if (result != MMSYSERR_NOERROR) return result;
+        theirs.cbStruct = details->cbStruct;
+        memcpy(details, &theirs, details->cbStruct < sizeof theirs ? details->cbStruct : sizeof theirs);
+        return MMSYSERR_NOERROR;
     }
     std::vector<uint8_t> record = test_codec_format();
     if (details->dwFormatTag != test_codec_current.format_tag) return ACMERR_NOTPOSSIBLE;
