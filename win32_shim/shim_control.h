@@ -18,6 +18,10 @@ void shim_set_window_proc(WNDPROC procedure);
 // ERROR_DISK_FULL after a short write. A negative budget means no limit (the default).
 void shim_set_write_budget(long long bytes);
 
+// HeapAlloc and HeapReAlloc refuse any one request of more than this many bytes, as a heap
+// that has run out would; 0 means no limit (the default).
+void shim_set_allocation_limit(size_t bytes);
+
 // The native path that a Windows-style name maps to ('\' becomes '/', a drive is dropped).
 void shim_native_path(const char *name, char *out, size_t out_size);
 

@@ -16,11 +16,20 @@ thread_local DWORD last_error = 0;
 shim_message_box_fn message_box_answerer = nullptr;
 WNDPROC window_procedure = nullptr;
 int process_heap_tag;
+size_t allocation_limit = 0;
+
+bool over_limit(size_t bytes)
+{
+    if (allocation_limit == 0 || bytes <= allocation_limit) return false;
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return true;
+}
 
 } // namespace
 
 void shim_set_message_box(shim_message_box_fn answerer) { message_box_answerer = answerer; }
 void shim_set_window_proc(WNDPROC procedure) { window_procedure = procedure; }
+void shim_set_allocation_limit(size_t bytes) { allocation_limit = bytes; }
 
 extern "C" DWORD GetLastError(void) { return last_error; }
 extern "C" void SetLastError(DWORD error) { last_error = error; }
@@ -29,6 +38,7 @@ extern "C" HANDLE GetProcessHeap(void) { return &process_heap_tag; }
 
 extern "C" LPVOID HeapAlloc(HANDLE, DWORD flags, size_t bytes)
 {
+    if (over_limit(bytes)) return nullptr;
     // Windows hands out a valid block for a zero-byte request.
     void *memory = (flags & HEAP_ZERO_MEMORY) ? calloc(1, bytes ? bytes : 1) : malloc(bytes ? bytes : 1);
     if (!memory) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -38,6 +48,7 @@ extern "C" LPVOID HeapAlloc(HANDLE, DWORD flags, size_t bytes)
 // Differs from Windows: HEAP_ZERO_MEMORY does not zero the grown part (the plug-in never asks).
 extern "C" LPVOID HeapReAlloc(HANDLE, DWORD, LPVOID memory, size_t bytes)
 {
+    if (over_limit(bytes)) return nullptr;
     void *grown = realloc(memory, bytes ? bytes : 1);
     if (!grown) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return grown;
