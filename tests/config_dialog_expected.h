@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 #include <stdint.h>
 
-#include "shim_dialog_template.h"
+#include "win32_shim/shim_dialog_template.h"
 
 struct expected_control {
     uint32_t id;

@@ -17,7 +17,7 @@
 #include "shim_acm.h"
 #include "shim_control.h"
 #include "shim_dialog_control.h"
-#include "shim_dialog_template.h"
+#include "win32_shim/shim_dialog_template.h"
 #include "test_support.h"
 
 namespace {
