@@ -42,4 +42,13 @@ void shim_acm_remove_codec(const shim_acm_codec *codec);
 typedef MMRESULT (*shim_format_chooser_fn)(ACMFORMATCHOOSEA *choose);
 void shim_set_format_chooser(shim_format_chooser_fn answerer);
 
+// The built-in codecs, asked after the added ones in this order (shim_acm_g711.cpp,
+// shim_acm_ima.cpp).
+extern const shim_acm_codec shim_acm_alaw_codec;
+extern const shim_acm_codec shim_acm_ulaw_codec;
+extern const shim_acm_codec shim_acm_ima_codec;
+
+// The description Windows' codecs give a format: "44100 Hz; 4 bits; Stereo" (channels 1 or 2).
+void shim_acm_describe(DWORD samples_per_sec, WORD bits_per_sample, WORD channels, char *text, size_t text_chars);
+
 #endif
