@@ -459,3 +459,46 @@ TEST(config_dialog_dll, format_chooser_cancelled_changes_nothing_and_a_choice_is
     EXPECT_EQ(single[0], WAVE_FORMAT_PCM);
     EXPECT_EQ(single_pcm.display_after, acm_description(single.data(), 18));
 }
+
+// The shell's folder browser opens on the directory the button shows (else it would start on
+// the desktop folder), and the save dialog adds the default extension to a typed name.
+TEST(config_dialog_dll, shell_pickers_start_from_what_is_shown)
+{
+    load_dll();
+    start_from_defaults();
+    std::string folder_after, path_after;
+    bool browser_opened = false, save_opened = false;
+    bool found = run_config([&](HWND dialog) {
+        DWORD thread = GetWindowThreadProcessId(dialog, nullptr);
+        PostMessageA(GetDlgItem(dialog, 1000), BM_CLICK, 0, 0);
+        if (HWND browser = wait_for_dialog(thread, dialog)) {
+            browser_opened = true;
+            Sleep(300); // the selection is set once the browser is up
+            PostMessageA(browser, WM_COMMAND, IDOK, 0);
+            wait_gone(browser);
+        }
+        Sleep(50);
+        folder_after = text_of(GetDlgItem(dialog, 1000));
+
+        PostMessageA(GetDlgItem(dialog, 1012), BM_CLICK, 0, 0);
+        if (HWND save = wait_for_dialog(thread, dialog)) {
+            save_opened = true;
+            HWND name_box = FindWindowExA(GetDlgItem(save, 0x47c), nullptr, nullptr, nullptr);
+            HWND name = name_box ? FindWindowExA(name_box, nullptr, "Edit", nullptr) : nullptr;
+            SendMessageA(name ? name : GetDlgItem(save, 0x47c), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("C:\\chosen"));
+            PostMessageA(save, WM_COMMAND, IDOK, 0);
+            wait_gone(save);
+        }
+        Sleep(50);
+        path_after = text_of(GetDlgItem(dialog, 1011));
+        click(dialog, IDOK);
+    });
+    ASSERT_TRUE(found);
+    EXPECT_TRUE(browser_opened);
+    EXPECT_EQ(folder_after, "C:\\");
+    EXPECT_TRUE(save_opened);
+    EXPECT_EQ(path_after, "C:\\chosen.wav");
+    module->quit();
+    EXPECT_EQ(ini_value("config_waveoutdir"), "C:\\");
+    EXPECT_EQ(ini_value("cfg_wav1p"), "C:\\chosen.wav");
+}
