@@ -3,15 +3,19 @@
 // open/write/close go to the track output, init/quit to the settings store.
 #include "out_module.h"
 
+#include "../config/config_dialog.h"
+#include "../config/config_dialog_ids.h"
 #include "../config/settings_store.h"
 #include "../output/track_output.h"
 
 HANDLE process_heap;
 int paused;
 
-static void plugin_config(HWND)
+// Modal, owned by the player's window; the template is in this library's own resources. The
+// dialog changes the settings in memory only: they reach the INI file at quit.
+static void plugin_config(HWND parent)
 {
-    // The configuration dialog arrives with its own module; until then there is nothing to show.
+    DialogBoxParamA(module_record.module_instance, MAKEINTRESOURCEA(IDD_CONFIG), parent, config_dialog_proc, 0);
 }
 
 static void plugin_about(HWND parent)

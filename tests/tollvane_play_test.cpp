@@ -217,6 +217,12 @@ TEST_F(tollvane_play, usage_errors_exit_with_2)
     EXPECT_EQ(run("--block 0 x.wav").status, 2);
     EXPECT_EQ(run("--bogus x.wav").status, 2);
     EXPECT_EQ(run("--help").status, 0);
+#ifndef _WIN32
+    // The dialog needs a window system: this build says so instead of pretending.
+    run_result config = run("--config");
+    EXPECT_EQ(config.status, 2);
+    EXPECT_NE(config.errors.find("needs Windows or Wine"), std::string::npos) << config.errors;
+#endif
 }
 
 TEST_F(tollvane_play, a_hand_written_ini_switches_modes)

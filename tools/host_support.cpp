@@ -52,6 +52,11 @@ bool host_is_terminal(FILE *stream)
 #endif
 }
 
+#ifdef _WIN32
+// The platform's MessageBoxA, kept when a module's import is redirected to the recorder.
+static int(WINAPI *platform_message_box)(HWND, LPCSTR, LPCSTR, UINT);
+#endif
+
 static int ask_on_terminal(LPCSTR text, LPCSTR caption)
 {
     fprintf(stderr, "%s: %s [y/N] ", caption, text);
@@ -61,10 +66,23 @@ static int ask_on_terminal(LPCSTR text, LPCSTR caption)
     return line[0] == 'y' || line[0] == 'Y' ? IDOK : IDCANCEL;
 }
 
-int WINAPI host_message_box(HWND, LPCSTR text, LPCSTR caption, UINT type)
+int WINAPI host_message_box(HWND owner, LPCSTR text, LPCSTR caption, UINT type)
 {
     recorded_box box{caption ? caption : "", text ? text : "", type, IDOK};
     bool question = (type & 0xF) == MB_OKCANCEL;
+#ifdef _WIN32
+    if (host_config.show_boxes && platform_message_box) {
+        int answer = platform_message_box(owner, text, caption, type);
+        if (answer > 0) { // 0: the box could not be shown
+            box.answer = answer;
+            if (host_config.echo_boxes) fprintf(stderr, "%s: %s\n", box.caption.c_str(), box.text.c_str());
+            host_boxes.push_back(box);
+            return answer;
+        }
+    }
+#else
+    (void)owner;
+#endif
     if (question) {
         switch (host_config.questions) {
         case question_policy::ok: box.answer = IDOK; break;
@@ -114,6 +132,7 @@ bool host_catch_message_boxes(HMODULE module)
     if (!directory.VirtualAddress) return false;
     auto *import = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR *>(base + directory.VirtualAddress);
     FARPROC original = GetProcAddress(GetModuleHandleA("user32.dll"), "MessageBoxA");
+    platform_message_box = reinterpret_cast<int(WINAPI *)(HWND, LPCSTR, LPCSTR, UINT)>(reinterpret_cast<void *>(original));
     for (; import->Name; import++) {
         if (lstrcmpiA(reinterpret_cast<char *>(base + import->Name), "user32.dll") != 0) continue;
         auto *slot = reinterpret_cast<IMAGE_THUNK_DATA *>(base + import->FirstThunk);

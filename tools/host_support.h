@@ -24,6 +24,9 @@ enum class question_policy { cancel, ok, ask_terminal };
 struct host_settings {
     question_policy questions = question_policy::cancel;
     bool echo_boxes = false; // print "caption: text" on stderr
+    // Windows: also show each box for real with the platform's MessageBoxA, whose answer
+    // then counts (a box that cannot be shown, for want of a display, keeps the policy's).
+    bool show_boxes = false;
 };
 
 extern host_settings host_config;

@@ -24,9 +24,13 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID);
 #endif
 
 static const char usage[] =
-    "usage: tollvane-play [--title TEXT] [--block FRAMES] [--yes|--no] [--plugin DLL] FILE...\n"
+    "usage: tollvane-play [--config] [--about] [--title TEXT] [--block FRAMES] [--yes|--no] [--plugin DLL]\n"
+    "                     FILE...\n"
     "Plays each PCM WAV FILE through the Tollvane output plug-in, which writes it to disk as its\n"
     "settings say (the INI file beside this program).\n"
+    "  --config        open the plug-in's configuration dialog first (Windows or Wine); with no\n"
+    "                  FILE, only the dialog: what OK commits is saved to the INI file at the end\n"
+    "  --about         show the plug-in's About box first; with no FILE, only the box\n"
     "  --title TEXT    playlist title of the next FILE (default: its name without extension)\n"
     "  --block FRAMES  frames per write (default 576)\n"
     "  --yes, --no     answer OK or Cancel when the plug-in asks before overwriting a file\n"
@@ -94,6 +98,18 @@ static bool play_track(out_module *module, const track &t, size_t index, size_t 
     return true;
 }
 
+// The INI file the plug-in keeps beside this program, as the plug-in derives it.
+static std::string settings_file(void)
+{
+    char exe[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    std::string path(exe, n);
+    size_t dot = path.find_last_of('.');
+    size_t slash = path.find_last_of("\\/");
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path + ".ini";
+    return path.substr(0, dot) + ".ini";
+}
+
 int main(int argc, char **argv)
 {
 #ifdef _WIN32
@@ -103,7 +119,7 @@ int main(int argc, char **argv)
     setvbuf(stderr, nullptr, _IONBF, 0);
     std::vector<track> tracks;
     std::string next_title, plugin_path;
-    bool have_title = false;
+    bool have_title = false, want_config = false, want_about = false;
     int block_frames = 576;
     host_config.questions = question_policy::ask_terminal;
     host_config.echo_boxes = true;
@@ -124,6 +140,10 @@ int main(int argc, char **argv)
             host_config.questions = question_policy::ok;
         } else if (arg == "--no") {
             host_config.questions = question_policy::cancel;
+        } else if (arg == "--config") {
+            want_config = true;
+        } else if (arg == "--about") {
+            want_about = true;
         } else if (arg == "--plugin" && has_value) {
             plugin_path = argv[++a];
         } else if (arg == "--help" || arg == "-h") {
@@ -137,10 +157,17 @@ int main(int argc, char **argv)
             have_title = false;
         }
     }
-    if (tracks.empty()) {
+    if (tracks.empty() && !want_config && !want_about) {
         fputs(usage, stderr);
         return 2;
     }
+#ifndef _WIN32
+    if (want_config) {
+        fprintf(stderr, "tollvane-play: the configuration dialog needs Windows or Wine: run the Windows build,\n"
+                        "  e.g. wine tollvane-play.exe --config; here, edit tollvane-play.ini by hand\n");
+        return 2;
+    }
+#endif
 
 #ifdef _WIN32
     if (plugin_path.empty()) {
@@ -177,6 +204,27 @@ int main(int argc, char **argv)
     module->module_instance = plugin;
     module->init();
 
+    if (want_about) {
+        // The box the player's About button shows, for real where there is a display; its
+        // text goes to stderr as every box of this program does.
+        host_config.show_boxes = true;
+        module->about(window);
+        host_config.show_boxes = false;
+    }
+#ifdef _WIN32
+    if (want_config) {
+        // Without a window system (no display, or Wine's null driver with no desktop) only a
+        // message-only window could be made, and the dialog would fail at once.
+        if (GetAncestor(window, GA_PARENT) != GetDesktopWindow()) {
+            fprintf(stderr, "tollvane-play: no display: the configuration dialog cannot be shown\n");
+            host_destroy_window(window);
+            FreeLibrary(plugin);
+            return 1;
+        }
+        module->config(window);
+    }
+#endif
+
     bool progress = host_is_terminal(stderr);
     int failures = 0;
     for (size_t i = 0; i < tracks.size(); i++) {
@@ -188,6 +236,7 @@ int main(int argc, char **argv)
         if (!played) failures++;
     }
     module->quit();
+    if (want_config) fprintf(stderr, "tollvane-play: settings saved to %s\n", settings_file().c_str());
     host_destroy_window(window);
 #ifdef _WIN32
     FreeLibrary(plugin);

@@ -140,4 +140,72 @@ BOOL WritePrivateProfileStructA(LPCSTR section, LPCSTR key, LPVOID buffer, UINT 
 }
 #endif
 
+// --- Dialogs and controls (shim_dialog.cpp): a dialog made from the plug-in's own template,
+// its controls by id, and what the dialog procedure asks of them.
+#include "shim_ui_constants.h"
+
+typedef intptr_t INT_PTR;
+typedef uintptr_t ULONG_PTR;
+typedef LONG HRESULT;
+typedef unsigned long ULONG;
+typedef INT_PTR (*DLGPROC)(HWND, UINT, WPARAM, LPARAM);
+
+#define MAKEINTRESOURCEA(i) ((LPSTR)(ULONG_PTR)(WORD)(i))
+#define MAKEWPARAM(low, high) ((WPARAM)(DWORD)(((WORD)(low)) | (((DWORD)(WORD)(high)) << 16)))
+#define LOWORD(value) ((WORD)((ULONG_PTR)(value) & 0xFFFF))
+#define HIWORD(value) ((WORD)(((ULONG_PTR)(value) >> 16) & 0xFFFF))
+
+#define S_OK ((HRESULT)0)
+#define E_FAIL ((HRESULT)0x80004005L)
+#define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
+#define FAILED(hr) (((HRESULT)(hr)) < 0)
+
+#define WM_SETTEXT 0x000C
+#define WM_GETTEXT 0x000D
+#define WM_GETTEXTLENGTH 0x000E
+#define WM_INITDIALOG 0x0110
+#define WM_COMMAND 0x0111
+
+#define BM_GETCHECK 0x00F0
+#define BM_SETCHECK 0x00F1
+#define BM_CLICK 0x00F5
+#define BST_UNCHECKED 0
+#define BST_CHECKED 1
+#define BN_CLICKED 0
+
+#define CB_ERR (-1)
+#define CB_ADDSTRING 0x0143
+#define CB_GETCOUNT 0x0146
+#define CB_GETCURSEL 0x0147
+#define CB_GETLBTEXT 0x0148
+#define CB_RESETCONTENT 0x014B
+#define CB_SETCURSEL 0x014E
+#define CBN_SELCHANGE 1
+
+#define GWL_STYLE (-16)
+#define GWL_EXSTYLE (-20)
+#define GWL_ID (-12)
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR template_name, HWND owner, DLGPROC procedure, LPARAM param);
+BOOL EndDialog(HWND dialog, INT_PTR result);
+HWND GetDlgItem(HWND dialog, int id);
+int GetDlgCtrlID(HWND control);
+BOOL SetDlgItemTextA(HWND dialog, int id, LPCSTR text);
+UINT GetDlgItemTextA(HWND dialog, int id, LPSTR buffer, int size);
+LRESULT SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wparam, LPARAM lparam);
+BOOL SetWindowTextA(HWND window, LPCSTR text);
+int GetWindowTextA(HWND window, LPSTR buffer, int size);
+BOOL EnableWindow(HWND window, BOOL enable);
+BOOL IsWindowEnabled(HWND window);
+int GetClassNameA(HWND window, LPSTR buffer, int size);
+LONG GetWindowLongA(HWND window, int index);
+
+#ifdef __cplusplus
+}
+#endif
+
 #endif

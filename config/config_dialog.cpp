@@ -1,0 +1,118 @@
+// The configuration dialog's procedure. While it runs, the values under edit live in the
+// controls and in the working copies dlg_wfx / dlg_wfx1; OK copies all of them into the
+// settings at once, Cancel drops them. The INI file is written only by quit.
+#include "config_dialog.h"
+
+#include "config_dialog_ids.h"
+#include "format_texts.h"
+#include "platform_pickers.h"
+#include "settings_store.h"
+
+#include <string.h>
+
+const enable_row enable_table[enable_rows] = {
+    {IDC_OUTPUT_DIR_LABEL, 1},
+    {IDC_OUTPUT_DIR, 1},
+    {IDC_CONVERT, 1},
+    {IDC_CODEC_FORMAT, 1},
+    {IDC_NOTE, 1},
+    {IDC_CODEC_FORMAT_PICK, 1},
+    {IDC_FILE_MODE_LABEL, 1},
+    {IDC_FILE_MODE, 1},
+    {IDC_SINGLE_PATH_LABEL, 0},
+    {IDC_SINGLE_PATH, 0},
+    {IDC_SINGLE_PATH_PICK, 0},
+    {IDC_SINGLE_FORMAT_LABEL, 0},
+    {IDC_SINGLE_FORMAT, 0},
+};
+
+const char *const mode_texts[mode_count] = {"Auto (recommended)", "Force WAV file", "Force raw data"};
+const char config_dialog_title[] = "Tollvane v1.4 configuration";
+
+void enable_controls(HWND dialog, BOOL single_file_state)
+{
+    BYTE state = single_file_state ? 1 : 0;
+    for (unsigned i = 0; i < enable_rows; i++)
+        EnableWindow(GetDlgItem(dialog, enable_table[i].control_id), (enable_table[i].per_track ^ state) != 0);
+}
+
+static BYTE check_state(HWND dialog, int id)
+{
+    return SendDlgItemMessageA(dialog, id, BM_GETCHECK, 0, 0) != 0 ? 1 : 0;
+}
+
+static void set_check_state(HWND dialog, int id, BYTE state)
+{
+    SendDlgItemMessageA(dialog, id, BM_SETCHECK, state, 0);
+}
+
+static void open_dialog(HWND dialog)
+{
+    char text[format_text_chars];
+    SetWindowTextA(dialog, config_dialog_title);
+    SetDlgItemTextA(dialog, IDC_OUTPUT_DIR, config_waveoutdir);
+    set_check_state(dialog, IDC_CONVERT, cfg_cvt);
+    memcpy(dlg_wfx, cfg_wfx, format_buffer_bytes);
+    dlg_wfx1 = cfg_wfx1;
+    set_check_state(dialog, IDC_SINGLE_FILE, cfg_wav1);
+    set_check_state(dialog, IDC_THREAD, cfg_thread);
+    SetDlgItemTextA(dialog, IDC_SINGLE_PATH, cfg_wav1p);
+    describe_codec_format(text);
+    SetDlgItemTextA(dialog, IDC_CODEC_FORMAT, text);
+    describe_pcm_format(text);
+    SetDlgItemTextA(dialog, IDC_SINGLE_FORMAT, text);
+    for (unsigned i = 0; i < mode_count; i++)
+        SendDlgItemMessageA(dialog, IDC_FILE_MODE, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(mode_texts[i]));
+    // A cfg_mode past the list selects nothing; OK then stores CB_ERR's low byte, 255.
+    SendDlgItemMessageA(dialog, IDC_FILE_MODE, CB_SETCURSEL, cfg_mode, 0);
+    enable_controls(dialog, cfg_wav1);
+}
+
+// GetDlgItemTextA cuts to the buffer: at most 259 characters and the terminator.
+static void commit_settings(HWND dialog)
+{
+    cfg_cvt = check_state(dialog, IDC_CONVERT);
+    GetDlgItemTextA(dialog, IDC_OUTPUT_DIR, config_waveoutdir, text_setting_bytes);
+    memcpy(cfg_wfx, dlg_wfx, format_buffer_bytes);
+    cfg_wfx1 = dlg_wfx1;
+    cfg_wav1 = check_state(dialog, IDC_SINGLE_FILE);
+    cfg_thread = check_state(dialog, IDC_THREAD);
+    cfg_mode = static_cast<BYTE>(SendDlgItemMessageA(dialog, IDC_FILE_MODE, CB_GETCURSEL, 0, 0));
+    GetDlgItemTextA(dialog, IDC_SINGLE_PATH, cfg_wav1p, text_setting_bytes);
+}
+
+INT_PTR CALLBACK config_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    if (message == WM_INITDIALOG) {
+        open_dialog(dialog);
+        return 1;
+    }
+    if (message != WM_COMMAND) return 0;
+    // The whole wParam is compared: only clicks (notification code 0) act, so a change of
+    // the combo box's selection, for one, does nothing until OK reads it.
+    switch (wparam) {
+    case IDOK:
+        commit_settings(dialog);
+        EndDialog(dialog, 0);
+        break;
+    case IDCANCEL: // also Escape and the close box
+        EndDialog(dialog, 0);
+        break;
+    case IDC_OUTPUT_DIR:
+        browse_for_folder(dialog, reinterpret_cast<HWND>(lparam), "Select output directory");
+        break;
+    case IDC_CODEC_FORMAT_PICK:
+        choose_format(dialog, FALSE);
+        break;
+    case IDC_SINGLE_FILE: // the check box has toggled itself already
+        enable_controls(dialog, check_state(dialog, IDC_SINGLE_FILE));
+        break;
+    case IDC_SINGLE_PATH_PICK:
+        choose_single_file_path(dialog);
+        break;
+    case IDC_SINGLE_FORMAT:
+        choose_format(dialog, TRUE);
+        break;
+    }
+    return 0;
+}

@@ -1,0 +1,24 @@
+// Ids of the configuration dialog's template and controls, shared by the resource script, the
+// dialog procedure and the tests. The values are part of the plug-in's outside: keep them.
+#ifndef TOLLVANE_CONFIG_DIALOG_IDS_H
+#define TOLLVANE_CONFIG_DIALOG_IDS_H
+
+#define IDD_CONFIG 101
+
+#define IDC_OUTPUT_DIR 1000         // push button showing the output directory
+#define IDC_CONVERT 1001            // check box "Convert to format:"
+#define IDC_CODEC_FORMAT_PICK 1002  // "..." beside the codec format
+#define IDC_CODEC_FORMAT 1005       // read-only edit showing the codec format
+#define IDC_SINGLE_FILE 1010        // check box "Enable"
+#define IDC_SINGLE_PATH 1011        // read-only edit showing the single-file path
+#define IDC_SINGLE_PATH_PICK 1012   // "..." beside the single-file path
+#define IDC_SINGLE_FORMAT 1013      // push button showing the single-file format
+#define IDC_OUTPUT_DIR_LABEL 1014
+#define IDC_SINGLE_PATH_LABEL 1015
+#define IDC_SINGLE_FORMAT_LABEL 1016
+#define IDC_FILE_MODE_LABEL 1018
+#define IDC_FILE_MODE 1019          // drop-down list of the per-track file modes
+#define IDC_THREAD 1020             // check box "Override thread priority (hack)"
+#define IDC_NOTE 1021
+
+#endif

@@ -1,0 +1,60 @@
+// The two shell pickers of the configuration dialog. Neither validates what comes back: the
+// directory need not exist and the file need not be writable; OK takes them as shown.
+#include "platform_pickers.h"
+
+#include <commdlg.h>
+#include <shlobj.h>
+#include <string.h>
+
+#include "config_dialog_ids.h"
+#include "settings_store.h"
+
+int CALLBACK browse_callback(HWND browser, UINT message, LPARAM, LPARAM data)
+{
+    if (message == BFFM_INITIALIZED) SendMessageA(browser, BFFM_SETSELECTIONA, TRUE, data); // data: a path
+    return 0;
+}
+
+void browse_for_folder(HWND dialog, HWND button, const char *title)
+{
+    LPMALLOC allocator = nullptr;
+    if (FAILED(SHGetMalloc(&allocator)) || !allocator) return;
+    char path[text_setting_bytes];
+    GetWindowTextA(button, path, sizeof path);
+
+    BROWSEINFOA browse;
+    memset(&browse, 0, sizeof browse);
+    browse.hwndOwner = dialog;
+    browse.lpszTitle = title;
+    browse.ulFlags = BIF_RETURNONLYFSDIRS;
+    browse.lpfn = browse_callback;
+    browse.lParam = reinterpret_cast<LPARAM>(path);
+    LPITEMIDLIST item = SHBrowseForFolderA(&browse);
+    if (item) {
+        SHGetPathFromIDListA(item, path);
+        SetWindowTextA(button, path);
+        allocator->Free(item);
+    }
+    allocator->Release();
+}
+
+// The size of the record before its later optional fields; every Windows version takes it.
+constexpr DWORD open_file_name_bytes = 76;
+
+void choose_single_file_path(HWND dialog)
+{
+    char path[text_setting_bytes];
+    GetDlgItemTextA(dialog, IDC_SINGLE_PATH, path, sizeof path);
+
+    OPENFILENAMEA save;
+    memset(&save, 0, sizeof save);
+    save.lStructSize = open_file_name_bytes;
+    save.hwndOwner = dialog;
+    save.lpstrFilter = "WAV files\0*.wav\0"; // one pair; the literal's terminator ends the list
+    save.lpstrFile = path;
+    save.nMaxFile = sizeof path;
+    // No OFN_OVERWRITEPROMPT: the single file is appended to, so an existing one is the point.
+    save.Flags = OFN_PATHMUSTEXIST | OFN_HIDEREADONLY;
+    save.lpstrDefExt = "wav";
+    if (GetSaveFileNameA(&save)) SetDlgItemTextA(dialog, IDC_SINGLE_PATH, path);
+}

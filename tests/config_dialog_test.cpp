@@ -1,0 +1,360 @@
+// The configuration dialog's procedure end to end on the stand-in's dialogs, which are made
+// from the plug-in's own compiled template: what it shows when it opens, the swap of the two
+// control groups, what OK commits and Cancel does not, and the three pickers' answers.
+#include <gtest/gtest.h>
+
+#include <mmreg.h>
+#include <msacm.h>
+#include <string.h>
+
+#include <functional>
+#include <string>
+
+#include "config/config_dialog.h"
+#include "config/config_dialog_ids.h"
+#include "config/settings_store.h"
+#include "config_dialog_expected.h"
+#include "shim_acm.h"
+#include "shim_control.h"
+#include "shim_dialog_control.h"
+#include "win32_shim/shim_dialog_template.h"
+#include "test_support.h"
+
+namespace {
+
+std::function<void(HWND)> driver;
+std::function<MMRESULT(ACMFORMATCHOOSEA *)> chooser;
+std::function<BOOL(const BROWSEINFOA *, char *)> browser;
+std::function<BOOL(const OPENFILENAMEA *, char *)> save_dialog;
+
+void run_driver(HWND dialog)
+{
+    if (driver) driver(dialog);
+}
+MMRESULT run_chooser(ACMFORMATCHOOSEA *choose) { return chooser ? chooser(choose) : ACMERR_CANCELED; }
+BOOL run_browser(HWND, const BROWSEINFOA *browse, char *path) { return browser ? browser(browse, path) : FALSE; }
+BOOL run_save_dialog(const OPENFILENAMEA *save, char *typed, size_t) { return save_dialog ? save_dialog(save, typed) : FALSE; }
+
+// The plug-in with the attach defaults and every picker answered by the functions above.
+out_module *fresh_dialog_plugin()
+{
+    out_module *m = fresh_plugin();
+    settings_apply_defaults();
+    driver = nullptr;
+    chooser = nullptr;
+    browser = nullptr;
+    save_dialog = nullptr;
+    shim_set_dialog_driver(run_driver);
+    shim_set_format_chooser(run_chooser);
+    shim_set_folder_browser(run_browser);
+    shim_set_save_file_dialog(run_save_dialog);
+    return m;
+}
+
+std::string item_text(HWND dialog, int id)
+{
+    char text[1024];
+    GetDlgItemTextA(dialog, id, text, sizeof text);
+    return text;
+}
+
+LRESULT send(HWND dialog, int id, UINT message, WPARAM wparam = 0, LPARAM lparam = 0)
+{
+    return SendDlgItemMessageA(dialog, id, message, wparam, lparam);
+}
+
+void click(HWND dialog, int id) { send(dialog, id, BM_CLICK); }
+
+bool enabled(HWND dialog, uint32_t id) { return IsWindowEnabled(GetDlgItem(dialog, static_cast<int>(id))) != 0; }
+
+// The group that the state leaves enabled, and the other one disabled; the rest always on.
+void expect_groups(HWND dialog, bool single_file)
+{
+    for (uint32_t id : per_track_controls) EXPECT_EQ(enabled(dialog, id), !single_file) << "control " << id;
+    for (uint32_t id : single_file_controls) EXPECT_EQ(enabled(dialog, id), single_file) << "control " << id;
+    for (uint32_t id : always_enabled_controls) EXPECT_TRUE(enabled(dialog, id)) << "control " << id;
+}
+
+// What the ACM itself says of a record: tag name and description.
+std::string acm_tag_name(WORD tag)
+{
+    ACMFORMATTAGDETAILSA details = {};
+    details.cbStruct = sizeof details;
+    details.dwFormatTag = tag;
+    if (acmFormatTagDetailsA(nullptr, &details, ACM_FORMATTAGDETAILSF_FORMATTAG) != 0) return "?";
+    return details.szFormatTag;
+}
+
+std::string acm_description(const WAVEFORMATEX *format, DWORD bytes)
+{
+    ACMFORMATDETAILSA details = {};
+    details.cbStruct = sizeof details;
+    details.dwFormatTag = format->wFormatTag;
+    details.pwfx = const_cast<WAVEFORMATEX *>(format);
+    details.cbwfx = bytes;
+    if (acmFormatDetailsA(nullptr, &details, ACM_FORMATDETAILSF_FORMAT) != 0) return "?";
+    return details.szFormat;
+}
+
+// IMA ADPCM, 44100 Hz stereo, as the codec enumerates it (cbSize 2: samples per block).
+const BYTE ima_format[20] = {0x11, 0, 2, 0, 0x44, 0xAC, 0, 0, 0xDB, 0xAC, 0, 0, 0, 8, 4, 0, 2, 0, 0xF9, 7};
+const WAVEFORMATEX pcm_22050_mono_8 = {WAVE_FORMAT_PCM, 1, 22050, 22050, 1, 8, 0};
+
+// Answers a chooser as Wine's does: the record written, the record's own texts garbage.
+MMRESULT choose_like_wine(ACMFORMATCHOOSEA *choose, const void *format, DWORD bytes)
+{
+    memcpy(choose->pwfx, format, bytes); // may exceed cbwfx, as Wine's chooser does
+    memset(choose->szFormatTag, '?', sizeof choose->szFormatTag - 1);
+    memset(choose->szFormat, '?', sizeof choose->szFormat - 1);
+    return MMSYSERR_NOERROR;
+}
+
+struct settings_snapshot {
+    std::string dir, path;
+    BYTE cvt, wav1, mode, thread;
+    std::vector<BYTE> wfx, wfx1;
+};
+
+settings_snapshot snapshot()
+{
+    return {config_waveoutdir, cfg_wav1p, cfg_cvt, cfg_wav1, cfg_mode, cfg_thread,
+            std::vector<BYTE>(cfg_wfx, cfg_wfx + format_buffer_bytes),
+            std::vector<BYTE>(reinterpret_cast<BYTE *>(&cfg_wfx1), reinterpret_cast<BYTE *>(&cfg_wfx1) + 18)};
+}
+
+bool operator==(const settings_snapshot &a, const settings_snapshot &b)
+{
+    return a.dir == b.dir && a.path == b.path && a.cvt == b.cvt && a.wav1 == b.wav1 && a.mode == b.mode &&
+           a.thread == b.thread && a.wfx == b.wfx && a.wfx1 == b.wfx1;
+}
+
+} // namespace
+
+TEST(config_dialog, embedded_template_is_the_control_table)
+{
+    size_t res_size;
+    const uint8_t *res = shim_plugin_resources(&res_size);
+    const uint8_t *data;
+    size_t size;
+    uint16_t language;
+    ASSERT_TRUE(find_res_resource(res, res_size, 5, 101, &data, &size, &language));
+    EXPECT_EQ(language, expected_language);
+    dialog_template t;
+    ASSERT_TRUE(parse_dialog_template(data, size, &t));
+    expect_template_is_the_control_table(t);
+    // A template cut short anywhere is refused, not read past its end.
+    for (size_t cut = 0; cut < size; cut += 7) EXPECT_FALSE(parse_dialog_template(data, cut, &t)) << cut;
+}
+
+TEST(config_dialog, opens_on_the_default_settings)
+{
+    out_module *m = fresh_dialog_plugin();
+    bool ran = false;
+    driver = [&](HWND dialog) {
+        ran = true;
+        char title[64];
+        GetWindowTextA(dialog, title, sizeof title);
+        EXPECT_STREQ(title, "Tollvane v1.4 configuration");
+        EXPECT_EQ(item_text(dialog, IDC_OUTPUT_DIR), "c:\\");
+        EXPECT_EQ(item_text(dialog, IDC_SINGLE_PATH), "c:\\out.wav");
+        for (int id : {IDC_CONVERT, IDC_SINGLE_FILE, IDC_THREAD}) EXPECT_EQ(send(dialog, id, BM_GETCHECK), BST_UNCHECKED);
+        ASSERT_EQ(send(dialog, IDC_FILE_MODE, CB_GETCOUNT), 3);
+        const char *modes[] = {"Auto (recommended)", "Force WAV file", "Force raw data"};
+        for (int i = 0; i < 3; i++) {
+            char text[64];
+            send(dialog, IDC_FILE_MODE, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+            EXPECT_STREQ(text, modes[i]);
+        }
+        EXPECT_EQ(send(dialog, IDC_FILE_MODE, CB_GETCURSEL), 0);
+        EXPECT_EQ(item_text(dialog, IDC_FILE_MODE), "Auto (recommended)");
+        std::string pcm = acm_description(&default_format, 18);
+        EXPECT_EQ(pcm, "44100 Hz; 16 bits; Stereo");
+        EXPECT_EQ(item_text(dialog, IDC_CODEC_FORMAT), acm_tag_name(WAVE_FORMAT_PCM) + "\r\n" + pcm);
+        EXPECT_EQ(item_text(dialog, IDC_SINGLE_FORMAT), pcm);
+        expect_groups(dialog, false);
+        click(dialog, IDCANCEL);
+    };
+    m->config(m->main_window);
+    EXPECT_TRUE(ran);
+}
+
+TEST(config_dialog, enable_swaps_the_groups_at_once)
+{
+    out_module *m = fresh_dialog_plugin();
+    cfg_wav1 = 1;
+    driver = [&](HWND dialog) {
+        EXPECT_EQ(send(dialog, IDC_SINGLE_FILE, BM_GETCHECK), BST_CHECKED);
+        expect_groups(dialog, true);
+        click(dialog, IDC_SINGLE_FILE);
+        EXPECT_EQ(send(dialog, IDC_SINGLE_FILE, BM_GETCHECK), BST_UNCHECKED);
+        expect_groups(dialog, false);
+        click(dialog, IDC_SINGLE_FILE);
+        expect_groups(dialog, true);
+        click(dialog, IDC_CONVERT); // the other check boxes only toggle
+        click(dialog, IDC_THREAD);
+        expect_groups(dialog, true);
+        click(dialog, IDCANCEL);
+    };
+    m->config(m->main_window);
+    EXPECT_EQ(cfg_wav1, 1);
+    EXPECT_EQ(cfg_cvt, 0);
+    EXPECT_EQ(cfg_thread, 0);
+}
+
+// One run that changes every setting through its control, ended by OK or by Cancel.
+static void change_everything(HWND dialog, int end_with)
+{
+    click(dialog, IDC_CONVERT);
+    click(dialog, IDC_SINGLE_FILE);
+    click(dialog, IDC_THREAD);
+    send(dialog, IDC_FILE_MODE, CB_SETCURSEL, 2);
+    browser = [](const BROWSEINFOA *, char *path) {
+        strcpy(path, "D:\\Music\\Out");
+        return TRUE;
+    };
+    click(dialog, IDC_OUTPUT_DIR);
+    save_dialog = [](const OPENFILENAMEA *, char *typed) {
+        strcpy(typed, "D:\\all"); // no extension typed: the dialog adds "wav"
+        return TRUE;
+    };
+    click(dialog, IDC_SINGLE_PATH_PICK);
+    chooser = [](ACMFORMATCHOOSEA *choose) { return choose_like_wine(choose, ima_format, sizeof ima_format); };
+    click(dialog, IDC_CODEC_FORMAT_PICK);
+    chooser = [](ACMFORMATCHOOSEA *choose) { return choose_like_wine(choose, &pcm_22050_mono_8, 18); };
+    click(dialog, IDC_SINGLE_FORMAT);
+    EXPECT_EQ(item_text(dialog, IDC_OUTPUT_DIR), "D:\\Music\\Out");
+    EXPECT_EQ(item_text(dialog, IDC_SINGLE_PATH), "D:\\all.wav");
+    click(dialog, end_with);
+}
+
+TEST(config_dialog, ok_commits_every_setting_and_writes_no_file)
+{
+    out_module *m = fresh_dialog_plugin();
+    remove_file("ini_probe.ini");
+    snprintf(ini_path, sizeof ini_path, "ini_probe.ini");
+    driver = [](HWND dialog) { change_everything(dialog, IDOK); };
+    m->config(m->main_window);
+    EXPECT_EQ(cfg_cvt, 1);
+    EXPECT_STREQ(config_waveoutdir, "D:\\Music\\Out");
+    EXPECT_EQ(0, memcmp(cfg_wfx, ima_format, sizeof ima_format));
+    EXPECT_EQ(0, memcmp(&cfg_wfx1, &pcm_22050_mono_8, 18));
+    EXPECT_EQ(cfg_wav1, 1);
+    EXPECT_EQ(cfg_thread, 1);
+    EXPECT_EQ(cfg_mode, 2);
+    EXPECT_STREQ(cfg_wav1p, "D:\\all.wav");
+    EXPECT_FALSE(file_exists("ini_probe.ini")); // the settings reach the file at quit only
+    EXPECT_EQ(shim_shell_items_outstanding(), 0);
+}
+
+TEST(config_dialog, cancel_commits_nothing_and_the_next_opening_shows_the_settings)
+{
+    out_module *m = fresh_dialog_plugin();
+    settings_snapshot before = snapshot();
+    driver = [](HWND dialog) { change_everything(dialog, IDCANCEL); };
+    m->config(m->main_window);
+    EXPECT_TRUE(snapshot() == before);
+    // The working copies were changed by the chooser; the next opening starts from the settings.
+    std::string shown;
+    driver = [&](HWND dialog) {
+        shown = item_text(dialog, IDC_CODEC_FORMAT);
+        click(dialog, IDOK);
+    };
+    m->config(m->main_window);
+    EXPECT_EQ(shown, acm_tag_name(WAVE_FORMAT_PCM) + "\r\n" + acm_description(&default_format, 18));
+    EXPECT_TRUE(snapshot() == before);
+}
+
+TEST(config_dialog, chosen_formats_are_described_from_the_chosen_records)
+{
+    out_module *m = fresh_dialog_plugin();
+    driver = [](HWND dialog) {
+        chooser = [dialog](ACMFORMATCHOOSEA *choose) {
+            EXPECT_EQ(choose->fdwStyle, DWORD(ACMFORMATCHOOSE_STYLEF_INITTOWFXSTRUCT));
+            EXPECT_EQ(choose->cbwfx, 2066u);
+            EXPECT_EQ(choose->fdwEnum, 0u);
+            EXPECT_EQ(choose->hwndOwner, dialog);
+            return choose_like_wine(choose, ima_format, sizeof ima_format);
+        };
+        click(dialog, IDC_CODEC_FORMAT_PICK);
+        EXPECT_EQ(item_text(dialog, IDC_CODEC_FORMAT),
+                  "IMA ADPCM\r\n" + acm_description(reinterpret_cast<const WAVEFORMATEX *>(ima_format), 20));
+
+        std::string single_before = item_text(dialog, IDC_SINGLE_FORMAT);
+        chooser = [](ACMFORMATCHOOSEA *choose) {
+            EXPECT_EQ(choose->cbwfx, 18u);
+            EXPECT_EQ(choose->fdwEnum, DWORD(ACM_FORMATENUMF_WFORMATTAG));
+            EXPECT_EQ(choose->pwfxEnum->wFormatTag, WAVE_FORMAT_PCM);
+            // Wine offers every tag here and writes the whole 20-byte record.
+            return choose_like_wine(choose, ima_format, sizeof ima_format);
+        };
+        click(dialog, IDC_SINGLE_FORMAT);
+        EXPECT_EQ(item_text(dialog, IDC_SINGLE_FORMAT), single_before);
+        EXPECT_EQ(0, memcmp(&dlg_wfx1, &default_format, 18)); // the choice is discarded
+
+        chooser = [](ACMFORMATCHOOSEA *) { return MMRESULT(ACMERR_CANCELED); };
+        click(dialog, IDC_CODEC_FORMAT_PICK);
+        click(dialog, IDC_SINGLE_FORMAT);
+        EXPECT_EQ(0, memcmp(dlg_wfx, ima_format, sizeof ima_format));
+
+        chooser = [](ACMFORMATCHOOSEA *choose) { return choose_like_wine(choose, &pcm_22050_mono_8, 18); };
+        click(dialog, IDC_SINGLE_FORMAT);
+        EXPECT_EQ(item_text(dialog, IDC_SINGLE_FORMAT), acm_description(&pcm_22050_mono_8, 18));
+        click(dialog, IDOK);
+    };
+    m->config(m->main_window);
+    EXPECT_EQ(0, memcmp(&cfg_wfx1, &pcm_22050_mono_8, 18));
+}
+
+TEST(config_dialog, mode_outside_the_list_opens_unselected_and_ok_stores_255)
+{
+    out_module *m = fresh_dialog_plugin();
+    cfg_mode = 7;
+    driver = [](HWND dialog) {
+        EXPECT_EQ(send(dialog, IDC_FILE_MODE, CB_GETCURSEL), CB_ERR);
+        EXPECT_EQ(item_text(dialog, IDC_FILE_MODE), "");
+        click(dialog, IDOK);
+    };
+    m->config(m->main_window);
+    EXPECT_EQ(cfg_mode, 255);
+}
+
+// What the folder browser's callback sends reaches the installed window procedure natively.
+static std::string selection_sent;
+static LRESULT record_selection(HWND, UINT message, WPARAM wparam, LPARAM lparam)
+{
+    if (message == BFFM_SETSELECTIONA && wparam == TRUE) selection_sent = reinterpret_cast<const char *>(lparam);
+    return 0;
+}
+
+TEST(config_dialog, folder_browser_opens_on_the_shown_directory_and_cancel_keeps_it)
+{
+    out_module *m = fresh_dialog_plugin();
+    strcpy(config_waveoutdir, "E:\\Rips");
+    selection_sent.clear();
+    shim_set_window_proc(record_selection);
+    driver = [](HWND dialog) {
+        browser = [](const BROWSEINFOA *browse, char *) {
+            EXPECT_STREQ(browse->lpszTitle, "Select output directory");
+            EXPECT_EQ(browse->ulFlags, UINT(BIF_RETURNONLYFSDIRS));
+            EXPECT_EQ(browse->pidlRoot, nullptr);
+            return FALSE;
+        };
+        click(dialog, IDC_OUTPUT_DIR);
+        EXPECT_EQ(item_text(dialog, IDC_OUTPUT_DIR), "E:\\Rips");
+        save_dialog = [](const OPENFILENAMEA *save, char *typed) {
+            EXPECT_STREQ(typed, "c:\\out.wav");
+            EXPECT_EQ(save->Flags, DWORD(OFN_PATHMUSTEXIST | OFN_HIDEREADONLY));
+            EXPECT_EQ(0, memcmp(save->lpstrFilter, "WAV files\0*.wav\0\0", 17));
+            EXPECT_STREQ(save->lpstrDefExt, "wav");
+            EXPECT_EQ(save->nMaxFile, 260u);
+            return FALSE;
+        };
+        click(dialog, IDC_SINGLE_PATH_PICK);
+        EXPECT_EQ(item_text(dialog, IDC_SINGLE_PATH), "c:\\out.wav");
+        click(dialog, IDOK);
+    };
+    m->config(m->main_window);
+    host_create_window(); // the host's procedure again in place of the recorder
+    EXPECT_EQ(selection_sent, "E:\\Rips");
+    EXPECT_STREQ(config_waveoutdir, "E:\\Rips");
+}

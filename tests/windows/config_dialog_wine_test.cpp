@@ -1,0 +1,504 @@
+// The configuration dialog of the built DLL under Wine: the template read out of the DLL, and
+// the real dialog opened through the module's config entry and driven from a second thread as
+// a user would (clicks, selections, the ACM format chooser), with the INI file that the next
+// quit writes read back. gtest's assertions stay on the main thread: the driver only records.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <mmreg.h>
+#include <msacm.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "config/settings_store.h"
+#include "config_dialog_expected.h"
+#include "host/out_module.h"
+#include "host_support.h"
+#include "win32_shim/shim_dialog_template.h"
+#include "test_support.h"
+
+namespace {
+
+const char section[] = "WAV Writing Output Driver";
+const char dialog_title[] = "Tollvane v1.4 configuration";
+
+HMODULE dll;
+out_module *module;
+std::string ini;
+
+std::string exe_ini_path()
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string p = path;
+    return p.substr(0, p.rfind('.')) + ".ini";
+}
+
+void load_dll()
+{
+    if (dll) return;
+    dll = LoadLibraryA(TOLLVANE_DLL_PATH);
+    ASSERT_NE(dll, nullptr) << TOLLVANE_DLL_PATH;
+    auto get = reinterpret_cast<out_module *(*)(void)>(
+        reinterpret_cast<void *>(GetProcAddress(dll, "winampGetOutModule")));
+    ASSERT_NE(get, nullptr);
+    module = get();
+    module->main_window = host_create_window();
+    module->module_instance = dll;
+    ini = exe_ini_path();
+}
+
+std::string ini_value(const char *key)
+{
+    char value[300];
+    GetPrivateProfileStringA(section, key, "<missing>", value, sizeof value, ini.c_str());
+    return value;
+}
+
+std::vector<BYTE> ini_struct(const char *key, UINT bytes)
+{
+    std::vector<BYTE> value(bytes);
+    if (!GetPrivateProfileStructA(section, key, value.data(), bytes, ini.c_str())) value.clear();
+    return value;
+}
+
+std::string text_of(HWND window)
+{
+    char text[1024];
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+std::string class_of(HWND window)
+{
+    char name[64];
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+struct search {
+    HWND except, found;
+};
+
+BOOL CALLBACK find_dialog(HWND window, LPARAM data)
+{
+    auto *s = reinterpret_cast<search *>(data);
+    if (window == s->except || !IsWindowVisible(window) || class_of(window) != "#32770") return TRUE;
+    s->found = window;
+    return FALSE;
+}
+
+// The first dialog box of the thread other than `except`, waited for up to five seconds.
+HWND wait_for_dialog(DWORD thread, HWND except)
+{
+    for (int tries = 0; tries < 500; tries++) {
+        search s{except, nullptr};
+        EnumThreadWindows(thread, find_dialog, reinterpret_cast<LPARAM>(&s));
+        if (s.found) return s.found;
+        Sleep(10);
+    }
+    return nullptr;
+}
+
+bool wait_gone(HWND window)
+{
+    for (int tries = 0; tries < 500 && IsWindow(window); tries++) Sleep(10);
+    return !IsWindow(window);
+}
+
+// Runs config on this thread while `drive` plays the user on another; `drive` gets the
+// dialog. Whatever it leaves open is cancelled, so a failing run cannot hang the test.
+struct drive_context {
+    DWORD main_thread;
+    std::function<void(HWND)> drive;
+    bool found;
+};
+
+DWORD WINAPI driver_thread(LPVOID data)
+{
+    auto *c = static_cast<drive_context *>(data);
+    HWND dialog = wait_for_dialog(c->main_thread, nullptr);
+    c->found = dialog != nullptr;
+    if (!dialog) return 0;
+    c->drive(dialog);
+    for (int tries = 0; tries < 100 && IsWindow(dialog); tries++) Sleep(10);
+    while (IsWindow(dialog)) { // left open by a failing drive: cancel from the inside out
+        search s{dialog, nullptr};
+        EnumThreadWindows(c->main_thread, find_dialog, reinterpret_cast<LPARAM>(&s));
+        PostMessageA(s.found ? s.found : dialog, WM_COMMAND, IDCANCEL, 0);
+        Sleep(100);
+    }
+    return 0;
+}
+
+bool run_config(std::function<void(HWND)> drive)
+{
+    drive_context c{GetCurrentThreadId(), std::move(drive), false};
+    HANDLE thread = CreateThread(nullptr, 0, driver_thread, &c, 0, nullptr);
+    module->config(module->main_window);
+    WaitForSingleObject(thread, 10000);
+    CloseHandle(thread);
+    return c.found;
+}
+
+void click(HWND dialog, int id) { SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
+LRESULT check_of(HWND dialog, int id) { return SendDlgItemMessageA(dialog, id, BM_GETCHECK, 0, 0); }
+
+// The DLL keeps its settings for the whole process and a load keeps what the file lacks:
+// an INI with every default sets them back. The file is removed once loaded.
+void start_from_defaults()
+{
+    DeleteFileA(ini.c_str());
+    const char *f = ini.c_str();
+    WritePrivateProfileStringA(section, "config_waveoutdir", "c:\\", f);
+    for (const char *key : {"cfg_cvt", "cfg_wav1", "cfg_mode", "cfg_thread"}) WritePrivateProfileStringA(section, key, "0", f);
+    WritePrivateProfileStringA(section, "cfg_wav1p", "c:\\out.wav", f);
+    WritePrivateProfileStringA(section, "cfg_wfx_s", "18", f);
+    WritePrivateProfileStructA(section, "cfg_wfx", const_cast<WAVEFORMATEX *>(&default_format), 18, f);
+    WritePrivateProfileStructA(section, "cfg_wfx1", const_cast<WAVEFORMATEX *>(&default_format), 18, f);
+    module->init();
+    DeleteFileA(f);
+}
+
+std::string acm_tag_name(WORD tag)
+{
+    ACMFORMATTAGDETAILSA details = {};
+    details.cbStruct = sizeof details;
+    details.dwFormatTag = tag;
+    if (acmFormatTagDetailsA(nullptr, &details, ACM_FORMATTAGDETAILSF_FORMATTAG) != 0) return "?";
+    return details.szFormatTag;
+}
+
+std::string acm_description(const void *format, DWORD bytes)
+{
+    ACMFORMATDETAILSA details = {};
+    details.cbStruct = sizeof details;
+    details.dwFormatTag = static_cast<const WAVEFORMATEX *>(format)->wFormatTag;
+    details.pwfx = static_cast<WAVEFORMATEX *>(const_cast<void *>(format));
+    details.cbwfx = bytes;
+    if (acmFormatDetailsA(nullptr, &details, ACM_FORMATDETAILSF_FORMAT) != 0) return "?";
+    return details.szFormat;
+}
+
+std::string codec_display(const void *format, DWORD bytes)
+{
+    return acm_tag_name(static_cast<const WAVEFORMATEX *>(format)->wFormatTag) + "\r\n" +
+           acm_description(format, bytes);
+}
+
+// What one control showed, read on the driver thread.
+struct control_reading {
+    uint32_t id;
+    std::string class_name, text;
+    RECT rect;          // in the dialog's client pixels
+    RECT expected_rect; // the template's units mapped by the dialog itself
+    LONG style, ex_style;
+    bool enabled;
+};
+
+std::vector<control_reading> read_controls(HWND dialog)
+{
+    std::vector<control_reading> readings;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        control_reading r;
+        r.id = static_cast<uint32_t>(GetWindowLongA(child, GWL_ID));
+        r.class_name = class_of(child);
+        r.text = text_of(child);
+        GetWindowRect(child, &r.rect);
+        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT *>(&r.rect), 2);
+        size_t i = readings.size();
+        if (r.class_name == "ComboBox" && i < expected_control_count) {
+            // The template's height includes the drop-down list; the window's is the closed
+            // box, and Wine sizes the list from the rest by its own reckoning. The 80 units
+            // are checked in the template itself: here the list must open below the box.
+            RECT dropped;
+            SendMessageA(child, CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&dropped));
+            RECT units = {0, 0, expected_controls[i].cx, expected_controls[i].cy};
+            MapDialogRect(dialog, &units);
+            LONG list = dropped.bottom - dropped.top;
+            if (list > r.rect.bottom - r.rect.top && list <= units.bottom) r.rect.bottom = r.rect.top + units.bottom;
+        }
+        r.style = GetWindowLongA(child, GWL_STYLE);
+        r.ex_style = GetWindowLongA(child, GWL_EXSTYLE);
+        r.enabled = IsWindowEnabled(child) != 0;
+        if (i < expected_control_count) {
+            const expected_control &e = expected_controls[i];
+            // The dialog maps position and size each on its own, as creation does.
+            RECT units = {e.x, e.y, e.cx, e.cy};
+            MapDialogRect(dialog, &units);
+            r.expected_rect = {units.left, units.top, units.left + units.right, units.top + units.bottom};
+        }
+        readings.push_back(r);
+    }
+    return readings;
+}
+
+bool rect_equal(const RECT &a, const RECT &b)
+{
+    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+// A hand-written INI with no default left: every control must show something of its own.
+// cfg_wfx: IMA ADPCM 44100 Hz stereo; cfg_wfx1: PCM 22050 Hz mono 8 bits.
+const BYTE ima_format[20] = {0x11, 0, 2, 0, 0x44, 0xAC, 0, 0, 0xDB, 0xAC, 0, 0, 0, 8, 4, 0, 2, 0, 0xF9, 7};
+const WAVEFORMATEX pcm_22050_mono_8 = {WAVE_FORMAT_PCM, 1, 22050, 22050, 1, 8, 0};
+
+void write_non_default_ini()
+{
+    DeleteFileA(ini.c_str());
+    const char *f = ini.c_str();
+    WritePrivateProfileStringA(section, "config_waveoutdir", "C:\\rips", f);
+    WritePrivateProfileStringA(section, "cfg_cvt", "1", f);
+    WritePrivateProfileStringA(section, "cfg_wav1", "1", f);
+    WritePrivateProfileStringA(section, "cfg_wav1p", "C:\\all tracks.wav", f);
+    WritePrivateProfileStringA(section, "cfg_mode", "2", f);
+    WritePrivateProfileStringA(section, "cfg_thread", "1", f);
+    WritePrivateProfileStringA(section, "cfg_wfx_s", "20", f);
+    WritePrivateProfileStructA(section, "cfg_wfx", const_cast<BYTE *>(ima_format), 20, f);
+    WritePrivateProfileStructA(section, "cfg_wfx1", const_cast<WAVEFORMATEX *>(&pcm_22050_mono_8), 18, f);
+}
+
+std::string read_whole_ini()
+{
+    auto bytes = read_file(ini);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+} // namespace
+
+TEST(config_dialog_dll, template_in_the_dll_is_the_control_table)
+{
+    load_dll();
+    HRSRC found = FindResourceExA(dll, RT_DIALOG, MAKEINTRESOURCEA(101), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+    ASSERT_NE(found, nullptr);
+    const uint8_t *data = static_cast<const uint8_t *>(LockResource(LoadResource(dll, found)));
+    dialog_template t;
+    ASSERT_TRUE(parse_dialog_template(data, SizeofResource(dll, found), &t));
+    expect_template_is_the_control_table(t);
+}
+
+TEST(config_dialog_dll, controls_are_the_template_and_show_the_settings)
+{
+    load_dll();
+    write_non_default_ini();
+    module->init();
+    std::string ini_before = read_whole_ini();
+    std::string title;
+    LONG dialog_style = 0;
+    std::vector<control_reading> controls;
+    std::vector<LRESULT> checks;
+    LRESULT selection = -2, count = -2;
+    std::vector<bool> enabled_after_click;
+    bool found = run_config([&](HWND dialog) {
+        title = text_of(dialog);
+        dialog_style = GetWindowLongA(dialog, GWL_STYLE);
+        controls = read_controls(dialog);
+        for (int id : {1001, 1010, 1020}) checks.push_back(check_of(dialog, id));
+        selection = SendDlgItemMessageA(dialog, 1019, CB_GETCURSEL, 0, 0);
+        count = SendDlgItemMessageA(dialog, 1019, CB_GETCOUNT, 0, 0);
+        click(dialog, 1010); // "Enable" off: the groups swap at once
+        for (const control_reading &r : controls)
+            enabled_after_click.push_back(IsWindowEnabled(GetDlgItem(dialog, static_cast<int>(r.id))) != 0);
+        click(dialog, IDCANCEL);
+    });
+    ASSERT_TRUE(found);
+    EXPECT_EQ(title, dialog_title);
+    EXPECT_EQ(dialog_style & expected_dialog_style, LONG(expected_dialog_style));
+    ASSERT_EQ(controls.size(), expected_control_count);
+    // What each control shows: its template caption, or the setting it stands for.
+    auto shown = [](uint32_t id, const char *caption) -> std::string {
+        switch (id) {
+        case 1000: return "C:\\rips";
+        case 1005: return codec_display(ima_format, 20);
+        case 1011: return "C:\\all tracks.wav";
+        case 1013: return acm_description(&pcm_22050_mono_8, 18);
+        case 1019: return "Force raw data";
+        }
+        return caption;
+    };
+    for (size_t i = 0; i < expected_control_count; i++) {
+        const expected_control &e = expected_controls[i];
+        const control_reading &r = controls[i];
+        SCOPED_TRACE("control #" + std::to_string(i + 1) + " id " + std::to_string(e.id));
+        EXPECT_EQ(r.id, e.id);
+        EXPECT_EQ(r.class_name, e.class_name);
+        EXPECT_EQ(r.text, shown(e.id, e.title));
+        EXPECT_TRUE(rect_equal(r.rect, r.expected_rect))
+            << r.rect.left << "," << r.rect.top << "," << r.rect.right << "," << r.rect.bottom << " against "
+            << r.expected_rect.left << "," << r.expected_rect.top << "," << r.expected_rect.right << ","
+            << r.expected_rect.bottom;
+        // The controls rework two styles of the template, as on Windows: a combo box keeps
+        // WS_VSCROLL for its list, and an edit draws WS_BORDER as a client edge.
+        uint32_t style = e.style, ex_style = e.ex_style;
+        if (r.class_name == "ComboBox") style &= ~static_cast<uint32_t>(WS_VSCROLL);
+        if (r.class_name == "Edit" && (style & WS_BORDER)) {
+            style &= ~static_cast<uint32_t>(WS_BORDER);
+            ex_style |= WS_EX_CLIENTEDGE;
+        }
+        EXPECT_EQ(static_cast<uint32_t>(r.style) & style, style) << std::hex << r.style;
+        EXPECT_EQ(static_cast<uint32_t>(r.ex_style) & ex_style, ex_style) << std::hex << r.ex_style;
+        bool single = std::find(std::begin(single_file_controls), std::end(single_file_controls), e.id) !=
+                      std::end(single_file_controls);
+        bool per_track = std::find(std::begin(per_track_controls), std::end(per_track_controls), e.id) !=
+                         std::end(per_track_controls);
+        // Opened in single-file mode, then "Enable" clicked off.
+        EXPECT_EQ(r.enabled, !per_track);
+        EXPECT_EQ(enabled_after_click[i], !single);
+        EXPECT_EQ((r.style & WS_DISABLED) != 0, per_track);
+    }
+    EXPECT_EQ(checks, (std::vector<LRESULT>{BST_CHECKED, BST_CHECKED, BST_CHECKED}));
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(selection, 2);
+    // Cancel: quit saves what was loaded, unchanged.
+    module->quit();
+    EXPECT_EQ(read_whole_ini(), ini_before);
+}
+
+TEST(config_dialog_dll, ok_commits_and_the_next_quit_writes_the_ini)
+{
+    load_dll();
+    start_from_defaults();
+    bool found = run_config([](HWND dialog) {
+        click(dialog, 1001);
+        click(dialog, 1010);
+        click(dialog, 1020);
+        HWND combo = GetDlgItem(dialog, 1019);
+        SendMessageA(combo, CB_SETCURSEL, 1, 0);
+        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(1019, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+        click(dialog, IDOK);
+    });
+    ASSERT_TRUE(found);
+    EXPECT_FALSE(file_exists(ini)); // the dialog itself writes no file
+    module->quit();
+    EXPECT_EQ(ini_value("config_waveoutdir"), "c:\\");
+    EXPECT_EQ(ini_value("cfg_cvt"), "1");
+    EXPECT_EQ(ini_value("cfg_wav1"), "1");
+    EXPECT_EQ(ini_value("cfg_wav1p"), "c:\\out.wav");
+    EXPECT_EQ(ini_value("cfg_mode"), "1");
+    EXPECT_EQ(ini_value("cfg_thread"), "1");
+    EXPECT_EQ(ini_value("cfg_wfx_s"), "18");
+    std::vector<BYTE> default_bytes(reinterpret_cast<const BYTE *>(&default_format),
+                                    reinterpret_cast<const BYTE *>(&default_format) + 18);
+    EXPECT_EQ(ini_struct("cfg_wfx", 18), default_bytes);
+    EXPECT_EQ(ini_struct("cfg_wfx1", 18), default_bytes);
+}
+
+// Picks a tag by name and the format at an index in Wine's "Sound Selection" box, as a user
+// does with its two lists, and confirms or cancels it.
+struct chooser_reading {
+    bool opened = false;
+    std::string tag_shown, format_shown, display_before, display_after;
+};
+
+void use_chooser(HWND dialog, int button, const char *tag, int format_index, bool confirm, chooser_reading *out)
+{
+    int display = button == 1002 ? 1005 : 1013;
+    out->display_before = text_of(GetDlgItem(dialog, display));
+    PostMessageA(GetDlgItem(dialog, button), BM_CLICK, 0, 0); // the chooser runs inside the click
+    HWND chooser = wait_for_dialog(GetWindowThreadProcessId(dialog, nullptr), dialog);
+    if (!chooser) return;
+    out->opened = true;
+    HWND tags = GetDlgItem(chooser, 101), formats = GetDlgItem(chooser, 102);
+    LRESULT n = SendMessageA(tags, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < n; i++) {
+        char name[128];
+        SendMessageA(tags, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(name));
+        if (strcmp(name, tag) != 0) continue;
+        SendMessageA(tags, CB_SETCURSEL, i, 0);
+        SendMessageA(chooser, WM_COMMAND, MAKEWPARAM(101, CBN_SELCHANGE), reinterpret_cast<LPARAM>(tags));
+        break;
+    }
+    SendMessageA(formats, CB_SETCURSEL, format_index, 0);
+    SendMessageA(chooser, WM_COMMAND, MAKEWPARAM(102, CBN_SELCHANGE), reinterpret_cast<LPARAM>(formats));
+    out->tag_shown = text_of(tags);
+    out->format_shown = text_of(formats);
+    PostMessageA(chooser, WM_COMMAND, confirm ? IDOK : IDCANCEL, 0);
+    wait_gone(chooser);
+    Sleep(50); // the display is set after the chooser returns
+    out->display_after = text_of(GetDlgItem(dialog, display));
+}
+
+TEST(config_dialog_dll, format_chooser_cancelled_changes_nothing_and_a_choice_is_shown)
+{
+    load_dll();
+    start_from_defaults();
+    chooser_reading cancelled, chosen, single_codec, single_pcm;
+    bool found = run_config([&](HWND dialog) {
+        use_chooser(dialog, 1002, "IMA ADPCM", 0, false, &cancelled);
+        use_chooser(dialog, 1002, "IMA ADPCM", 1, true, &chosen);
+        // Wine offers every tag to the single-file chooser too, and writes a 20-byte record
+        // where 18 were allowed: the choice must come to nothing.
+        use_chooser(dialog, 1013, "IMA ADPCM", 0, true, &single_codec);
+        use_chooser(dialog, 1013, "PCM", 0, true, &single_pcm);
+        click(dialog, IDOK);
+    });
+    ASSERT_TRUE(found);
+    ASSERT_TRUE(cancelled.opened);
+    EXPECT_EQ(cancelled.tag_shown, "IMA ADPCM");
+    EXPECT_EQ(cancelled.display_before, codec_display(&default_format, 18));
+    EXPECT_EQ(cancelled.display_after, cancelled.display_before);
+    ASSERT_TRUE(chosen.opened);
+    EXPECT_EQ(chosen.tag_shown, "IMA ADPCM");
+    module->quit();
+    // The choice committed on OK is what the display showed, in the ACM's own words.
+    std::vector<BYTE> committed = ini_struct("cfg_wfx", static_cast<UINT>(std::stoul(ini_value("cfg_wfx_s"))));
+    ASSERT_GE(committed.size(), 18u);
+    EXPECT_EQ(committed[0], 0x11); // IMA ADPCM
+    EXPECT_EQ(chosen.display_after, codec_display(committed.data(), static_cast<DWORD>(committed.size())));
+    EXPECT_NE(chosen.display_after.find("IMA ADPCM\r\n"), std::string::npos);
+
+    ASSERT_TRUE(single_codec.opened);
+    EXPECT_EQ(single_codec.tag_shown, "IMA ADPCM");
+    EXPECT_EQ(single_codec.display_before, acm_description(&default_format, 18));
+    EXPECT_EQ(single_codec.display_after, single_codec.display_before);
+    ASSERT_TRUE(single_pcm.opened);
+    std::vector<BYTE> single = ini_struct("cfg_wfx1", 18);
+    ASSERT_EQ(single.size(), 18u);
+    EXPECT_EQ(single[0], WAVE_FORMAT_PCM);
+    EXPECT_EQ(single_pcm.display_after, acm_description(single.data(), 18));
+}
+
+// The shell's folder browser opens on the directory the button shows (else it would start on
+// the desktop folder), and the save dialog adds the default extension to a typed name.
+TEST(config_dialog_dll, shell_pickers_start_from_what_is_shown)
+{
+    load_dll();
+    start_from_defaults();
+    std::string folder_after, path_after;
+    bool browser_opened = false, save_opened = false;
+    bool found = run_config([&](HWND dialog) {
+        DWORD thread = GetWindowThreadProcessId(dialog, nullptr);
+        PostMessageA(GetDlgItem(dialog, 1000), BM_CLICK, 0, 0);
+        if (HWND browser = wait_for_dialog(thread, dialog)) {
+            browser_opened = true;
+            Sleep(300); // the selection is set once the browser is up
+            PostMessageA(browser, WM_COMMAND, IDOK, 0);
+            wait_gone(browser);
+        }
+        Sleep(50);
+        folder_after = text_of(GetDlgItem(dialog, 1000));
+
+        PostMessageA(GetDlgItem(dialog, 1012), BM_CLICK, 0, 0);
+        if (HWND save = wait_for_dialog(thread, dialog)) {
+            save_opened = true;
+            HWND name_box = FindWindowExA(GetDlgItem(save, 0x47c), nullptr, nullptr, nullptr);
+            HWND name = name_box ? FindWindowExA(name_box, nullptr, "Edit", nullptr) : nullptr;
+            SendMessageA(name ? name : GetDlgItem(save, 0x47c), WM_SETTEXT, 0, reinterpret_cast<LPARAM>("C:\\chosen"));
+            PostMessageA(save, WM_COMMAND, IDOK, 0);
+            wait_gone(save);
+        }
+        Sleep(50);
+        path_after = text_of(GetDlgItem(dialog, 1011));
+        click(dialog, IDOK);
+    });
+    ASSERT_TRUE(found);
+    EXPECT_TRUE(browser_opened);
+    EXPECT_EQ(folder_after, "C:\\");
+    EXPECT_TRUE(save_opened);
+    EXPECT_EQ(path_after, "C:\\chosen.wav");
+    module->quit();
+    EXPECT_EQ(ini_value("config_waveoutdir"), "C:\\");
+    EXPECT_EQ(ini_value("cfg_wav1p"), "C:\\chosen.wav");
+}

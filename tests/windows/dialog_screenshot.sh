@@ -1,0 +1,44 @@
+#!/bin/sh
+# Takes a picture of the DLL's configuration dialog under Xvfb, drawn by Wine in a virtual
+# desktop, and checks that it is not blank.
+# usage: dialog_screenshot.sh SHOT_EXE DLL PREFIX OUT.png
+# PREFIX is a Wine prefix of its own (made on first use): the tests' prefix has no display.
+set -e
+shot_exe=$1 dll=$2 prefix=$3 out=$4
+export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all
+for tool in xvfb-run import identify wine; do
+    command -v $tool >/dev/null || { echo "dialog_screenshot: $tool is missing (tools/install_deps.sh)" >&2; exit 1; }
+done
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wineboot -i </dev/null >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f </dev/null >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 640x400 /f </dev/null >/dev/null 2>&1
+    ln -sf /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
+    wineserver -k </dev/null >/dev/null 2>&1 || true
+    wineserver -w </dev/null >/dev/null 2>&1 || true
+fi
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+# Inside the X session: start the dialog, wait for its marker, photograph the dialog's
+# rectangle, let it close, and stop the wineserver before the X server goes away.
+xvfb-run -a -s '-screen 0 800x600x24' sh -c '
+    wine "$1" "$2" "$3/marker" "$3/done" </dev/null >/dev/null 2>&1 &
+    wine_pid=$!
+    tries=0
+    while [ ! -s "$3/marker" ] && [ $tries -lt 200 ]; do sleep 0.1; tries=$((tries + 1)); done
+    status=1
+    if [ -s "$3/marker" ]; then
+        read x y w h < "$3/marker"
+        import -window root -crop "${w}x${h}+${x}+${y}" +repage "$4" && status=0
+    fi
+    touch "$3/done"
+    wait $wine_pid || status=1
+    wineserver -k </dev/null >/dev/null 2>&1 || true
+    exit $status
+' sh "$shot_exe" "$dll" "$work" "$out"
+# A blank or one-colour picture means nothing was drawn.
+colours=$(identify -format '%k' "$out")
+size=$(identify -format '%wx%h' "$out")
+echo "dialog_screenshot: $out, $size, $colours colours"
+[ "$colours" -gt 8 ]
