@@ -66,6 +66,8 @@ extern "C" int MulDiv(int number, int numerator, int denominator)
     return static_cast<int>(result);
 }
 
+extern "C" BOOL IsDBCSLeadByte(BYTE) { return FALSE; }
+
 extern "C" DWORD GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size)
 {
     if (!buffer || size == 0) return 0;
