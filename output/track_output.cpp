@@ -92,6 +92,12 @@ int track_open(int rate, int channels, int bits)
         show_init_error();
         return -1;
     }
+    // The format record holds the frame size in 16 bits and the byte rate in 32.
+    uint64_t frame_bytes = static_cast<uint64_t>(bits >> 3) * static_cast<uint64_t>(channels);
+    if (frame_bytes > 0xFFFF || frame_bytes * static_cast<uint64_t>(rate) > 0xFFFFFFFFu) {
+        show_init_error();
+        return -1;
+    }
     WAVEFORMATEX input;
     input.wFormatTag = WAVE_FORMAT_PCM;
     input.nChannels = static_cast<WORD>(channels);

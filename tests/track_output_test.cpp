@@ -244,10 +244,16 @@ TEST_F(track_output_test, empty_and_negative_writes_change_nothing_while_convert
     EXPECT_EQ(read_file("out/track.wav"), plain);
 }
 
-TEST_F(track_output_test, open_without_a_whole_frame_or_rate_creates_nothing)
+TEST_F(track_output_test, open_without_a_whole_frame_or_rate_or_with_oversized_fields_creates_nothing)
 {
     struct row { int rate, channels, bits; } rows[] = {
         {0, 2, 16}, {-44100, 2, 16}, {44100, 0, 16}, {44100, -2, 16}, {44100, 2, 7}, {44100, 2, 0}, {44100, 70000, 16},
+        {44100, 16384, 32},      // block align 65536 would wrap to 0
+        {44100, 8192, 65535},    // 65535 bits are 8191 bytes a sample
+        {44100, 65535, 16},      // block align 131070
+        {65538, 65535, 8},       // block align 65535, but 4295032830 bytes a second
+        {1073741824, 1, 32},     // exactly 2^32 bytes a second
+        {2147483647, 2, 16},
     };
     for (const row &r : rows) {
         SCOPED_TRACE(testing::Message() << r.rate << "/" << r.channels << "/" << r.bits);
@@ -258,6 +264,27 @@ TEST_F(track_output_test, open_without_a_whole_frame_or_rate_creates_nothing)
         EXPECT_EQ(host_boxes[0].type, unsigned(MB_OK | MB_ICONERROR));
         EXPECT_FALSE(file_exists("out/track.wav"));
         EXPECT_EQ(m->write(const_cast<char *>("abcd"), 4), 0);
+    }
+}
+
+TEST_F(track_output_test, formats_at_the_edge_of_their_fields_are_written_exactly)
+{
+    struct row { int rate, channels, bits; } rows[] = {
+        {65536, 65535, 8},       // block align 65535, 4294901760 bytes a second
+        {1073741823, 1, 32},     // 4294967292 bytes a second
+        {8000, 16383, 32},       // block align 65532
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(testing::Message() << r.rate << "/" << r.channels << "/" << r.bits);
+        remove_file("out/track.wav");
+        auto audio = pcm_block(2, r.channels, r.bits);
+        play(m, r.rate, r.channels, r.bits, audio, audio.size());
+        auto file = read_file("out/track.wav");
+        ASSERT_EQ(file.size(), 44u + audio.size());
+        uint32_t align = static_cast<uint32_t>(r.channels * (r.bits / 8));
+        EXPECT_EQ(le32_at(file, 28), align * static_cast<uint32_t>(r.rate));
+        EXPECT_EQ(file[32] | file[33] << 8, static_cast<int>(align));
+        EXPECT_TRUE(host_boxes.empty());
     }
 }
 
