@@ -10,7 +10,10 @@
 
 #include "test_support.h"
 #ifndef _WIN32
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -114,13 +117,13 @@ protected:
             if (entry.path().extension() == ".wav" || entry.path().extension() == ".raw") fs::remove(entry.path());
     }
 
-    run_result run(const std::string &args)
+    run_result run(const std::string &args, const std::string &program_path = program)
     {
 #ifdef _WIN32
-        std::string command = std::string(program) + " " + args + " <NUL 2>errors.txt";
+        std::string command = program_path + " " + args + " <NUL 2>errors.txt";
         int status = system(command.c_str());
 #else
-        std::string command = std::string(program) + " " + args + " </dev/null 2>errors.txt";
+        std::string command = program_path + " " + args + " </dev/null 2>errors.txt";
         int status = system(command.c_str());
         status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
 #endif
@@ -242,3 +245,53 @@ TEST_F(tollvane_play, a_hand_written_ini_switches_modes)
     EXPECT_EQ(run("in/one.wav").status, 0);
     EXPECT_EQ(read_file("one.raw"), bytes(first.begin(), first.end()));
 }
+
+TEST(module_path, a_cut_path_returns_the_buffer_size_terminated)
+{
+    char full[4096];
+    DWORD length = GetModuleFileNameA(nullptr, full, sizeof full);
+    ASSERT_GT(length, 8u);
+    ASSERT_LT(length, sizeof full);
+    EXPECT_EQ(strlen(full), length);
+    for (DWORD size : {DWORD(8), length, length + 1}) {
+        SCOPED_TRACE(size);
+        std::vector<char> buffer(size + 4, '\xCC');
+        SetLastError(12345);
+        DWORD result = GetModuleFileNameA(nullptr, buffer.data(), size);
+        bool cut = size <= length;
+        EXPECT_EQ(result, cut ? size : length);
+        EXPECT_EQ(std::string(buffer.data()), std::string(full, cut ? size - 1 : length));
+        EXPECT_EQ(buffer[size], '\xCC');
+        if (cut) {
+            EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
+        }
+    }
+}
+
+#ifndef _WIN32
+// Natively the program can live deeper than MAX_PATH; its cut path must name no INI file.
+TEST_F(tollvane_play, a_program_path_longer_than_max_path_keeps_the_defaults)
+{
+    std::string dir = fs::current_path().string() + "/deep";
+    // The path of "tollvane." ends at 256 characters: cut to 259, it still names "tollvane.ini".
+    while (dir.size() + 1 + strlen("tollvane.") < 256) dir += "/" + std::string(std::min<size_t>(100, 256 - dir.size() - 11), 'd');
+    ASSERT_EQ(dir.size() + 1 + strlen("tollvane."), 256u);
+    fs::create_directories(dir);
+    std::string long_program = dir + "/tollvane.play";
+    fs::remove(long_program);
+    fs::copy_file(TOLLVANE_PLAY_PATH, long_program);
+    const char ini_text[] = "[WAV Writing Output Driver]\r\nconfig_waveoutdir=\r\ncfg_mode=2\r\n";
+    std::ofstream(dir + "/tollvane.ini", std::ios::binary) << ini_text;
+
+    auto audio = pcm_block(10, 2, 16);
+    write_file("in/song.wav", make_wav(44100, 2, 16, audio));
+    run_result result = run("in/song.wav", long_program);
+    EXPECT_EQ(result.status, 0) << result.errors;
+    EXPECT_EQ(read_file("song.wav"), expected_output(44100, 2, 16, audio)); // defaults: a WAV file in c:\ .
+    EXPECT_FALSE(file_exists("song.raw"));
+    auto ini = read_file(dir + "/tollvane.ini");
+    EXPECT_EQ(std::string(ini.begin(), ini.end()), ini_text);
+    fs::remove_all("deep");
+}
+#endif
+

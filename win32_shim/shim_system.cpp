@@ -74,11 +74,17 @@ extern "C" DWORD GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size)
     char path[4096];
     ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
     if (n < 0) n = 0;
-    // Windows cuts the path to the buffer and still terminates it.
-    DWORD copied = static_cast<DWORD>(n) < size ? static_cast<DWORD>(n) : size - 1;
-    memcpy(buffer, path, copied);
-    buffer[copied] = 0;
-    return copied;
+    DWORD length = static_cast<DWORD>(n);
+    if (length < size) {
+        memcpy(buffer, path, length);
+        buffer[length] = 0;
+        return length;
+    }
+    // A cut path: Windows still terminates it, returns the buffer size and says so.
+    memcpy(buffer, path, size - 1);
+    buffer[size - 1] = 0;
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return size;
 }
 
 extern "C" void Sleep(DWORD milliseconds)
