@@ -246,6 +246,51 @@ TEST_F(tollvane_play, a_hand_written_ini_switches_modes)
     EXPECT_EQ(read_file("one.raw"), bytes(first.begin(), first.end()));
 }
 
+// A file of the given length whose bytes are the given pieces at their offsets and zero
+// elsewhere, made sparse: the gaps cost no disk.
+static void write_sparse(const char *path, const std::vector<std::pair<uint64_t, bytes>> &pieces, uint64_t length)
+{
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    for (const auto &piece : pieces) {
+        LONG high = static_cast<LONG>(piece.first >> 32);
+        SetFilePointer(file, static_cast<LONG>(piece.first), &high, FILE_BEGIN);
+        DWORD written = 0;
+        WriteFile(file, piece.second.data(), static_cast<DWORD>(piece.second.size()), &written, nullptr);
+        ASSERT_EQ(written, piece.second.size());
+    }
+    LONG high = static_cast<LONG>(length >> 32);
+    SetFilePointer(file, static_cast<LONG>(length), &high, FILE_BEGIN);
+    ASSERT_TRUE(SetEndOfFile(file));
+    CloseHandle(file);
+}
+
+TEST_F(tollvane_play, inputs_beyond_2_gib_are_read_at_their_real_offsets)
+{
+    // A 2.25 GiB chunk before fmt and data: every offset after it needs more than 31 bits.
+    const uint32_t junk_bytes = 0x90000000u;
+    auto audio = pcm_block(1000, 2, 16);
+    for (bool sized : {true, false}) {
+        SCOPED_TRACE(sized ? "data size given" : "data size 0, read to the end");
+        bytes head, tail;
+        put_tag(head, "RIFF");
+        put32(head, 0); // as streaming writers leave it
+        put_tag(head, "WAVE");
+        put_tag(head, "junk");
+        put32(head, junk_bytes);
+        bytes wav = make_wav(44100, 2, 16, audio);
+        tail.assign(wav.begin() + 12, wav.end()); // fmt and data chunks
+        if (!sized) tail[24 + 4] = tail[24 + 5] = tail[24 + 6] = tail[24 + 7] = 0;
+        uint64_t tail_at = head.size() + uint64_t(junk_bytes);
+        write_sparse("in/big.wav", {{0, head}, {tail_at, tail}}, tail_at + tail.size());
+        fs::remove("big.wav");
+        run_result result = run("in/big.wav");
+        EXPECT_EQ(result.status, 0) << result.errors;
+        EXPECT_EQ(read_file("big.wav"), expected_output(44100, 2, 16, audio));
+    }
+    fs::remove("in/big.wav");
+}
+
 TEST(module_path, a_cut_path_returns_the_buffer_size_terminated)
 {
     char full[4096];
