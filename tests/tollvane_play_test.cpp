@@ -291,7 +291,10 @@ TEST_F(tollvane_play, inputs_beyond_2_gib_are_read_at_their_real_offsets)
     fs::remove("in/big.wav");
 }
 
-TEST(module_path, a_cut_path_returns_the_buffer_size_terminated)
+// Every Windows returns the buffer size for a cut path; whether the last byte then holds the
+// terminator (Vista and later, the stand-in) or a character (XP, Wine 8) differs, so callers
+// must rely on the size alone.
+TEST(module_path, a_cut_path_returns_the_buffer_size)
 {
     char full[4096];
     DWORD length = GetModuleFileNameA(nullptr, full, sizeof full);
@@ -301,15 +304,12 @@ TEST(module_path, a_cut_path_returns_the_buffer_size_terminated)
     for (DWORD size : {DWORD(8), length, length + 1}) {
         SCOPED_TRACE(size);
         std::vector<char> buffer(size + 4, '\xCC');
-        SetLastError(12345);
         DWORD result = GetModuleFileNameA(nullptr, buffer.data(), size);
         bool cut = size <= length;
         EXPECT_EQ(result, cut ? size : length);
-        EXPECT_EQ(std::string(buffer.data()), std::string(full, cut ? size - 1 : length));
+        EXPECT_EQ(std::string(buffer.data(), size - 1), std::string(full, size - 1));
+        EXPECT_TRUE(buffer[size - 1] == 0 || buffer[size - 1] == full[size - 1]);
         EXPECT_EQ(buffer[size], '\xCC');
-        if (cut) {
-            EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
-        }
     }
 }
 

@@ -80,7 +80,8 @@ extern "C" DWORD GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size)
         buffer[length] = 0;
         return length;
     }
-    // A cut path: Windows still terminates it, returns the buffer size and says so.
+    // A cut path: Windows returns the buffer size and says so; Vista and later (not XP, nor
+    // Wine 8) also terminate it, as the stand-in does.
     memcpy(buffer, path, size - 1);
     buffer[size - 1] = 0;
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
