@@ -340,3 +340,111 @@ TEST_F(tollvane_play, a_program_path_longer_than_max_path_keeps_the_defaults)
 }
 #endif
 
+// A running program, killed as a crash or the task manager would end it.
+struct running_program {
+#ifdef _WIN32
+    PROCESS_INFORMATION process = {};
+#else
+    pid_t pid = -1;
+#endif
+};
+
+static running_program start_program(const std::string &args)
+{
+    running_program running;
+#ifdef _WIN32
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    std::string command = std::string(program) + " " + args;
+    EXPECT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &running.process));
+#else
+    running.pid = fork();
+    if (running.pid == 0) {
+        freopen("/dev/null", "r", stdin);
+        freopen("errors.txt", "w", stderr);
+        execl(program, program, "--block", "1", args.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+#endif
+    return running;
+}
+
+static bool program_running(const running_program &running)
+{
+#ifdef _WIN32
+    return WaitForSingleObject(running.process.hProcess, 0) == WAIT_TIMEOUT;
+#else
+    return waitpid(running.pid, nullptr, WNOHANG) == 0;
+#endif
+}
+
+static void kill_program(running_program &running)
+{
+#ifdef _WIN32
+    TerminateProcess(running.process.hProcess, 9);
+    WaitForSingleObject(running.process.hProcess, INFINITE);
+    CloseHandle(running.process.hProcess);
+    CloseHandle(running.process.hThread);
+#else
+    kill(running.pid, SIGKILL);
+    waitpid(running.pid, nullptr, 0);
+#endif
+}
+
+// The length of a file that another process holds open without sharing.
+static uint64_t held_file_length(const char *path)
+{
+#ifdef _WIN32
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return 0;
+    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+#else
+    struct stat st;
+    return stat(path, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+#endif
+}
+
+TEST_F(tollvane_play, a_killed_track_keeps_every_frame_on_disk_for_the_next_append)
+{
+    std::ofstream("tollvane-play.ini", std::ios::binary)
+        << "[WAV Writing Output Driver]\r\nconfig_waveoutdir=\r\ncfg_wav1=1\r\ncfg_wav1p=mix.wav\r\n";
+    fs::remove("mix.wav");
+    auto first = pcm_block(44100 * 60, 2, 16, 1), second = pcm_block(3000, 2, 16, 2);
+    write_file("in/long.wav", make_wav(44100, 2, 16, first));
+    write_file("in/next.wav", make_wav(44100, 2, 16, second));
+
+    // One frame per write keeps the track going long enough to be killed in the middle.
+    running_program running = start_program(
+#ifdef _WIN32
+        "--block 1 in/long.wav"
+#else
+        "in/long.wav"
+#endif
+    );
+    bool killed = false;
+    for (int wait = 0; wait < 20000 && program_running(running); wait++) {
+        if (held_file_length("mix.wav") > 44 + 40000) {
+            kill_program(running);
+            killed = true;
+            break;
+        }
+        Sleep(1);
+    }
+    if (!killed) kill_program(running);
+    ASSERT_TRUE(killed) << "the track ended before it could be killed";
+
+    bytes left = read_file("mix.wav");
+    ASSERT_GT(left.size(), 44u + 40000u);
+    ASSERT_LT(left.size(), 44u + first.size());
+    EXPECT_EQ(le32_at(left, 40), 0u); // never patched
+    size_t kept = (left.size() - 44) / 4 * 4;
+    EXPECT_EQ(0, memcmp(left.data() + 44, first.data(), left.size() - 44));
+
+    run_result result = run("in/next.wav");
+    EXPECT_EQ(result.status, 0) << result.errors;
+    std::vector<char> both(first.begin(), first.begin() + kept);
+    both.insert(both.end(), second.begin(), second.end());
+    EXPECT_EQ(read_file("mix.wav"), expected_output(44100, 2, 16, both));
+    fs::remove("in/long.wav");
+}
