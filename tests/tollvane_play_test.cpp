@@ -177,6 +177,25 @@ TEST_F(tollvane_play, titles_come_from_the_option_or_the_file_name)
     EXPECT_TRUE(file_exists("second.wav"));
 }
 
+TEST_F(tollvane_play, device_and_overlong_titles_still_reach_a_file)
+{
+    auto audio = pcm_block(10, 2, 16);
+    write_file("in/song.wav", make_wav(44100, 2, 16, audio));
+    std::string long_title(300, 'x');
+    struct row { std::string title, file; } rows[] = {
+        {"NUL", "NUL_.wav"}, {"aux", "aux_.wav"}, {"COM1", "COM1_.wav"}, {"CON", "CON_.wav"},
+        {"lpt1", "lpt1_.wav"}, {"Prn  ", "Prn  _.wav"}, {"CONCERT", "CONCERT.wav"},
+        {long_title, std::string(251, 'x') + ".wav"}, // a name part holds 255 characters
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.title);
+        run_result result = run("--title \"" + r.title + "\" in/song.wav");
+        EXPECT_EQ(result.status, 0) << result.errors;
+        EXPECT_EQ(read_file(r.file), expected_output(44100, 2, 16, audio));
+        fs::remove(r.file);
+    }
+}
+
 TEST_F(tollvane_play, unreadable_files_are_named_skipped_and_fail_the_run)
 {
     auto audio = pcm_block(10, 2, 16);
