@@ -53,20 +53,22 @@ static bool is_device_name(const char *text, size_t length)
 
 // Copies the title into name (room characters at most) as a file system takes it: replaced
 // characters become '_', a double-byte character of the ANSI code page is kept whole (its
-// second byte may look like '\\' or '|') and never cut in two, and a device name gets a '_'.
-// Returns the characters written.
+// second byte may look like '\\' or '|') and never cut in two, a lead byte without its second
+// byte becomes '_', and a device name gets a '_'. Returns the characters written.
 static size_t copy_title(char *name, const char *title, size_t room)
 {
     size_t length = 0;
     for (size_t i = 0; title[i];) {
-        bool pair = IsDBCSLeadByte(static_cast<BYTE>(title[i])) && title[i + 1];
+        bool lead = IsDBCSLeadByte(static_cast<BYTE>(title[i]));
+        bool pair = lead && title[i + 1];
         size_t width = pair ? 2 : 1;
         if (length + width > room) break;
         if (pair) {
             name[length++] = title[i];
             name[length++] = title[i + 1];
         } else {
-            name[length++] = is_replaced(title[i]) ? '_' : title[i];
+            // A lead byte that ends the title would pair with the extension's '.'.
+            name[length++] = lead || is_replaced(title[i]) ? '_' : title[i];
         }
         i += width;
     }
