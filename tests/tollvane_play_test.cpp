@@ -1,7 +1,9 @@
-// tollvane-play as a user runs it: WAV files of every width and header form in, one output file
-// per track out, titles, block sizes, unreadable inputs, the overwrite question, messages on
-// stderr and the exit status. A private copy of the program (and, on Windows, of the DLL) in
-// the working directory keeps the INI file beside it to this test.
+// tollvane-play as a user runs it: WAV files of every width and header form in, and beyond
+// 2 GiB, one output file per track out, titles (device names, overlong ones), block sizes,
+// unreadable inputs, the overwrite question, messages on stderr, the exit status, a program
+// path cut at MAX_PATH, and a run killed in the middle of a single-file track. A private copy
+// of the program (and, on Windows, of the DLL) in the working directory keeps the INI file
+// beside it to this test.
 #include <gtest/gtest.h>
 
 #include <filesystem>
