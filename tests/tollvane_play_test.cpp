@@ -112,6 +112,16 @@ protected:
 #else
         const char *ini = "tollvane-play.ini";
 #endif
+#ifdef _WIN32
+        // The first window of a Wine server's life starts the desktop process, which keeps the
+        // standard handles of the program that made the window: let it keep NUL, not the
+        // errors.txt that every later run must replace.
+        static bool desktop_started;
+        if (!desktop_started) {
+            desktop_started = true;
+            system("tollvane-play.exe in/no-such-file.wav <NUL >NUL 2>NUL");
+        }
+#endif
         // Per-track files into the working directory, on Windows and natively alike.
         std::ofstream(ini, std::ios::binary) << "[WAV Writing Output Driver]\r\nconfig_waveoutdir=\r\n";
         fs::create_directories("in");
