@@ -75,7 +75,8 @@ static bool open_for_append(void)
         DWORD low = GetFileSize(output_state.file, &high);
         uint64_t present = ((static_cast<uint64_t>(high) << 32) | low) - payload_offset;
         if (data_bytes == 0 || data_bytes > present) {
-            uint32_t frame_bytes = output_state.existing_format.nBlockAlign ? output_state.existing_format.nBlockAlign : 1;
+            uint32_t frame_bytes = output_state.existing_format.nBlockAlign;
+            if (frame_bytes == 0) frame_bytes = 1;
             present -= present % frame_bytes;
             data_bytes = present > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(present);
         }

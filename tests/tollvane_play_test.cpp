@@ -350,7 +350,8 @@ TEST_F(tollvane_play, a_program_path_longer_than_max_path_keeps_the_defaults)
 {
     std::string dir = fs::current_path().string() + "/deep";
     // The path of "tollvane." ends at 256 characters: cut to 259, it still names "tollvane.ini".
-    while (dir.size() + 1 + strlen("tollvane.") < 256) dir += "/" + std::string(std::min<size_t>(100, 256 - dir.size() - 11), 'd');
+    while (dir.size() + 1 + strlen("tollvane.") < 256)
+        dir += "/" + std::string(std::min<size_t>(100, 256 - dir.size() - 11), 'd');
     ASSERT_EQ(dir.size() + 1 + strlen("tollvane."), 256u);
     fs::create_directories(dir);
     std::string long_program = dir + "/tollvane.play";
