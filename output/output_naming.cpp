@@ -7,11 +7,76 @@
 
 static const char replaced_chars[10] = {'.', '\\', '/', ':', '*', '?', '"', '<', '>', '|'};
 
+// Names Windows keeps for devices, whatever extension follows. COM and LPT also take the
+// superscript digits of Windows-1252 (0xB9, 0xB2, 0xB3) as their number.
+static const char *const device_names[] = {"CON", "PRN", "AUX", "NUL"};
+static const char *const numbered_device_names[] = {"COM", "LPT"};
+static const char device_digits[] = "123456789\xB9\xB2\xB3";
+
+// Windows refuses longer name parts, and paths opened without long-path support stop at
+// MAX_PATH with the terminator.
+constexpr size_t name_part_chars = 255;
+constexpr size_t whole_path_chars = MAX_PATH - 1;
+
 static bool is_replaced(char c)
 {
+    if (c >= 1 && c <= 31) return true; // control characters are refused in file names
     for (char r : replaced_chars)
         if (c == r) return true;
     return false;
+}
+
+static char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+static bool starts_with_name(const char *text, size_t length, const char *name)
+{
+    size_t name_length = strlen(name);
+    if (length < name_length) return false;
+    for (size_t i = 0; i < name_length; i++)
+        if (upper(text[i]) != name[i]) return false;
+    return true;
+}
+
+static bool is_device_name(const char *text, size_t length)
+{
+    while (length > 0 && text[length - 1] == ' ') length--; // trailing spaces name the device too
+    if (length == 3) {
+        for (const char *name : device_names)
+            if (starts_with_name(text, length, name)) return true;
+        return false;
+    }
+    if (length != 4 || !memchr(device_digits, text[3], sizeof device_digits - 1)) return false;
+    for (const char *name : numbered_device_names)
+        if (starts_with_name(text, length, name)) return true;
+    return false;
+}
+
+// Copies the title into name (room characters at most) as a file system takes it: replaced
+// characters become '_', a double-byte character of the ANSI code page is kept whole (its
+// second byte may look like '\\' or '|') and never cut in two, a lead byte without its second
+// byte becomes '_', and a device name gets a '_'. Returns the characters written.
+static size_t copy_title(char *name, const char *title, size_t room)
+{
+    size_t length = 0;
+    for (size_t i = 0; title[i];) {
+        bool lead = IsDBCSLeadByte(static_cast<BYTE>(title[i]));
+        bool pair = lead && title[i + 1];
+        size_t width = pair ? 2 : 1;
+        if (length + width > room) break;
+        if (pair) {
+            name[length++] = title[i];
+            name[length++] = title[i + 1];
+        } else {
+            // A lead byte that ends the title would pair with the extension's '.'.
+            name[length++] = lead || is_replaced(title[i]) ? '_' : title[i];
+        }
+        i += width;
+    }
+    if (is_device_name(name, length)) {
+        if (length < room) length++; // within the limits the '_' is added, else it takes the last place
+        name[length - 1] = '_';
+    }
+    return length;
 }
 
 void build_output_path(char *buffer, const char *extension)
@@ -26,9 +91,13 @@ void build_output_path(char *buffer, const char *extension)
         SendMessageA(host, WM_USER, static_cast<WPARAM>(position), request_playlist_title));
     if (!title) title = ""; // the player has no title for this entry
 
+    // The name part and the whole path bound the title; a directory that leaves no room gets
+    // an empty title rather than a changed directory.
     size_t extension_length = strlen(extension);
-    size_t room = output_path_chars - 1 - extension_length - length;
-    for (size_t i = 0; title[i] && i < room; i++) buffer[length++] = is_replaced(title[i]) ? '_' : title[i];
+    size_t room = name_part_chars - extension_length;
+    if (length + extension_length >= whole_path_chars) room = 0;
+    else if (whole_path_chars - length - extension_length < room) room = whole_path_chars - length - extension_length;
+    length += copy_title(buffer + length, title, room);
     memcpy(buffer + length, extension, extension_length + 1);
 }
 

@@ -55,7 +55,9 @@ static bool create_output_file(bool single_file, bool *appending)
     return true;
 }
 
-// Reopens the single file, checks its header and cuts it back to the end of its payload.
+// Reopens the single file and checks its header; the file itself is not changed yet, so that
+// an open that fails later leaves it as it was. A data size of 0 (a track that was never
+// closed) or one beyond the file's end takes the audio actually there, in whole frames.
 static bool open_for_append(void)
 {
     const char *path = output_state.path;
@@ -67,8 +69,20 @@ static bool open_for_append(void)
     }
     uint32_t fmt_bytes = 0, data_bytes = 0;
     bool valid = wav_read_append_header(output_state.file, &output_state.existing_format, &fmt_bytes, &data_bytes);
-    // A data size that would carry the container past 4 GiB cannot be patched after the append.
-    if (valid && data_bytes > wav_max_file_bytes - (fmt_bytes + 28)) valid = false;
+    uint32_t payload_offset = fmt_bytes + 28; // "RIFF", size, "WAVE", "fmt ", size, body, "data", size
+    if (valid) {
+        DWORD high = 0;
+        DWORD low = GetFileSize(output_state.file, &high);
+        uint64_t present = ((static_cast<uint64_t>(high) << 32) | low) - payload_offset;
+        if (data_bytes == 0 || data_bytes > present) {
+            uint32_t frame_bytes = output_state.existing_format.nBlockAlign;
+            if (frame_bytes == 0) frame_bytes = 1;
+            present -= present % frame_bytes;
+            data_bytes = present > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(present);
+        }
+    }
+    // A payload that would carry the container past 4 GiB cannot be patched after the append.
+    if (valid && data_bytes > wav_max_file_bytes - payload_offset) valid = false;
     if (!valid) {
         show_error(path, "Not a PCM WAV file");
         close_file();
@@ -76,10 +90,7 @@ static bool open_for_append(void)
     }
     output_state.data_size_offset = fmt_bytes + 24;
     output_state.data_bytes = data_bytes;
-    output_state.file_bytes = data_bytes + output_state.data_size_offset + 4;
-    // Whatever follows the payload (a pad byte, trailing chunks) goes; a short file grows.
-    file_seek(output_state.file, output_state.file_bytes);
-    SetEndOfFile(output_state.file);
+    output_state.file_bytes = data_bytes + payload_offset;
     return true;
 }
 
@@ -89,6 +100,12 @@ int track_open(int rate, int channels, int bits)
     if (output_state.is_open) track_close();
     // No whole sample frame, or no rate: every later division by them would fail.
     if (rate < 1 || channels < 1 || channels > 0xFFFF || bits < 8 || bits > 0xFFFF) {
+        show_init_error();
+        return -1;
+    }
+    // The format record holds the frame size in 16 bits and the byte rate in 32.
+    uint64_t frame_bytes = static_cast<uint64_t>(bits >> 3) * static_cast<uint64_t>(channels);
+    if (frame_bytes > 0xFFFF || frame_bytes * static_cast<uint64_t>(rate) > 0xFFFFFFFFu) {
         show_init_error();
         return -1;
     }
@@ -162,6 +179,12 @@ int track_open(int rate, int channels, int bits)
         return -1;
     }
     if (new_header) wav_write_format_chunks(target);
+    if (appending) {
+        // Every check and the set-up passed: only now does anything after the payload go
+        // (a pad byte, trailing chunks, a partial frame).
+        file_seek(output_state.file, output_state.file_bytes);
+        SetEndOfFile(output_state.file);
+    }
 
     codec_state.source_pending = 0;
     codec_state.staging_pending = 0;

@@ -1,5 +1,5 @@
-// Output names: the directory joined to the player's title, the ten replaced characters, the
-// 512-character bound, and the error box's text.
+// Output names: the directory joined to the player's title, the replaced characters, device
+// names, the 255/259-character bounds, each name created for real, and the error box's text.
 #include <gtest/gtest.h>
 
 #include "config/settings_store.h"
@@ -43,21 +43,143 @@ TEST(output_naming, title_none_is_an_empty_title)
     EXPECT_EQ(path_for("c:\\", nullptr), "c:\\.wav");
 }
 
-TEST(output_naming, long_titles_are_cut_so_the_path_fits_512_characters)
+// The name a title gets: device names with '_' appended, the rest unchanged.
+struct name_row {
+    std::string title, name;
+};
+
+static std::vector<name_row> device_name_rows()
 {
-    std::string dir(259, 'd');
-    for (size_t title_length : {0u, 100u, 248u, 249u, 250u, 251u, 600u, 5000u}) {
-        SCOPED_TRACE(title_length);
-        std::string title(title_length, 't');
-        std::string path = path_for(dir.c_str(), title.c_str());
-        size_t room = 511 - 260 - 4; // directory and '\', then the extension
-        size_t kept = std::min(title_length, room);
-        EXPECT_EQ(path, dir + "\\" + std::string(kept, 't') + ".wav");
-        EXPECT_LE(path.size(), 511u);
+    std::vector<name_row> rows;
+    std::vector<std::string> devices = {"CON", "PRN", "AUX", "NUL"};
+    for (const char *prefix : {"COM", "LPT"}) {
+        for (char digit = '1'; digit <= '9'; digit++) devices.push_back(std::string(prefix) + digit);
+        for (char superscript : {'\xB9', '\xB2', '\xB3'}) devices.push_back(std::string(prefix) + superscript);
     }
-    // Replacement still applies to what is kept of a cut title.
-    std::string path = path_for("c:\\", std::string(600, '?').c_str());
-    EXPECT_EQ(path, "c:\\" + std::string(511 - 3 - 4, '_') + ".wav");
+    for (const std::string &device : devices) {
+        std::string lower = device, mixed = device;
+        for (size_t i = 0; i < device.size(); i++) {
+            lower[i] = static_cast<char>(tolower(static_cast<unsigned char>(device[i])));
+            if (i % 2) mixed[i] = lower[i];
+        }
+        for (const std::string &form : {device, lower, mixed})
+            for (const char *spaces : {"", " ", "   "})
+                rows.push_back({form + spaces, form + spaces + "_"});
+    }
+    // Names that only start like one, or carry it inside, stay as they are.
+    for (const char *kept : {"CONCERT", "NULL", "COM10", "LPT0", "COM", "LPT", "CO", "AUX_", " NUL", "NUL x", "xCON",
+                             "COM\xB4", "LPT\xB0", "COM 1"})
+        rows.push_back({kept, kept});
+    rows.push_back({"nul.wav", "nul_wav"}); // the dot is replaced first: no device any more
+    return rows;
+}
+
+TEST(output_naming, device_names_get_an_underscore_appended)
+{
+    for (const name_row &row : device_name_rows()) {
+        SCOPED_TRACE(row.title);
+        EXPECT_EQ(path_for("c:\\music\\", row.title.c_str()), "c:\\music\\" + row.name + ".wav");
+        EXPECT_EQ(path_for("", row.title.c_str(), ".raw"), row.name + ".raw");
+    }
+}
+
+TEST(output_naming, control_characters_become_underscores)
+{
+    std::string title = "a", name = "a";
+    for (int c = 1; c <= 31; c++) {
+        title += static_cast<char>(c);
+        name += '_';
+    }
+    title += "\x7F\x80\xFF z";
+    name += "\x7F\x80\xFF z"; // delete and the upper half are valid in names
+    EXPECT_EQ(path_for("c:\\", title.c_str()), "c:\\" + name + ".wav");
+    EXPECT_EQ(path_for("c:\\", "\t"), "c:\\_.wav");
+}
+
+// The longest title part that keeps the name within 255 characters and the path within 259.
+static size_t title_room(size_t directory_with_separator, size_t extension)
+{
+    size_t by_path = directory_with_separator + extension >= 259 ? 0 : 259 - directory_with_separator - extension;
+    return std::min<size_t>(255 - extension, by_path);
+}
+
+TEST(output_naming, long_titles_give_the_longest_name_that_fits)
+{
+    for (size_t dir_length : {0u, 1u, 3u, 4u, 5u, 40u, 200u, 250u, 254u, 255u, 258u, 259u}) {
+        std::string dir(dir_length, 'd');
+        if (dir_length >= 3) dir = "c:\\" + std::string(dir_length - 3, 'd');
+        if (dir_length == 3) dir = "c:\\"; // already ends in the separator
+        size_t with_separator = dir_length + (dir_length > 0 && dir.back() != '\\');
+        for (size_t title_length = 250; title_length <= 300; title_length++) {
+            SCOPED_TRACE(testing::Message() << dir_length << " " << title_length);
+            std::string title(title_length, 't');
+            title[0] = '?'; // replacement applies to the part that is kept
+            std::string path = path_for(dir.c_str(), title.c_str());
+            size_t kept = std::min(title_length, title_room(with_separator, 4));
+            std::string expected_title = kept ? "_" + std::string(kept - 1, 't') : "";
+            std::string separator = with_separator > dir_length ? "\\" : "";
+            EXPECT_EQ(path, dir + separator + expected_title + ".wav");
+            if (with_separator + 4 <= 259) {
+                EXPECT_LE(path.size(), 259u);
+            }
+        }
+    }
+}
+
+TEST(output_naming, a_cut_device_name_takes_the_underscore_in_its_last_place)
+{
+    // "c:\" and ".wav" leave the 251 characters a name part holds beside the extension.
+    std::string title = "NUL" + std::string(300, ' ');
+    EXPECT_EQ(path_for("c:\\", title.c_str()), "c:\\NUL" + std::string(247, ' ') + "_.wav");
+    std::string dir = "c:\\" + std::string(248, 'd'); // room for three characters of title
+    EXPECT_EQ(path_for(dir.c_str(), "nul"), dir + "\\nu_.wav");
+    EXPECT_EQ(path_for(dir.c_str(), "NULL"), dir + "\\NU_.wav"); // cut to a device name
+    EXPECT_EQ(path_for(dir.c_str(), "com1"), dir + "\\com.wav"); // cut to no device name
+    dir.pop_back(); // room for four
+    EXPECT_EQ(path_for(dir.c_str(), "com1"), dir + "\\com_.wav");
+    EXPECT_EQ(path_for(dir.c_str(), "con  "), dir + "\\con_.wav");
+}
+
+// Each name the rules give is one the real file system creates, and it holds the track.
+static void expect_track_in(const char *dir, const char *title, const std::string &name)
+{
+    out_module *m = fresh_plugin(dir);
+    host_set_playlist(0, title);
+    std::string path = std::string(*dir ? dir : ".") + "/" + name + ".wav";
+    remove_file(path);
+    auto audio = pcm_block(40, 2, 16);
+    ASSERT_EQ(m->open(44100, 2, 16), 0) << (host_boxes.empty() ? "" : host_boxes[0].text);
+    m->write(audio.data(), static_cast<int>(audio.size()));
+    m->close();
+    EXPECT_TRUE(host_boxes.empty()) << host_boxes[0].text;
+    std::vector<uint8_t> file = read_file(path);
+    ASSERT_EQ(file.size(), 44u + audio.size());
+    EXPECT_EQ(le32_at(file, 40), audio.size());
+    EXPECT_EQ(0, memcmp(file.data() + 44, audio.data(), audio.size()));
+    remove_file(path);
+}
+
+TEST(output_naming, every_name_is_created_and_holds_the_track)
+{
+    for (const name_row &row : device_name_rows()) {
+        SCOPED_TRACE(row.title);
+        expect_track_in("names", row.title.c_str(), row.name);
+#ifndef _WIN32
+        // Natively a device name is a plain file: none may appear.
+        EXPECT_FALSE(file_exists("names/" + row.title + ".wav") && row.title != row.name);
+#endif
+    }
+    for (size_t dir_length : {1u, 60u, 200u, 250u}) {
+        std::string dir(dir_length, 'n');
+        for (size_t title_length = 254; title_length <= 300; title_length += 1) {
+            SCOPED_TRACE(testing::Message() << dir_length << " " << title_length);
+            std::string title(title_length, 't');
+            size_t kept = std::min(title_length, title_room(dir_length + 1, 4));
+            expect_track_in(dir.c_str(), title.c_str(), std::string(kept, 't'));
+        }
+    }
+    std::string controls = "tab\there\x1b[1m";
+    expect_track_in("names", controls.c_str(), "tab_here_[1m");
 }
 
 TEST(output_naming, error_box_names_the_message_then_the_quoted_path)

@@ -1,7 +1,9 @@
-// tollvane-play as a user runs it: WAV files of every width and header form in, one output file
-// per track out, titles, block sizes, unreadable inputs, the overwrite question, messages on
-// stderr and the exit status. A private copy of the program (and, on Windows, of the DLL) in
-// the working directory keeps the INI file beside it to this test.
+// tollvane-play as a user runs it: WAV files of every width and header form in, and beyond
+// 2 GiB, one output file per track out, titles (device names, overlong ones), block sizes,
+// unreadable inputs, the overwrite question, messages on stderr, the exit status, a program
+// path cut at MAX_PATH, and a run killed in the middle of a single-file track. A private copy
+// of the program (and, on Windows, of the DLL) in the working directory keeps the INI file
+// beside it to this test.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -10,7 +12,10 @@
 
 #include "test_support.h"
 #ifndef _WIN32
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -107,6 +112,16 @@ protected:
 #else
         const char *ini = "tollvane-play.ini";
 #endif
+#ifdef _WIN32
+        // The first window of a Wine server's life starts the desktop process, which keeps the
+        // standard handles of the program that made the window: let it keep NUL, not the
+        // errors.txt that every later run must replace.
+        static bool desktop_started;
+        if (!desktop_started) {
+            desktop_started = true;
+            system("tollvane-play.exe in/no-such-file.wav <NUL >NUL 2>NUL");
+        }
+#endif
         // Per-track files into the working directory, on Windows and natively alike.
         std::ofstream(ini, std::ios::binary) << "[WAV Writing Output Driver]\r\nconfig_waveoutdir=\r\n";
         fs::create_directories("in");
@@ -114,13 +129,13 @@ protected:
             if (entry.path().extension() == ".wav" || entry.path().extension() == ".raw") fs::remove(entry.path());
     }
 
-    run_result run(const std::string &args)
+    run_result run(const std::string &args, const std::string &program_path = program)
     {
 #ifdef _WIN32
-        std::string command = std::string(program) + " " + args + " <NUL 2>errors.txt";
+        std::string command = program_path + " " + args + " <NUL 2>errors.txt";
         int status = system(command.c_str());
 #else
-        std::string command = std::string(program) + " " + args + " </dev/null 2>errors.txt";
+        std::string command = program_path + " " + args + " </dev/null 2>errors.txt";
         int status = system(command.c_str());
         status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
 #endif
@@ -172,6 +187,25 @@ TEST_F(tollvane_play, titles_come_from_the_option_or_the_file_name)
     EXPECT_TRUE(file_exists("AC_DC_ Live_.wav"));
     EXPECT_TRUE(file_exists("one_two.wav")); // the title drops only the last extension
     EXPECT_TRUE(file_exists("second.wav"));
+}
+
+TEST_F(tollvane_play, device_and_overlong_titles_still_reach_a_file)
+{
+    auto audio = pcm_block(10, 2, 16);
+    write_file("in/song.wav", make_wav(44100, 2, 16, audio));
+    std::string long_title(300, 'x');
+    struct row { std::string title, file; } rows[] = {
+        {"NUL", "NUL_.wav"}, {"aux", "aux_.wav"}, {"COM1", "COM1_.wav"}, {"CON", "CON_.wav"},
+        {"lpt1", "lpt1_.wav"}, {"Prn  ", "Prn  _.wav"}, {"CONCERT", "CONCERT.wav"},
+        {long_title, std::string(251, 'x') + ".wav"}, // a name part holds 255 characters
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.title);
+        run_result result = run("--title \"" + r.title + "\" in/song.wav");
+        EXPECT_EQ(result.status, 0) << result.errors;
+        EXPECT_EQ(read_file(r.file), expected_output(44100, 2, 16, audio));
+        fs::remove(r.file);
+    }
 }
 
 TEST_F(tollvane_play, unreadable_files_are_named_skipped_and_fail_the_run)
@@ -247,4 +281,208 @@ TEST_F(tollvane_play, a_hand_written_ini_switches_modes)
     std::ofstream("tollvane-play.ini", std::ios::binary) << "[WAV Writing Output Driver]\r\nconfig_waveoutdir=\r\ncfg_mode=2\r\n";
     EXPECT_EQ(run("in/one.wav").status, 0);
     EXPECT_EQ(read_file("one.raw"), bytes(first.begin(), first.end()));
+}
+
+// A file of the given length whose bytes are the given pieces at their offsets and zero
+// elsewhere, made sparse: the gaps cost no disk.
+static void write_sparse(const char *path, const std::vector<std::pair<uint64_t, bytes>> &pieces, uint64_t length)
+{
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    for (const auto &piece : pieces) {
+        LONG high = static_cast<LONG>(piece.first >> 32);
+        SetFilePointer(file, static_cast<LONG>(piece.first), &high, FILE_BEGIN);
+        DWORD written = 0;
+        WriteFile(file, piece.second.data(), static_cast<DWORD>(piece.second.size()), &written, nullptr);
+        ASSERT_EQ(written, piece.second.size());
+    }
+    LONG high = static_cast<LONG>(length >> 32);
+    SetFilePointer(file, static_cast<LONG>(length), &high, FILE_BEGIN);
+    ASSERT_TRUE(SetEndOfFile(file));
+    CloseHandle(file);
+}
+
+TEST_F(tollvane_play, inputs_beyond_2_gib_are_read_at_their_real_offsets)
+{
+    // A 2.25 GiB chunk before fmt and data: every offset after it needs more than 31 bits.
+    const uint32_t junk_bytes = 0x90000000u;
+    auto audio = pcm_block(1000, 2, 16);
+    for (bool sized : {true, false}) {
+        SCOPED_TRACE(sized ? "data size given" : "data size 0, read to the end");
+        bytes head, tail;
+        put_tag(head, "RIFF");
+        put32(head, 0); // as streaming writers leave it
+        put_tag(head, "WAVE");
+        put_tag(head, "junk");
+        put32(head, junk_bytes);
+        bytes wav = make_wav(44100, 2, 16, audio);
+        tail.assign(wav.begin() + 12, wav.end()); // fmt and data chunks
+        if (!sized) tail[24 + 4] = tail[24 + 5] = tail[24 + 6] = tail[24 + 7] = 0;
+        uint64_t tail_at = head.size() + uint64_t(junk_bytes);
+        write_sparse("in/big.wav", {{0, head}, {tail_at, tail}}, tail_at + tail.size());
+        fs::remove("big.wav");
+        run_result result = run("in/big.wav");
+        EXPECT_EQ(result.status, 0) << result.errors;
+        EXPECT_EQ(read_file("big.wav"), expected_output(44100, 2, 16, audio));
+    }
+    fs::remove("in/big.wav");
+}
+
+// Every Windows returns the buffer size for a cut path; whether the last byte then holds the
+// terminator (Vista and later, the stand-in) or a character (XP, Wine 8) differs, so callers
+// must rely on the size alone.
+TEST(module_path, a_cut_path_returns_the_buffer_size)
+{
+    char full[4096];
+    DWORD length = GetModuleFileNameA(nullptr, full, sizeof full);
+    ASSERT_GT(length, 8u);
+    ASSERT_LT(length, sizeof full);
+    EXPECT_EQ(strlen(full), length);
+    for (DWORD size : {DWORD(8), length, length + 1}) {
+        SCOPED_TRACE(size);
+        std::vector<char> buffer(size + 4, '\xCC');
+        DWORD result = GetModuleFileNameA(nullptr, buffer.data(), size);
+        bool cut = size <= length;
+        EXPECT_EQ(result, cut ? size : length);
+        EXPECT_EQ(std::string(buffer.data(), size - 1), std::string(full, size - 1));
+        EXPECT_TRUE(buffer[size - 1] == 0 || buffer[size - 1] == full[size - 1]);
+        EXPECT_EQ(buffer[size], '\xCC');
+    }
+}
+
+#ifndef _WIN32
+// Natively the program can live deeper than MAX_PATH; its cut path must name no INI file.
+TEST_F(tollvane_play, a_program_path_longer_than_max_path_keeps_the_defaults)
+{
+    std::string dir = fs::current_path().string() + "/deep";
+    // The path of "tollvane." ends at 256 characters: cut to 259, it still names "tollvane.ini".
+    while (dir.size() + 1 + strlen("tollvane.") < 256)
+        dir += "/" + std::string(std::min<size_t>(100, 256 - dir.size() - 11), 'd');
+    ASSERT_EQ(dir.size() + 1 + strlen("tollvane."), 256u);
+    fs::create_directories(dir);
+    std::string long_program = dir + "/tollvane.play";
+    fs::remove(long_program);
+    fs::copy_file(TOLLVANE_PLAY_PATH, long_program);
+    const char ini_text[] = "[WAV Writing Output Driver]\r\nconfig_waveoutdir=\r\ncfg_mode=2\r\n";
+    std::ofstream(dir + "/tollvane.ini", std::ios::binary) << ini_text;
+
+    auto audio = pcm_block(10, 2, 16);
+    write_file("in/song.wav", make_wav(44100, 2, 16, audio));
+    run_result result = run("in/song.wav", long_program);
+    EXPECT_EQ(result.status, 0) << result.errors;
+    EXPECT_EQ(read_file("song.wav"), expected_output(44100, 2, 16, audio)); // defaults: a WAV file in c:\ .
+    EXPECT_FALSE(file_exists("song.raw"));
+    auto ini = read_file(dir + "/tollvane.ini");
+    EXPECT_EQ(std::string(ini.begin(), ini.end()), ini_text);
+    fs::remove_all("deep");
+}
+#endif
+
+// A running program, killed as a crash or the task manager would end it.
+struct running_program {
+#ifdef _WIN32
+    PROCESS_INFORMATION process = {};
+#else
+    pid_t pid = -1;
+#endif
+};
+
+static running_program start_program(const std::string &args)
+{
+    running_program running;
+#ifdef _WIN32
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    std::string command = std::string(program) + " " + args;
+    EXPECT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &running.process));
+#else
+    running.pid = fork();
+    if (running.pid == 0) {
+        freopen("/dev/null", "r", stdin);
+        freopen("errors.txt", "w", stderr);
+        execl(program, program, "--block", "1", args.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+#endif
+    return running;
+}
+
+static bool program_running(const running_program &running)
+{
+#ifdef _WIN32
+    return WaitForSingleObject(running.process.hProcess, 0) == WAIT_TIMEOUT;
+#else
+    return waitpid(running.pid, nullptr, WNOHANG) == 0;
+#endif
+}
+
+static void kill_program(running_program &running)
+{
+#ifdef _WIN32
+    TerminateProcess(running.process.hProcess, 9);
+    WaitForSingleObject(running.process.hProcess, INFINITE);
+    CloseHandle(running.process.hProcess);
+    CloseHandle(running.process.hThread);
+#else
+    kill(running.pid, SIGKILL);
+    waitpid(running.pid, nullptr, 0);
+#endif
+}
+
+// The length of a file that another process holds open without sharing.
+static uint64_t held_file_length(const char *path)
+{
+#ifdef _WIN32
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return 0;
+    return (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+#else
+    struct stat st;
+    return stat(path, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+#endif
+}
+
+TEST_F(tollvane_play, a_killed_track_keeps_every_frame_on_disk_for_the_next_append)
+{
+    std::ofstream("tollvane-play.ini", std::ios::binary)
+        << "[WAV Writing Output Driver]\r\nconfig_waveoutdir=\r\ncfg_wav1=1\r\ncfg_wav1p=mix.wav\r\n";
+    fs::remove("mix.wav");
+    auto first = pcm_block(44100 * 60, 2, 16, 1), second = pcm_block(3000, 2, 16, 2);
+    write_file("in/long.wav", make_wav(44100, 2, 16, first));
+    write_file("in/next.wav", make_wav(44100, 2, 16, second));
+
+    // One frame per write keeps the track going long enough to be killed in the middle.
+    running_program running = start_program(
+#ifdef _WIN32
+        "--block 1 in/long.wav"
+#else
+        "in/long.wav"
+#endif
+    );
+    bool killed = false;
+    for (int wait = 0; wait < 20000 && program_running(running); wait++) {
+        if (held_file_length("mix.wav") > 44 + 40000) {
+            kill_program(running);
+            killed = true;
+            break;
+        }
+        Sleep(1);
+    }
+    if (!killed) kill_program(running);
+    ASSERT_TRUE(killed) << "the track ended before it could be killed";
+
+    bytes left = read_file("mix.wav");
+    ASSERT_GT(left.size(), 44u + 40000u);
+    ASSERT_LT(left.size(), 44u + first.size());
+    EXPECT_EQ(le32_at(left, 40), 0u); // never patched
+    size_t kept = (left.size() - 44) / 4 * 4;
+    EXPECT_EQ(0, memcmp(left.data() + 44, first.data(), left.size() - 44));
+
+    run_result result = run("in/next.wav");
+    EXPECT_EQ(result.status, 0) << result.errors;
+    std::vector<char> both(first.begin(), first.begin() + kept);
+    both.insert(both.end(), second.begin(), second.end());
+    EXPECT_EQ(read_file("mix.wav"), expected_output(44100, 2, 16, both));
+    fs::remove("in/long.wav");
 }

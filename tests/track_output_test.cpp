@@ -244,10 +244,16 @@ TEST_F(track_output_test, empty_and_negative_writes_change_nothing_while_convert
     EXPECT_EQ(read_file("out/track.wav"), plain);
 }
 
-TEST_F(track_output_test, open_without_a_whole_frame_or_rate_creates_nothing)
+TEST_F(track_output_test, open_without_a_whole_frame_or_rate_or_with_oversized_fields_creates_nothing)
 {
     struct row { int rate, channels, bits; } rows[] = {
         {0, 2, 16}, {-44100, 2, 16}, {44100, 0, 16}, {44100, -2, 16}, {44100, 2, 7}, {44100, 2, 0}, {44100, 70000, 16},
+        {44100, 16384, 32},      // block align 65536 would wrap to 0
+        {44100, 8192, 65535},    // 65535 bits are 8191 bytes a sample
+        {44100, 65535, 16},      // block align 131070
+        {65538, 65535, 8},       // block align 65535, but 4295032830 bytes a second
+        {1073741824, 1, 32},     // exactly 2^32 bytes a second
+        {2147483647, 2, 16},
     };
     for (const row &r : rows) {
         SCOPED_TRACE(testing::Message() << r.rate << "/" << r.channels << "/" << r.bits);
@@ -258,6 +264,27 @@ TEST_F(track_output_test, open_without_a_whole_frame_or_rate_creates_nothing)
         EXPECT_EQ(host_boxes[0].type, unsigned(MB_OK | MB_ICONERROR));
         EXPECT_FALSE(file_exists("out/track.wav"));
         EXPECT_EQ(m->write(const_cast<char *>("abcd"), 4), 0);
+    }
+}
+
+TEST_F(track_output_test, formats_at_the_edge_of_their_fields_are_written_exactly)
+{
+    struct row { int rate, channels, bits; } rows[] = {
+        {65536, 65535, 8},       // block align 65535, 4294901760 bytes a second
+        {1073741823, 1, 32},     // 4294967292 bytes a second
+        {8000, 16383, 32},       // block align 65532
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(testing::Message() << r.rate << "/" << r.channels << "/" << r.bits);
+        remove_file("out/track.wav");
+        auto audio = pcm_block(2, r.channels, r.bits);
+        play(m, r.rate, r.channels, r.bits, audio, audio.size());
+        auto file = read_file("out/track.wav");
+        ASSERT_EQ(file.size(), 44u + audio.size());
+        uint32_t align = static_cast<uint32_t>(r.channels * (r.bits / 8));
+        EXPECT_EQ(le32_at(file, 28), align * static_cast<uint32_t>(r.rate));
+        EXPECT_EQ(file[32] | file[33] << 8, static_cast<int>(align));
+        EXPECT_TRUE(host_boxes.empty());
     }
 }
 
@@ -283,13 +310,15 @@ TEST_F(track_output_test, title_none_gives_an_empty_name)
     remove_file("out/.wav");
 }
 
-TEST_F(track_output_test, title_too_long_for_any_file_system_fails_with_the_error_box)
+TEST_F(track_output_test, a_title_too_long_for_a_file_name_is_cut_to_one)
 {
     host_set_playlist(0, std::string(700, 'x').c_str());
-    EXPECT_EQ(m->open(44100, 2, 16), -1);
-    ASSERT_EQ(host_boxes.size(), 1u);
-    EXPECT_EQ(host_boxes[0].text.rfind("Cannot create output file: \"out\\xxx", 0), 0u);
-    EXPECT_EQ(host_boxes[0].text.size(), strlen("Cannot create output file: \"\"") + 511);
+    auto audio = pcm_block(3, 2, 16);
+    play(m, 44100, 2, 16, audio);
+    EXPECT_TRUE(host_boxes.empty());
+    std::string name = "out/" + std::string(251, 'x') + ".wav"; // 255 characters with ".wav"
+    EXPECT_EQ(read_file(name), concat(pcm_header(2, 44100, 16, 12), audio));
+    remove_file(name);
 }
 
 TEST_F(track_output_test, riff_size_never_passes_32_bits)
@@ -459,29 +488,139 @@ TEST_F(single_file_test, files_that_are_not_plain_pcm_wav_are_refused_untouched)
 TEST_F(single_file_test, payload_end_follows_the_data_size_field)
 {
     auto audio = pcm_block(2, 2, 16);
-    // A file that was never closed: data size 0, audio and junk behind the header.
-    bytes unclosed = pcm_header(2, 44100, 16, 0);
-    unclosed.insert(unclosed.end(), {9, 9, 9, 9, 9, 9});
-    write_file("single.wav", unclosed);
+    bytes list = {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'};
+    // Whatever follows the payload (an odd payload's pad byte, trailing chunks) goes.
+    bytes closed = concat(pcm_header(2, 44100, 16, 3), {1, 2, 3});
+    closed.push_back(0);
+    closed.insert(closed.end(), list.begin(), list.end());
+    write_file("single.wav", closed);
     play(m, 44100, 2, 16, audio);
-    EXPECT_EQ(read_file("single.wav"), concat(pcm_header(2, 44100, 16, 8), audio));
-
-    // A data size beyond the file's end: the file grows to it before the track is appended.
-    write_file("single.wav", pcm_header(2, 44100, 16, 12));
-    play(m, 44100, 2, 16, audio);
-    bytes expected = pcm_header(2, 44100, 16, 20);
-    expected.resize(44 + 12, 0);
-    EXPECT_EQ(read_file("single.wav"), concat(expected, audio));
+    bytes expected = concat(concat(pcm_header(2, 44100, 16, 11), {1, 2, 3}), audio);
+    expected.push_back(0);
+    EXPECT_EQ(read_file("single.wav"), expected);
 }
 
-TEST_F(single_file_test, a_data_size_that_would_pass_4_gib_is_refused)
+TEST_F(single_file_test, a_track_that_was_never_closed_keeps_every_whole_frame)
 {
-    bytes huge = pcm_header(2, 44100, 16, 0xFFFFFFF0u);
-    write_file("single.wav", huge);
-    EXPECT_EQ(m->open(44100, 2, 16), -1);
+    auto old_audio = pcm_block(5, 2, 16, 1), audio = pcm_block(2, 2, 16, 2);
+    struct row { uint32_t data_size; size_t partial_bytes; } rows[] = {
+        {0, 0}, {0, 3}, {0, 1},  // never closed: the sizes read zero
+        {24, 3}, {4000, 0}, {0xFFFFFFFFu, 2}, // beyond the file's end: the file must not grow
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(testing::Message() << r.data_size << " " << r.partial_bytes);
+        bytes unclosed = concat(pcm_header(2, 44100, 16, r.data_size), old_audio);
+        put_le32(unclosed, 4, r.data_size ? 0x1234 : 0);
+        unclosed.insert(unclosed.end(), old_audio.begin(), old_audio.begin() + r.partial_bytes);
+        write_file("single.wav", unclosed);
+        play(m, 44100, 2, 16, audio);
+        EXPECT_EQ(read_file("single.wav"), concat(concat(pcm_header(2, 44100, 16, 28), old_audio), audio));
+        EXPECT_TRUE(host_boxes.empty());
+    }
+}
+
+TEST_F(single_file_test, an_empty_unclosed_file_takes_the_track_alone)
+{
+    auto audio = pcm_block(3, 1, 8);
+    cfg_wfx1 = {WAVE_FORMAT_PCM, 1, 8000, 8000, 1, 8, 0};
+    write_file("single.wav", pcm_header(1, 8000, 8, 0));
+    play(m, 8000, 1, 8, audio);
+    bytes expected = concat(pcm_header(1, 8000, 8, 3), audio);
+    expected.push_back(0);
+    EXPECT_EQ(read_file("single.wav"), expected);
+}
+
+// Natively and under Wine, a file as long as its header claims is made without writing it.
+static void make_sparse(const char *path, const bytes &head, uint64_t length)
+{
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, head.data(), static_cast<DWORD>(head.size()), &written, nullptr);
+    LONG high = static_cast<LONG>(length >> 32);
+    SetFilePointer(file, static_cast<LONG>(length), &high, FILE_BEGIN);
+    ASSERT_TRUE(SetEndOfFile(file));
+    CloseHandle(file);
+}
+
+static uint64_t file_length(const char *path)
+{
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) return 0;
+    DWORD high = 0;
+    DWORD low = GetFileSize(file, &high);
+    CloseHandle(file);
+    return (static_cast<uint64_t>(high) << 32) | low;
+}
+
+static bytes head_of(const char *path, size_t count)
+{
+    bytes all(count);
+    FILE *f = fopen(path, "rb");
+    if (!f) return bytes();
+    all.resize(fread(all.data(), 1, count, f));
+    fclose(f);
+    return all;
+}
+
+TEST_F(single_file_test, a_payload_that_would_pass_4_gib_is_refused_untouched)
+{
+    struct row { uint32_t data_size; uint64_t length; } rows[] = {
+        {0xFFFFFFF0u, 44 + 0xFFFFFFF0ull}, // as claimed, and there
+        {0, 44 + 0xFFFFFFF0ull},           // never closed
+        {0, 44 + 0x100000004ull},          // more than a 32-bit size can hold
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.length);
+        host_boxes.clear();
+        bytes head = pcm_header(2, 44100, 16, r.data_size);
+        make_sparse("single.wav", head, r.length);
+        EXPECT_EQ(m->open(44100, 2, 16), -1);
+        ASSERT_EQ(host_boxes.size(), 1u);
+        EXPECT_EQ(host_boxes[0].text, "Not a PCM WAV file: \"single.wav\"");
+        EXPECT_EQ(file_length("single.wav"), r.length);
+        EXPECT_EQ(head_of("single.wav", 44), head);
+        remove_file("single.wav");
+    }
+    // Right at the limit two bytes of room are left: the track fills them and is cut there.
+    host_boxes.clear();
+    cfg_wfx1 = {WAVE_FORMAT_PCM, 1, 8000, 8000, 1, 8, 0};
+    make_sparse("single.wav", pcm_header(1, 8000, 8, 0), wav_max_file_bytes - 2);
+    ASSERT_EQ(m->open(8000, 1, 8), 0);
+    m->write(const_cast<char *>("\x11\x22\x33\x44"), 4);
+    m->close();
+    EXPECT_EQ(file_length("single.wav"), uint64_t(wav_max_file_bytes));
+    EXPECT_EQ(head_of("single.wav", 44), pcm_header(1, 8000, 8, wav_max_file_bytes - 44));
     ASSERT_EQ(host_boxes.size(), 1u);
-    EXPECT_EQ(host_boxes[0].text, "Not a PCM WAV file: \"single.wav\"");
-    EXPECT_EQ(read_file("single.wav"), huge);
+    EXPECT_EQ(host_boxes[0].text, "WAV file size limit reached: \"single.wav\"");
+    remove_file("single.wav");
+}
+
+TEST_F(single_file_test, a_failed_conversion_set_up_leaves_the_file_as_it_was)
+{
+    // 12-bit samples, which the converter does not take, behind headers the append would mend.
+    bytes list = {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'};
+    auto twelve_bit = [&](uint32_t data_size, size_t partial_bytes) {
+        bytes file = pcm_header(1, 8000, 12, data_size);
+        file[32] = 2; // block align 2
+        file.insert(file.end(), {1, 2, 3, 4, 5, 6});
+        file.insert(file.end(), list.begin(), list.end());
+        file.resize(file.size() + partial_bytes, 7);
+        return file;
+    };
+    bytes closed = twelve_bit(6, 0), unclosed = twelve_bit(0, 1), beyond = twelve_bit(1000, 0);
+    for (const bytes &file : {closed, unclosed, beyond}) {
+        host_boxes.clear();
+        write_file("single.wav", file);
+        EXPECT_EQ(m->open(44100, 2, 16), -1);
+        ASSERT_EQ(host_boxes.size(), 1u);
+        EXPECT_EQ(host_boxes[0].text, "Error initializing output.");
+        EXPECT_EQ(read_file("single.wav"), file);
+        EXPECT_FALSE(output_state.is_open);
+        EXPECT_EQ(m->write(const_cast<char *>("abcd"), 4), 0);
+        EXPECT_EQ(read_file("single.wav"), file);
+    }
 }
 
 TEST_F(single_file_test, a_track_in_another_format_is_converted_to_the_file_format)

@@ -1,9 +1,34 @@
 // A small RIFF reader: walks the chunks, takes the first fmt and data chunks, and reads the
 // payload in whole frames. Files that streaming writers left with a zero or oversized data
 // size are read to their real end.
+#define _FILE_OFFSET_BITS 64 // 32-bit Linux hosts: off_t as wide as Windows' offsets
+
 #include "wav_reader.h"
 
 #include <string.h>
+#ifndef _WIN32
+#include <sys/types.h>
+#endif
+
+// Offsets of 64 bits in both builds: a long, which ftell and fseek take, has 32 on Windows
+// and would misread files of 2 GiB and more.
+static int seek_to(FILE *file, long long offset, int origin)
+{
+#ifdef _WIN32
+    return _fseeki64(file, offset, origin);
+#else
+    return fseeko(file, static_cast<off_t>(offset), origin);
+#endif
+}
+
+static long long position_of(FILE *file)
+{
+#ifdef _WIN32
+    return _ftelli64(file);
+#else
+    return static_cast<long long>(ftello(file));
+#endif
+}
 
 static uint32_t le32(const unsigned char *p) { return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24; }
 static uint16_t le16(const unsigned char *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
@@ -27,9 +52,9 @@ bool wav_reader_open(const char *path, wav_input *wav, const char **reason)
     unsigned char header[12];
     if (fread(header, 1, 12, wav->file) != 12 || memcmp(header, "RIFF", 4) != 0 || memcmp(header + 8, "WAVE", 4) != 0)
         return fail(wav, reason, "not a RIFF WAVE file");
-    fseek(wav->file, 0, SEEK_END);
-    long long file_length = ftell(wav->file);
-    fseek(wav->file, 12, SEEK_SET);
+    if (seek_to(wav->file, 0, SEEK_END) != 0) return fail(wav, reason, "cannot seek in the file");
+    long long file_length = position_of(wav->file);
+    if (file_length < 12 || seek_to(wav->file, 12, SEEK_SET) != 0) return fail(wav, reason, "cannot seek in the file");
 
     bool have_format = false;
     long long position = 12;
@@ -66,11 +91,11 @@ bool wav_reader_open(const char *path, wav_input *wav, const char **reason)
             long long available = file_length - position;
             wav->data_bytes = size == 0 || size > available ? static_cast<uint64_t>(available) : size;
             wav->remaining_bytes = wav->data_bytes;
-            fseek(wav->file, position, SEEK_SET);
+            if (seek_to(wav->file, position, SEEK_SET) != 0) return fail(wav, reason, "cannot seek in the file");
             return true;
         }
         position += size + (size & 1); // chunks are padded to even lengths
-        if (position > file_length || fseek(wav->file, position, SEEK_SET) != 0)
+        if (position > file_length || seek_to(wav->file, position, SEEK_SET) != 0)
             return fail(wav, reason, have_format ? "no data chunk" : "no fmt chunk");
     }
 }

@@ -77,17 +77,26 @@ extern "C" int MulDiv(int number, int numerator, int denominator)
     return static_cast<int>(result);
 }
 
+extern "C" BOOL IsDBCSLeadByte(BYTE) { return FALSE; }
+
 extern "C" DWORD GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size)
 {
     if (!buffer || size == 0) return 0;
     char path[4096];
     ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
     if (n < 0) n = 0;
-    // Windows cuts the path to the buffer and still terminates it.
-    DWORD copied = static_cast<DWORD>(n) < size ? static_cast<DWORD>(n) : size - 1;
-    memcpy(buffer, path, copied);
-    buffer[copied] = 0;
-    return copied;
+    DWORD length = static_cast<DWORD>(n);
+    if (length < size) {
+        memcpy(buffer, path, length);
+        buffer[length] = 0;
+        return length;
+    }
+    // A cut path: Windows returns the buffer size and says so; Vista and later (not XP, nor
+    // Wine 8) also terminate it, as the stand-in does.
+    memcpy(buffer, path, size - 1);
+    buffer[size - 1] = 0;
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return size;
 }
 
 extern "C" void Sleep(DWORD milliseconds)

@@ -62,6 +62,7 @@ typedef LRESULT (*WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 #define ERROR_FILE_EXISTS 80
 #define ERROR_INVALID_PARAMETER 87
 #define ERROR_DISK_FULL 112
+#define ERROR_INSUFFICIENT_BUFFER 122
 #define ERROR_ALREADY_EXISTS 183
 
 #define GENERIC_READ 0x80000000u
@@ -116,6 +117,9 @@ LPVOID HeapReAlloc(HANDLE heap, DWORD flags, LPVOID memory, size_t bytes);
 BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID memory);
 
 int MulDiv(int number, int numerator, int denominator);
+
+// The stand-in's ANSI code page is single-byte (as Windows-1252): no byte leads a pair.
+BOOL IsDBCSLeadByte(BYTE test_char);
 
 // Module and thread.
 DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
