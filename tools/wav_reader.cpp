@@ -49,6 +49,8 @@ bool wav_reader_open(const char *path, wav_input *wav, const char **reason)
     memset(wav, 0, sizeof *wav);
     wav->file = fopen(path, "rb");
     if (!wav->file) return fail(wav, reason, "cannot open the file");
+    // The player's 576-frame blocks would otherwise cost a read of the file's page size each.
+    setvbuf(wav->file, nullptr, _IOFBF, 1 << 20);
     unsigned char header[12];
     if (fread(header, 1, 12, wav->file) != 12 || memcmp(header, "RIFF", 4) != 0 || memcmp(header + 8, "WAVE", 4) != 0)
         return fail(wav, reason, "not a RIFF WAVE file");
