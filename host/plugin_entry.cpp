@@ -85,9 +85,8 @@ out_module module_record = {
     plugin_get_time,
 };
 
-#if defined(_WIN32) && !defined(_WIN64)
-static_assert(sizeof(out_module) == 80, "the player reads twenty 32-bit fields");
-#endif
+// The stand-in's build has 64-bit pointers; wherever they are 32-bit the layout is the player's.
+static_assert(sizeof(void *) != 4 || sizeof(out_module) == 80, "the player reads twenty 32-bit fields");
 
 extern "C" out_module *winampGetOutModule(void) { return &module_record; }
 
