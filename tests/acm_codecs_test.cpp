@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "test_support.h"
+
 #ifndef _WIN32
 #include "shim_acm.h"
 #endif
@@ -75,44 +77,6 @@ static std::string hex(const uint8_t *p, size_t n)
     }
     return s;
 }
-
-// One stream with one header prepared over its own buffers.
-struct open_stream {
-    HACMSTREAM stream = nullptr;
-    ACMSTREAMHEADER header;
-    bytes source, destination;
-    open_stream(WAVEFORMATEX *from, WAVEFORMATEX *to, DWORD source_bytes, DWORD destination_bytes)
-        : source(source_bytes), destination(destination_bytes, 0xCC)
-    {
-        EXPECT_EQ(0u, acmStreamOpen(&stream, nullptr, from, to, nullptr, 0, 0, ACM_STREAMOPENF_NONREALTIME));
-        memset(&header, 0, sizeof header);
-        header.cbStruct = sizeof header;
-        header.pbSrc = source.data();
-        header.cbSrcLength = source_bytes;
-        header.pbDst = destination.data();
-        header.cbDstLength = destination_bytes;
-        if (stream) {
-            EXPECT_EQ(0u, acmStreamPrepareHeader(stream, &header, 0));
-        }
-    }
-    ~open_stream()
-    {
-        if (!stream) return;
-        header.cbSrcLength = static_cast<DWORD>(source.size());
-        header.cbDstLength = static_cast<DWORD>(destination.size());
-        acmStreamUnprepareHeader(stream, &header, 0);
-        acmStreamClose(stream, 0);
-    }
-    // Converts the first source_bytes of source; returns the result, used counts in header.
-    MMRESULT convert(DWORD source_bytes, DWORD flags, DWORD destination_bytes = 0)
-    {
-        header.cbSrcLength = source_bytes;
-        header.cbDstLength = destination_bytes ? destination_bytes : static_cast<DWORD>(destination.size());
-        header.cbSrcLengthUsed = 12345;
-        header.cbDstLengthUsed = 12345;
-        return acmStreamConvert(stream, &header, flags);
-    }
-};
 
 static void put_samples(bytes *to, size_t offset, const std::vector<int16_t> &samples)
 {
@@ -187,7 +151,7 @@ TEST(g711, encodes_every_16_bit_sample_as_the_model)
     for (const law &l : laws) {
         SCOPED_TRACE(l.tag);
         format_record from = pcm(44100, 16, 2), to = g711(l.tag, 44100, 2);
-        open_stream s(from.wfx(), to.wfx(), 131072, 65536);
+        acm_test_stream s(from.wfx(), to.wfx(), 131072, 65536);
         std::vector<int16_t> samples;
         for (int v = -32768; v <= 32767; ++v) samples.push_back(static_cast<int16_t>(v));
         put_samples(&s.source, 0, samples);
@@ -208,7 +172,7 @@ TEST(g711, encodes_every_16_bit_sample_as_the_model)
 TEST(g711, consumes_whole_samples_up_to_a_full_destination)
 {
     format_record from = pcm(44100, 16, 2), to = g711(tag_ulaw, 44100, 2);
-    open_stream s(from.wfx(), to.wfx(), 8163, 100000);
+    acm_test_stream s(from.wfx(), to.wfx(), 8163, 100000);
     struct row {
         DWORD source_bytes, flags, destination_bytes, used, written;
     } rows[] = {
@@ -327,7 +291,7 @@ TEST(ima_adpcm, blocks_match_the_model_with_the_step_index_carried_and_reset)
         DWORD block_bytes = to.wfx()->nBlockAlign;
         DWORD source_block = static_cast<DWORD>(samples_per_block) * sh.channels * 2;
         std::vector<int16_t> signal = test_signal(samples_per_block * 4, sh.channels);
-        open_stream s(from.wfx(), to.wfx(), source_block * 4, block_bytes * 4);
+        acm_test_stream s(from.wfx(), to.wfx(), source_block * 4, block_bytes * 4);
         put_samples(&s.source, 0, signal);
         // Wine leaves the zero byte of a mono block's header unwritten: the buffer holds zeros.
         std::fill(s.destination.begin(), s.destination.end(), 0);
@@ -362,7 +326,7 @@ TEST(ima_adpcm, blocks_match_the_model_with_the_step_index_carried_and_reset)
 TEST(ima_adpcm, consumes_whole_blocks_only_and_sizes_in_whole_blocks)
 {
     format_record from = pcm(44100, 16, 2), to = ima(44100, 2);
-    open_stream s(from.wfx(), to.wfx(), 8164 * 3, 100000);
+    acm_test_stream s(from.wfx(), to.wfx(), 8164 * 3, 100000);
     struct row {
         DWORD source_bytes, flags, destination_bytes, used, written;
     } rows[] = {
@@ -398,7 +362,7 @@ TEST(ima_adpcm, consumes_whole_blocks_only_and_sizes_in_whole_blocks)
         EXPECT_EQ(r.out, out) << r.in << " " << r.flags;
     }
     format_record mono_from = pcm(8000, 16, 1), mono_to = ima(8000, 1);
-    open_stream m(mono_from.wfx(), mono_to.wfx(), 1011, 1000);
+    acm_test_stream m(mono_from.wfx(), mono_to.wfx(), 1011, 1000);
     DWORD out = 0;
     EXPECT_EQ(0u, acmStreamSize(m.stream, 256, &out, ACM_STREAMSIZEF_DESTINATION));
     EXPECT_EQ(1010u, out);

@@ -75,27 +75,6 @@ void expect_groups(HWND dialog, bool single_file)
     for (uint32_t id : always_enabled_controls) EXPECT_TRUE(enabled(dialog, id)) << "control " << id;
 }
 
-// What the ACM itself says of a record: tag name and description.
-std::string acm_tag_name(WORD tag)
-{
-    ACMFORMATTAGDETAILSA details = {};
-    details.cbStruct = sizeof details;
-    details.dwFormatTag = tag;
-    if (acmFormatTagDetailsA(nullptr, &details, ACM_FORMATTAGDETAILSF_FORMATTAG) != 0) return "?";
-    return details.szFormatTag;
-}
-
-std::string acm_description(const WAVEFORMATEX *format, DWORD bytes)
-{
-    ACMFORMATDETAILSA details = {};
-    details.cbStruct = sizeof details;
-    details.dwFormatTag = format->wFormatTag;
-    details.pwfx = const_cast<WAVEFORMATEX *>(format);
-    details.cbwfx = bytes;
-    if (acmFormatDetailsA(nullptr, &details, ACM_FORMATDETAILSF_FORMAT) != 0) return "?";
-    return details.szFormat;
-}
-
 // IMA ADPCM, 44100 Hz stereo, as the codec enumerates it (cbSize 2: samples per block).
 const BYTE ima_format[20] = {0x11, 0, 2, 0, 0x44, 0xAC, 0, 0, 0xDB, 0xAC, 0, 0, 0, 8, 4, 0, 2, 0, 0xF9, 7};
 const WAVEFORMATEX pcm_22050_mono_8 = {WAVE_FORMAT_PCM, 1, 22050, 22050, 1, 8, 0};

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "test_codec.h"
+#include "test_support.h"
 
 using bytes = std::vector<uint8_t>;
 
@@ -33,45 +34,13 @@ static WAVEFORMATEX *as_format(bytes &record) { return reinterpret_cast<WAVEFORM
 
 // One stream from the codec's PCM format to its record, with a prepared header over buffers
 // of 8192 bytes: the source counts up, the destination starts as 0xCC.
-struct codec_stream {
-    HACMSTREAM stream = nullptr;
-    ACMSTREAMHEADER header = {};
-    bytes source = bytes(8192);
-    bytes destination = bytes(8192, 0xCC);
-
-    codec_stream()
+struct codec_stream : acm_test_stream {
+    codec_stream() : acm_test_stream(8192, 8192)
     {
         for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<uint8_t>(i * 7 + 1);
         WAVEFORMATEX pcm = test_codec_pcm_format();
         bytes record = test_codec_format();
-        MMRESULT opened = acmStreamOpen(&stream, NULL, &pcm, as_format(record), NULL, 0, 0, ACM_STREAMOPENF_NONREALTIME);
-        EXPECT_EQ(opened, MMSYSERR_NOERROR);
-        header.cbStruct = sizeof header;
-        header.pbSrc = source.data();
-        header.cbSrcLength = static_cast<DWORD>(source.size());
-        header.pbDst = destination.data();
-        header.cbDstLength = static_cast<DWORD>(destination.size());
-        if (stream) {
-            EXPECT_EQ(acmStreamPrepareHeader(stream, &header, 0), MMSYSERR_NOERROR);
-        }
-    }
-    ~codec_stream()
-    {
-        if (!stream) return;
-        header.cbSrcLength = static_cast<DWORD>(source.size());
-        header.cbDstLength = static_cast<DWORD>(destination.size());
-        acmStreamUnprepareHeader(stream, &header, 0);
-        acmStreamClose(stream, 0);
-    }
-    // One conversion of source_bytes into at most destination_bytes; used counts preset to a
-    // sentinel so that untouched ones show.
-    MMRESULT convert(DWORD source_bytes, DWORD destination_bytes, DWORD flags)
-    {
-        header.cbSrcLength = source_bytes;
-        header.cbDstLength = destination_bytes;
-        header.cbSrcLengthUsed = 12345;
-        header.cbDstLengthUsed = 12345;
-        return acmStreamConvert(stream, &header, flags);
+        open(&pcm, as_format(record));
     }
 };
 
@@ -209,17 +178,17 @@ TEST_F(test_codec_test, records_flags_and_lengths_and_writes_one_block_per_call)
     codec_stream s;
     ASSERT_NE(s.stream, nullptr);
 
-    ASSERT_EQ(s.convert(1000, 8192, ACM_STREAMCONVERTF_START | ACM_STREAMCONVERTF_BLOCKALIGN), MMSYSERR_NOERROR);
+    ASSERT_EQ(s.convert(1000, ACM_STREAMCONVERTF_START | ACM_STREAMCONVERTF_BLOCKALIGN, 8192), MMSYSERR_NOERROR);
     EXPECT_EQ(s.header.cbSrcLengthUsed, 1000u);
     EXPECT_EQ(s.header.cbDstLengthUsed, 4u);
     bytes expected = blocks_out(s, {0}, 4);
     expected.resize(8192, 0xCC);
     EXPECT_EQ(s.destination, expected);
 
-    ASSERT_EQ(s.convert(0, 8192, ACM_STREAMCONVERTF_END), MMSYSERR_NOERROR);
+    ASSERT_EQ(s.convert(0, ACM_STREAMCONVERTF_END, 8192), MMSYSERR_NOERROR);
     EXPECT_EQ(s.header.cbSrcLengthUsed, 0u);
     EXPECT_EQ(s.header.cbDstLengthUsed, 0u);
-    ASSERT_EQ(s.convert(5, 3, 0), MMSYSERR_NOERROR); // its one block does not fit
+    ASSERT_EQ(s.convert(5, 0, 3), MMSYSERR_NOERROR); // its one block does not fit
     EXPECT_EQ(s.header.cbSrcLengthUsed, 0u);
 
     const test_codec_call expected_calls[] = {
@@ -253,7 +222,7 @@ TEST_F(test_codec_test, consumes_whole_blocks_only_and_sizes_by_blocks)
     };
     for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
         std::fill(s.destination.begin(), s.destination.end(), 0xCC);
-        ASSERT_EQ(s.convert(rows[i].source_bytes, rows[i].destination_bytes, rows[i].flags), MMSYSERR_NOERROR);
+        ASSERT_EQ(s.convert(rows[i].source_bytes, rows[i].flags, rows[i].destination_bytes), MMSYSERR_NOERROR);
         EXPECT_EQ(s.header.cbSrcLengthUsed, rows[i].used) << "#" << i;
         EXPECT_EQ(s.header.cbDstLengthUsed, rows[i].written) << "#" << i;
         EXPECT_EQ(test_codec_calls().back().flags, rows[i].flags) << "#" << i;
@@ -295,7 +264,7 @@ TEST_F(test_codec_test, misbehaves_as_configured)
         test_codec_install(behaviour);
         codec_stream s;
         ASSERT_NE(s.stream, nullptr) << "#" << i;
-        EXPECT_EQ(s.convert(1000, 8192, ACM_STREAMCONVERTF_BLOCKALIGN), rows[i].convert_result) << "#" << i;
+        EXPECT_EQ(s.convert(1000, ACM_STREAMCONVERTF_BLOCKALIGN, 8192), rows[i].convert_result) << "#" << i;
         EXPECT_EQ(s.header.cbSrcLengthUsed, rows[i].used) << "#" << i;
         EXPECT_EQ(s.header.cbDstLengthUsed, rows[i].written) << "#" << i;
         ASSERT_EQ(test_codec_calls().size(), 1u) << "#" << i;

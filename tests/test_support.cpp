@@ -1,6 +1,10 @@
 // Test helpers; see test_support.h.
 #include "test_support.h"
 
+#include <gtest/gtest.h>
+
+#include <mmreg.h>
+#include <msacm.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #ifdef _WIN32
@@ -95,4 +99,67 @@ bool riff_walk(const std::vector<uint8_t> &bytes, uint32_t *riff_size, std::vect
         at = chunk.offset + chunk.size + (chunk.size & 1);
     }
     return at == bytes.size();
+}
+
+std::string acm_tag_name(WORD tag)
+{
+    ACMFORMATTAGDETAILSA details = {};
+    details.cbStruct = sizeof details;
+    details.dwFormatTag = tag;
+    if (acmFormatTagDetailsA(nullptr, &details, ACM_FORMATTAGDETAILSF_FORMATTAG) != 0) return "?";
+    return details.szFormatTag;
+}
+
+std::string acm_description(const void *format, DWORD bytes)
+{
+    ACMFORMATDETAILSA details = {};
+    details.cbStruct = sizeof details;
+    details.dwFormatTag = static_cast<const WAVEFORMATEX *>(format)->wFormatTag;
+    details.pwfx = static_cast<WAVEFORMATEX *>(const_cast<void *>(format));
+    details.cbwfx = bytes;
+    if (acmFormatDetailsA(nullptr, &details, ACM_FORMATDETAILSF_FORMAT) != 0) return "?";
+    return details.szFormat;
+}
+
+acm_test_stream::acm_test_stream(DWORD source_bytes, DWORD destination_bytes)
+    : source(source_bytes), destination(destination_bytes, 0xCC)
+{
+}
+
+acm_test_stream::acm_test_stream(WAVEFORMATEX *from, WAVEFORMATEX *to, DWORD source_bytes, DWORD destination_bytes)
+    : acm_test_stream(source_bytes, destination_bytes)
+{
+    open(from, to);
+}
+
+void acm_test_stream::open(WAVEFORMATEX *from, WAVEFORMATEX *to)
+{
+    EXPECT_EQ(acmStreamOpen(&stream, nullptr, from, to, nullptr, 0, 0, ACM_STREAMOPENF_NONREALTIME), 0u);
+    memset(&header, 0, sizeof header);
+    header.cbStruct = sizeof header;
+    header.pbSrc = source.data();
+    header.cbSrcLength = static_cast<DWORD>(source.size());
+    header.pbDst = destination.data();
+    header.cbDstLength = static_cast<DWORD>(destination.size());
+    if (stream) {
+        EXPECT_EQ(acmStreamPrepareHeader(stream, &header, 0), 0u);
+    }
+}
+
+acm_test_stream::~acm_test_stream()
+{
+    if (!stream) return;
+    header.cbSrcLength = static_cast<DWORD>(source.size()); // the lengths it was prepared with
+    header.cbDstLength = static_cast<DWORD>(destination.size());
+    acmStreamUnprepareHeader(stream, &header, 0);
+    acmStreamClose(stream, 0);
+}
+
+MMRESULT acm_test_stream::convert(DWORD source_bytes, DWORD flags, DWORD destination_bytes)
+{
+    header.cbSrcLength = source_bytes;
+    header.cbDstLength = destination_bytes ? destination_bytes : static_cast<DWORD>(destination.size());
+    header.cbSrcLengthUsed = 12345;
+    header.cbDstLengthUsed = 12345;
+    return acmStreamConvert(stream, &header, flags);
 }

@@ -4,6 +4,8 @@
 #define TOLLVANE_TEST_SUPPORT_H
 
 #include <windows.h>
+#include <mmreg.h>
+#include <msacm.h>
 
 #include <stdint.h>
 #include <string>
@@ -37,5 +39,29 @@ struct riff_chunk {
 bool riff_walk(const std::vector<uint8_t> &bytes, uint32_t *riff_size, std::vector<riff_chunk> *chunks);
 
 uint32_t le32_at(const std::vector<uint8_t> &bytes, size_t offset);
+
+// What the ACM itself says of a format record (bytes long): its tag's name and its description,
+// "?" where the ACM has none.
+std::string acm_tag_name(WORD tag);
+std::string acm_description(const void *format, DWORD bytes);
+
+// One ACM stream with one header prepared over buffers of its own: the source zeroed, the
+// destination 0xCC so that unwritten bytes show. Unprepared and closed on destruction.
+struct acm_test_stream {
+    HACMSTREAM stream = nullptr;
+    ACMSTREAMHEADER header = {};
+    std::vector<uint8_t> source, destination;
+
+    acm_test_stream(DWORD source_bytes, DWORD destination_bytes);
+    acm_test_stream(WAVEFORMATEX *from, WAVEFORMATEX *to, DWORD source_bytes, DWORD destination_bytes);
+    acm_test_stream(const acm_test_stream &) = delete;
+    acm_test_stream &operator=(const acm_test_stream &) = delete;
+    ~acm_test_stream();
+    // Opens the stream and prepares the header over the whole buffers.
+    void open(WAVEFORMATEX *from, WAVEFORMATEX *to);
+    // Converts the first source_bytes into at most destination_bytes (0: the whole buffer),
+    // with the used counts preset to a sentinel so that untouched ones show.
+    MMRESULT convert(DWORD source_bytes, DWORD flags, DWORD destination_bytes = 0);
+};
 
 #endif

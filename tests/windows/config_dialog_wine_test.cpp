@@ -162,26 +162,6 @@ void start_from_defaults()
     DeleteFileA(f);
 }
 
-std::string acm_tag_name(WORD tag)
-{
-    ACMFORMATTAGDETAILSA details = {};
-    details.cbStruct = sizeof details;
-    details.dwFormatTag = tag;
-    if (acmFormatTagDetailsA(nullptr, &details, ACM_FORMATTAGDETAILSF_FORMATTAG) != 0) return "?";
-    return details.szFormatTag;
-}
-
-std::string acm_description(const void *format, DWORD bytes)
-{
-    ACMFORMATDETAILSA details = {};
-    details.cbStruct = sizeof details;
-    details.dwFormatTag = static_cast<const WAVEFORMATEX *>(format)->wFormatTag;
-    details.pwfx = static_cast<WAVEFORMATEX *>(const_cast<void *>(format));
-    details.cbwfx = bytes;
-    if (acmFormatDetailsA(nullptr, &details, ACM_FORMATDETAILSF_FORMAT) != 0) return "?";
-    return details.szFormat;
-}
-
 std::string codec_display(const void *format, DWORD bytes)
 {
     return acm_tag_name(static_cast<const WAVEFORMATEX *>(format)->wFormatTag) + "\r\n" +
