@@ -67,20 +67,19 @@ struct g711_law {
     BYTE (*encode)(int16_t sample);
     int shift;
     BYTE *codes; // 65536 >> shift entries, by the sample's top bits
+    bool codes_filled;
 };
 BYTE ulaw_codes[65536 >> 2];
 BYTE alaw_codes[65536 >> 3];
-g711_law alaw = {tag_alaw, encode_alaw, 3, alaw_codes};
-g711_law ulaw = {tag_ulaw, encode_ulaw, 2, ulaw_codes};
+g711_law alaw = {tag_alaw, encode_alaw, 3, alaw_codes, false};
+g711_law ulaw = {tag_ulaw, encode_ulaw, 2, ulaw_codes, false};
 
 void fill_codes(g711_law *law)
 {
-    static bool filled[2];
-    bool &done = filled[law == &ulaw];
-    if (done) return;
+    if (law->codes_filled) return;
     for (int top = 0; top < (65536 >> law->shift); top++)
         law->codes[top] = law->encode(static_cast<int16_t>(static_cast<uint16_t>(top << law->shift)));
-    done = true;
+    law->codes_filled = true;
 }
 
 bool known_rate(DWORD rate)
