@@ -76,7 +76,10 @@ void wav_patch_sizes(uint32_t fact_value)
 {
     HANDLE file = output_state.file;
     BYTE field[4];
-    if (output_state.file_bytes & 1) {
+    // The pad byte belongs to the data chunk, not to the file: an appended file whose fmt body
+    // is odd and unpadded puts an even chunk at an odd offset, and a stray byte after it would
+    // read as the start of another chunk.
+    if (output_state.data_bytes & 1) {
         BYTE pad = 0;
         output_state.file_bytes += file_put(file, &pad, 1);
     }
