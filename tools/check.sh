@@ -31,9 +31,11 @@ stage ctest --test-dir build-win -j2 --output-on-failure
 echo "== native tests under AddressSanitizer and UBSan"
 stage ctest --test-dir build-fuzz -j2 --output-on-failure
 # A fixed seed and a fixed number of inputs alone do not repeat a run: libFuzzer feeds the
-# values of compared pointers back into its mutations, so address randomisation is switched off
-# where the machine allows it. Then one commit fuzzes alike on every machine, and a run that
-# passed here passes in CI.
+# values of compared pointers back into its mutations. So address randomisation is switched off
+# where the machine allows it, and every fuzzer runs from the same path with the same
+# environment and arguments, which place the stack and name its files. Then one commit, built
+# in a checkout at the same path (source paths end up in the binary), fuzzes alike on every
+# machine, and a CI failure replays locally.
 no_aslr=
 if setarch "$(uname -m)" -R true 2>/dev/null; then no_aslr="setarch $(uname -m) -R"; fi
 echo "== fuzzing${FUZZ_RUNS:+, $FUZZ_RUNS inputs per target}${no_aslr:+, address randomisation off}"
@@ -47,17 +49,20 @@ for target in build-fuzz/tests/fuzz/*_fuzz; do
     *) runs=60000 ;;
     esac
     runs=${FUZZ_RUNS:-$runs}
-    corpus=$(mktemp -d)
-    cp tests/fuzz/corpus/"$name"/* "$corpus"/ 2>/dev/null || true
-    if (cd "$(dirname "$target")" && $no_aslr ./"$name" -seed=1 -runs="$runs" -reload=0 -rss_limit_mb=2048 \
-        "$corpus" >"$corpus.log" 2>&1); then
-        echo "$name: $(grep -a '^#[0-9]' "$corpus.log" | tail -n 1)"
+    dir=/tmp/tollvane-fuzz
+    corpus=corpus-$name
+    rm -rf "$dir" && mkdir -p "$dir/$corpus"
+    cp "$target" "$dir/"
+    cp tests/fuzz/corpus/"$name"/* "$dir/$corpus"/ 2>/dev/null || true
+    if (cd "$dir" && env -i PATH=/usr/bin:/bin $no_aslr ./"$name" -seed=1 -runs="$runs" -reload=0 \
+        -rss_limit_mb=2048 "$corpus" >"$corpus.log" 2>&1); then
+        echo "$name: $(grep -a '^#[0-9]' "$dir/$corpus.log" | tail -n 1)"
         passed=$((passed + 1))
     else
-        echo "$name: FAILED"; tail -n 40 "$corpus.log"
+        echo "$name: FAILED"; tail -n 40 "$dir/$corpus.log"
         failed=$((failed + 1))
     fi
-    rm -rf "$corpus" "$corpus.log"
+    rm -rf "$dir"
 done
 echo "check: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
