@@ -97,6 +97,22 @@ static uint32_t crc32_of(const uint8_t *p, size_t n)
 }
 
 // ---------------------------------------------------------------------------------------------
+// One conversion call per row, in order on the same stream: what it was given and what the
+// codec took and wrote.
+struct convert_row {
+    DWORD source_bytes, flags, destination_bytes, used, written;
+};
+
+static void expect_conversions(acm_test_stream &s, const convert_row *rows, size_t count)
+{
+    for (size_t i = 0; i < count; ++i) {
+        const convert_row &r = rows[i];
+        EXPECT_EQ(0u, s.convert(r.source_bytes, r.flags, r.destination_bytes)) << "#" << i;
+        EXPECT_EQ(r.used, s.header.cbSrcLengthUsed) << "#" << i;
+        EXPECT_EQ(r.written, s.header.cbDstLengthUsed) << "#" << i;
+    }
+}
+
 // G.711 models: the magnitude's exponent found by doubling the segment's upper bound.
 
 static uint8_t model_ulaw(int16_t sample)
@@ -173,9 +189,7 @@ TEST(g711, consumes_whole_samples_up_to_a_full_destination)
 {
     format_record from = pcm(44100, 16, 2), to = g711(tag_ulaw, 44100, 2);
     acm_test_stream s(from.wfx(), to.wfx(), 8163, 100000);
-    struct row {
-        DWORD source_bytes, flags, destination_bytes, used, written;
-    } rows[] = {
+    const convert_row rows[] = {
         {8163, ACM_STREAMCONVERTF_BLOCKALIGN, 0, 8162, 4081}, // #0 per sample, not per frame
         {8163, 0, 0, 8162, 4081},                            // #1
         {8163, ACM_STREAMCONVERTF_END, 0, 8162, 4081},       // #2
@@ -184,12 +198,7 @@ TEST(g711, consumes_whole_samples_up_to_a_full_destination)
         {8000, 0, 1001, 2002, 1001},                          // #5 the destination decides
         {0, 0, 0, 0, 0},                                      // #6
     };
-    for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
-        const row &r = rows[i];
-        EXPECT_EQ(0u, s.convert(r.source_bytes, r.flags, r.destination_bytes)) << "#" << i;
-        EXPECT_EQ(r.used, s.header.cbSrcLengthUsed) << "#" << i;
-        EXPECT_EQ(r.written, s.header.cbDstLengthUsed) << "#" << i;
-    }
+    expect_conversions(s, rows, sizeof rows / sizeof rows[0]);
     struct size_row {
         DWORD in, flags, out;
     } sizes[] = {{1001, ACM_STREAMSIZEF_SOURCE, 500}, {1, ACM_STREAMSIZEF_SOURCE, 0}, {0, ACM_STREAMSIZEF_SOURCE, 0},
@@ -327,9 +336,7 @@ TEST(ima_adpcm, consumes_whole_blocks_only_and_sizes_in_whole_blocks)
 {
     format_record from = pcm(44100, 16, 2), to = ima(44100, 2);
     acm_test_stream s(from.wfx(), to.wfx(), 8164 * 3, 100000);
-    struct row {
-        DWORD source_bytes, flags, destination_bytes, used, written;
-    } rows[] = {
+    const convert_row rows[] = {
         {10000, ACM_STREAMCONVERTF_START | ACM_STREAMCONVERTF_BLOCKALIGN, 0, 8164, 2048}, // #0
         {5000, ACM_STREAMCONVERTF_BLOCKALIGN, 0, 0, 0},                                 // #1
         {5000, 0, 0, 0, 0},                                                             // #2
@@ -339,12 +346,7 @@ TEST(ima_adpcm, consumes_whole_blocks_only_and_sizes_in_whole_blocks)
         {8164 * 3, 0, 2047, 0, 0},                                                      // #6 none fits
         {0, ACM_STREAMCONVERTF_END, 0, 0, 0},                                           // #7
     };
-    for (size_t i = 0; i < sizeof rows / sizeof rows[0]; ++i) {
-        const row &r = rows[i];
-        EXPECT_EQ(0u, s.convert(r.source_bytes, r.flags, r.destination_bytes)) << "#" << i;
-        EXPECT_EQ(r.used, s.header.cbSrcLengthUsed) << "#" << i;
-        EXPECT_EQ(r.written, s.header.cbDstLengthUsed) << "#" << i;
-    }
+    expect_conversions(s, rows, sizeof rows / sizeof rows[0]);
     struct size_row {
         DWORD in, flags;
         MMRESULT result;

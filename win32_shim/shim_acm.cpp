@@ -226,19 +226,23 @@ extern "C" MMRESULT acmStreamPrepareHeader(HACMSTREAM stream, LPACMSTREAMHEADER 
     return MMSYSERR_NOERROR;
 }
 
+// Shorter lengths than prepared are accepted, as Wine accepts them; longer ones and moved
+// buffers are not.
+static bool fits_prepared(const ACMSTREAMHEADER *header)
+{
+    prepared_header prepared;
+    memcpy(&prepared, header->dwReservedDriver, sizeof prepared);
+    return header->pbSrc == prepared.source && header->pbDst == prepared.destination &&
+           header->cbSrcLength <= prepared.source_bytes && header->cbDstLength <= prepared.destination_bytes;
+}
+
 // Flags are ignored, as Wine ignores them.
 extern "C" MMRESULT acmStreamUnprepareHeader(HACMSTREAM stream, LPACMSTREAMHEADER header, DWORD)
 {
     if (!valid_stream(stream)) return MMSYSERR_INVALHANDLE;
     if (!header || header->cbStruct < sizeof *header) return MMSYSERR_INVALPARAM;
     if (!(header->fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED)) return ACMERR_UNPREPARED;
-    prepared_header prepared;
-    memcpy(&prepared, header->dwReservedDriver, sizeof prepared);
-    // Shorter lengths than prepared are accepted, as Wine accepts them; longer ones and moved
-    // buffers are not.
-    if (header->pbSrc != prepared.source || header->pbDst != prepared.destination ||
-        header->cbSrcLength > prepared.source_bytes || header->cbDstLength > prepared.destination_bytes)
-        return MMSYSERR_INVALPARAM;
+    if (!fits_prepared(header)) return MMSYSERR_INVALPARAM;
     header->fdwStatus &= ~ACMSTREAMHEADER_STATUSF_PREPARED;
     return MMSYSERR_NOERROR;
 }
@@ -251,11 +255,7 @@ extern "C" MMRESULT acmStreamConvert(HACMSTREAM stream, LPACMSTREAMHEADER header
     if (!(header->fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED)) return ACMERR_UNPREPARED;
     header->cbSrcLengthUsed = 0;
     header->cbDstLengthUsed = 0;
-    prepared_header prepared;
-    memcpy(&prepared, header->dwReservedDriver, sizeof prepared);
-    if (header->pbSrc != prepared.source || header->pbDst != prepared.destination ||
-        header->cbSrcLength > prepared.source_bytes || header->cbDstLength > prepared.destination_bytes)
-        return MMSYSERR_INVALPARAM;
+    if (!fits_prepared(header)) return MMSYSERR_INVALPARAM;
     header->fdwStatus &= ~ACMSTREAMHEADER_STATUSF_DONE;
     MMRESULT result = s->codec->stream_convert(s->instance, header, flags);
     if (result == MMSYSERR_NOERROR) header->fdwStatus |= ACMSTREAMHEADER_STATUSF_DONE;
