@@ -4,6 +4,7 @@
 
 #include <commdlg.h>
 #include <shlobj.h>
+#include <stddef.h>
 #include <string.h>
 
 #include "config_dialog_ids.h"
@@ -38,8 +39,11 @@ void browse_for_folder(HWND dialog, HWND button, const char *title)
     allocator->Release();
 }
 
-// The size of the record before its later optional fields; every Windows version takes it.
-constexpr DWORD open_file_name_bytes = 76;
+// The size of the record before its later optional fields, which every Windows version takes.
+// It is the record's own layout up to the template name: 76 bytes on i686, 136 on x86_64, where
+// the i686 number makes comdlg32 refuse the record and the dialog never opens.
+constexpr DWORD open_file_name_bytes = offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR);
+static_assert(sizeof(void *) != 4 || open_file_name_bytes == 76, "the pre-2000 record is 76 bytes on i686");
 
 void choose_single_file_path(HWND dialog)
 {

@@ -9,6 +9,7 @@
 #include "shim_dialog_control.h"
 #include "shim_dialog_template.h"
 
+#include <stddef.h>
 #include <stdlib.h>
 
 #include <algorithm>
@@ -338,6 +339,10 @@ extern "C" BOOL SHGetPathFromIDListA(LPCITEMIDLIST item, LPSTR path)
 
 extern "C" BOOL GetSaveFileNameA(LPOPENFILENAMEA save)
 {
+    // comdlg32 takes the record in its full size or in the size before the optional fields, as
+    // laid out for the caller's own pointer width; any other size opens nothing.
+    DWORD short_size = offsetof(OPENFILENAMEA, lpTemplateName) + sizeof save->lpTemplateName;
+    if (save->lStructSize != sizeof(OPENFILENAMEA) && save->lStructSize != short_size) return FALSE;
     if (!save_file_dialog || !save->lpstrFile) return FALSE;
     char typed[MAX_PATH];
     copy_text(save->lpstrFile, typed, sizeof typed);
