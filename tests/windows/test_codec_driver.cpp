@@ -34,7 +34,9 @@ struct driver_stream_instance {
 };
 
 // lParam2 of ACMDM_STREAM_CONVERT: the program's ACMSTREAMHEADER, whose reserved words carry
-// the ACM's own fields (the flags of the call first).
+// the ACM's own fields (the flags of the call first). msacm.h packs it to one byte, so on x86_64
+// a pointer follows a 32-bit field with no gap; the driver's own records are laid out naturally.
+#pragma pack(push, 1)
 struct driver_stream_header {
     DWORD cbStruct;
     DWORD fdwStatus;
@@ -58,6 +60,7 @@ struct driver_stream_header {
     LPBYTE pbPreparedDst;
     DWORD cbPreparedDstLength;
 };
+#pragma pack(pop)
 static_assert(sizeof(driver_stream_header) == sizeof(ACMSTREAMHEADER), "the ACM hands over the program's header");
 
 // lParam2 of ACMDM_STREAM_SIZE.
