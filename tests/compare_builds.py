@@ -15,7 +15,9 @@ import wave
 native_program, windows_build, work = (os.path.abspath(a) for a in sys.argv[1:4])
 source = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 prefix = os.path.join(windows_build, 'wineprefix')
-wine_env = dict(os.environ, WINEPREFIX=prefix, WINEARCH='win32', WINEDEBUG='-all')
+wine_env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG='-all')
+# The loader and the prefix's width follow the program's PE header (i686 or x86_64 build).
+wine_run = ['sh', os.path.join(source, 'tests/windows/wine_run.sh')]
 SECTION = '[WAV Writing Output Driver]\r\n'
 
 
@@ -87,7 +89,7 @@ def run_build(kind, folder, ini, runs):
     else:
         shutil.copy(os.path.join(windows_build, 'tollvane-play.exe'), folder)
         shutil.copy(os.path.join(windows_build, 'out_tollvane.dll'), folder)
-        command = ['wine', 'tollvane-play.exe']
+        command = wine_run + ['tollvane-play.exe']
     with open(os.path.join(folder, 'tollvane-play.ini'), 'wb') as f:
         f.write((SECTION + ini).encode('latin-1'))
     statuses = []
@@ -129,7 +131,8 @@ def read_back(path):
 
 
 def main():
-    subprocess.run(['sh', os.path.join(source, 'tests/windows/wine_prefix.sh'), 'up', prefix], check=True)
+    subprocess.run(['sh', os.path.join(source, 'tests/windows/wine_prefix.sh'), 'up', prefix,
+                    os.path.join(windows_build, 'tollvane-play.exe')], check=True)
     shutil.rmtree(work, ignore_errors=True)
     failures = 0
     checked = 0

@@ -12,10 +12,12 @@ import sys
 native_tool, windows_build, work = (os.path.abspath(a) for a in sys.argv[1:4])
 source = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 prefix = os.path.join(windows_build, 'wineprefix')
-wine_env = dict(os.environ, WINEPREFIX=prefix, WINEARCH='win32', WINEDEBUG='-all')
+wine_env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG='-all')
+# The loader and the prefix's width follow the program's PE header (i686 or x86_64 build).
+wine_run = ['sh', os.path.join(source, 'tests/windows/wine_run.sh')]
 BUILDS = {
     'native': (native_tool, ['./settings_ini_tool']),
-    'windows': (os.path.join(windows_build, 'tests', 'settings_ini_tool.exe'), ['wine', 'settings_ini_tool.exe']),
+    'windows': (os.path.join(windows_build, 'tests', 'settings_ini_tool.exe'), wine_run + ['settings_ini_tool.exe']),
 }
 SETS = {'0': 'defaults', '1': 'every setting changed', '2': 'limits'}
 
@@ -31,7 +33,8 @@ def ini(build):
 
 
 def main():
-    subprocess.run(['sh', os.path.join(source, 'tests/windows/wine_prefix.sh'), 'up', prefix], check=True)
+    subprocess.run(['sh', os.path.join(source, 'tests/windows/wine_prefix.sh'), 'up', prefix,
+                    os.path.join(windows_build, 'tests', 'settings_ini_tool.exe')], check=True)
     shutil.rmtree(work, ignore_errors=True)
     failures = 0
     try:

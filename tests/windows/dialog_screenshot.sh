@@ -5,15 +5,18 @@
 # PREFIX is a Wine prefix of its own (made on first use): the tests' prefix has no display.
 set -e
 shot_exe=$1 dll=$2 prefix=$3 out=$4
-export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all
-for tool in xvfb-run import identify wine; do
+export WINEPREFIX=$prefix WINEDEBUG=-all
+for tool in xvfb-run import identify wineserver; do
     command -v $tool >/dev/null || { echo "dialog_screenshot: $tool is missing (tools/install_deps.sh)" >&2; exit 1; }
 done
+. "$(dirname "$0")/wine_loader.sh"
+use_wine_for "$shot_exe"
+export wine
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    wineboot -i </dev/null >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f </dev/null >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 640x400 /f </dev/null >/dev/null 2>&1
+    "$wine" wineboot -i </dev/null >/dev/null 2>&1
+    "$wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
+    "$wine" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f </dev/null >/dev/null 2>&1
+    "$wine" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 640x400 /f </dev/null >/dev/null 2>&1
     ln -sf /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
     wineserver -k </dev/null >/dev/null 2>&1 || true
     wineserver -w </dev/null >/dev/null 2>&1 || true
@@ -23,7 +26,7 @@ trap 'rm -rf "$work"' EXIT
 # Inside the X session: start the dialog, wait for its marker, photograph the dialog's
 # rectangle, let it close, and stop the wineserver before the X server goes away.
 xvfb-run -a -s '-screen 0 800x600x24' sh -c '
-    wine "$1" "$2" "$3/marker" "$3/done" </dev/null >/dev/null 2>&1 &
+    "$wine" "$1" "$2" "$3/marker" "$3/done" </dev/null >/dev/null 2>&1 &
     wine_pid=$!
     tries=0
     while [ ! -s "$3/marker" ] && [ $tries -lt 200 ]; do sleep 0.1; tries=$((tries + 1)); done
