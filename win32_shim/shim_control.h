@@ -1,5 +1,6 @@
 // Controls of the native stand-in that Windows has no counterpart for: who answers message
-// boxes and window requests, and a write budget that lets tests play a full disk.
+// boxes and window requests, a write budget that lets tests play a full disk, and a switch that
+// fails one chosen call of the file and heap functions.
 // Only the host program and the tests include this; the plug-in never does.
 #ifndef TOLLVANE_SHIM_CONTROL_H
 #define TOLLVANE_SHIM_CONTROL_H
@@ -21,6 +22,21 @@ void shim_set_write_budget(long long bytes);
 // HeapAlloc and HeapReAlloc refuse any one request of more than this many bytes, as a heap
 // that has run out would; 0 means no limit (the default).
 void shim_set_allocation_limit(size_t bytes);
+
+// Fails the call_number-th call (counted from 1 since this call) of CreateFileA, ReadFile,
+// WriteFile, SetFilePointer, SetEndOfFile, GetFileSize, HeapAlloc and HeapReAlloc, as a failing
+// disk, a dropped network share or an exhausted heap would: nothing is done, and the call returns
+// its failure value with error, or with the function's own typical code when error is 0
+// (ERROR_ACCESS_DENIED, ERROR_READ_FAULT, ERROR_DISK_FULL, ERROR_NETNAME_DELETED,
+// ERROR_WRITE_FAULT, ERROR_NOT_ENOUGH_MEMORY). 0 switches it off (the default).
+// A child process takes the same switch from TOLLVANE_SHIM_FAIL_CALL (and _ERROR); it then
+// prints the call it failed, and at exit the number of calls made, on stderr.
+void shim_fail_call(long call_number, DWORD error);
+// Calls of those functions made since the last shim_fail_call.
+long shim_calls_made(void);
+// The stand-in's functions ask this once per call: true when this call is the one to fail
+// (the last error is then set).
+bool shim_fault_due(const char *function, DWORD typical_error);
 
 // The native path that a Windows-style name maps to ('\' becomes '/', a drive is dropped).
 void shim_native_path(const char *name, char *out, size_t out_size);

@@ -85,6 +85,7 @@ extern "C" HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, void *, DW
                               HANDLE)
 {
     char path[4096];
+    if (shim_fault_due("CreateFileA", ERROR_ACCESS_DENIED)) return INVALID_HANDLE_VALUE;
     if (!name || !*name) {
         SetLastError(ERROR_PATH_NOT_FOUND);
         return INVALID_HANDLE_VALUE;
@@ -140,6 +141,7 @@ extern "C" HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, void *, DW
 extern "C" BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD bytes, LPDWORD bytes_read, void *)
 {
     if (bytes_read) *bytes_read = 0;
+    if (shim_fault_due("ReadFile", ERROR_READ_FAULT)) return FALSE;
     shim_file *file = file_from_handle(handle);
     if (!file) return FALSE;
     DWORD done = 0;
@@ -161,6 +163,7 @@ extern "C" BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD bytes, LPDWORD byte
 extern "C" BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD bytes, LPDWORD bytes_written, void *)
 {
     if (bytes_written) *bytes_written = 0;
+    if (shim_fault_due("WriteFile", ERROR_DISK_FULL)) return FALSE;
     shim_file *file = file_from_handle(handle);
     if (!file) return FALSE;
     DWORD allowed = bytes;
@@ -187,6 +190,7 @@ extern "C" BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD bytes, LPDWORD by
 
 extern "C" DWORD SetFilePointer(HANDLE handle, LONG distance, PLONG distance_high, DWORD method)
 {
+    if (shim_fault_due("SetFilePointer", ERROR_NETNAME_DELETED)) return INVALID_SET_FILE_POINTER;
     shim_file *file = file_from_handle(handle);
     if (!file) return INVALID_SET_FILE_POINTER;
     long long offset = distance_high ? (static_cast<long long>(*distance_high) << 32) |
@@ -205,6 +209,7 @@ extern "C" DWORD SetFilePointer(HANDLE handle, LONG distance, PLONG distance_hig
 
 extern "C" BOOL SetEndOfFile(HANDLE handle)
 {
+    if (shim_fault_due("SetEndOfFile", ERROR_WRITE_FAULT)) return FALSE;
     shim_file *file = file_from_handle(handle);
     if (!file) return FALSE;
     off_t here = lseek(file->fd, 0, SEEK_CUR);
@@ -217,6 +222,7 @@ extern "C" BOOL SetEndOfFile(HANDLE handle)
 
 extern "C" DWORD GetFileSize(HANDLE handle, LPDWORD size_high)
 {
+    if (shim_fault_due("GetFileSize", ERROR_NETNAME_DELETED)) return INVALID_FILE_SIZE;
     shim_file *file = file_from_handle(handle);
     struct stat st;
     if (!file || fstat(file->fd, &st) != 0) return 0xFFFFFFFFu;

@@ -38,7 +38,7 @@ extern "C" HANDLE GetProcessHeap(void) { return &process_heap_tag; }
 
 extern "C" LPVOID HeapAlloc(HANDLE, DWORD flags, size_t bytes)
 {
-    if (over_limit(bytes)) return nullptr;
+    if (shim_fault_due("HeapAlloc", ERROR_NOT_ENOUGH_MEMORY) || over_limit(bytes)) return nullptr;
     // Windows hands out a valid block for a zero-byte request.
     void *memory = (flags & HEAP_ZERO_MEMORY) ? calloc(1, bytes ? bytes : 1) : malloc(bytes ? bytes : 1);
     if (!memory) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -48,7 +48,7 @@ extern "C" LPVOID HeapAlloc(HANDLE, DWORD flags, size_t bytes)
 // Differs from Windows: HEAP_ZERO_MEMORY does not zero the grown part (the plug-in never asks).
 extern "C" LPVOID HeapReAlloc(HANDLE, DWORD, LPVOID memory, size_t bytes)
 {
-    if (over_limit(bytes)) return nullptr;
+    if (shim_fault_due("HeapReAlloc", ERROR_NOT_ENOUGH_MEMORY) || over_limit(bytes)) return nullptr;
     void *grown = realloc(memory, bytes ? bytes : 1);
     if (!grown) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return grown;
