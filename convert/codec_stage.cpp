@@ -27,6 +27,19 @@ static sample_converter *create_converter(const WAVEFORMATEX *from, const WAVEFO
                             to->wBitsPerSample, to->nSamplesPerSec);
 }
 
+// Makes room for need bytes of converter output; false when the buffer cannot grow to it.
+static bool reserve_output(uint32_t need)
+{
+    codec_pipeline &s = codec_state;
+    if (s.output_buffer && s.output_capacity >= need) return true;
+    BYTE *grown = s.output_buffer ? static_cast<BYTE *>(HeapReAlloc(process_heap, 0, s.output_buffer, need))
+                                  : stage_alloc(need);
+    if (!grown) return false;
+    s.output_buffer = grown;
+    s.output_capacity = need;
+    return true;
+}
+
 bool setup_conversion(const WAVEFORMATEX *input_format, const WAVEFORMATEX *target_format)
 {
     codec_pipeline &s = codec_state;
@@ -36,7 +49,13 @@ bool setup_conversion(const WAVEFORMATEX *input_format, const WAVEFORMATEX *targ
         s.converter = create_converter(input_format, target_format);
         s.output_buffer = nullptr;
         s.output_capacity = 0;
-        return s.converter != nullptr;
+        if (!s.converter) return false;
+        // Room for one frame and for the drain from the start: a buffer that cannot grow later
+        // then takes a block in pieces, and no block is ever lost for want of memory.
+        int32_t frame_need = converter_output_size(s.converter, s.input_frame_bytes);
+        int32_t drain_need = converter_output_size(s.converter, 0);
+        if (frame_need < 0 || drain_need < 0) return false;
+        return reserve_output(static_cast<uint32_t>(frame_need > drain_need ? frame_need : drain_need));
     }
 
     // The ACM's own records are not const; neither record is changed by the calls.
@@ -91,19 +110,6 @@ bool setup_conversion(const WAVEFORMATEX *input_format, const WAVEFORMATEX *targ
 }
 
 // --- the converter-only shape ---
-
-// Makes room for need bytes of converter output; false when the buffer cannot grow to it.
-static bool reserve_output(uint32_t need)
-{
-    codec_pipeline &s = codec_state;
-    if (s.output_buffer && s.output_capacity >= need) return true;
-    BYTE *grown = s.output_buffer ? static_cast<BYTE *>(HeapReAlloc(process_heap, 0, s.output_buffer, need))
-                                  : stage_alloc(need);
-    if (!grown) return false;
-    s.output_buffer = grown;
-    s.output_capacity = need;
-    return true;
-}
 
 // The converter reads the host's block in place. When the output buffer cannot grow to what
 // the block needs, the block goes through in pieces of whole frames that fit the buffer held.

@@ -17,12 +17,21 @@ bool file_seek(HANDLE file, uint32_t offset)
     LONG high = 0; // offsets up to 4 GiB: the high part carries bit 31 and above
     SetLastError(ERROR_SUCCESS);
     DWORD low = SetFilePointer(file, static_cast<LONG>(offset), &high, FILE_BEGIN);
-    return !(low == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS);
+    if (low == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS) return false;
+    return high == 0 && low == offset; // where the next write goes, not merely a call that returned
 }
 
 bool file_skip(HANDLE file, uint32_t bytes)
 {
-    return SetFilePointer(file, static_cast<LONG>(bytes), nullptr, FILE_CURRENT) != INVALID_SET_FILE_POINTER;
+    LONG high = 0;
+    SetLastError(ERROR_SUCCESS);
+    DWORD low = SetFilePointer(file, static_cast<LONG>(bytes), &high, FILE_CURRENT);
+    return !(low == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS);
+}
+
+bool file_cut(HANDLE file, uint32_t offset)
+{
+    return file_seek(file, offset) && SetEndOfFile(file);
 }
 
 void output_append(const void *data, uint32_t bytes)
@@ -41,9 +50,13 @@ void output_append(const void *data, uint32_t bytes)
     // The header must never claim audio that is not in the file.
     output_state.file_bytes += written;
     output_state.data_bytes += written;
-    if (written < bytes && !output_state.write_failed) {
-        output_state.write_failed = true;
-        show_error(output_state.path, "Cannot write to output file");
-    }
+    if (written < bytes) output_report_write_failure();
+}
+
+void output_report_write_failure(void)
+{
+    if (output_state.write_failed) return;
+    output_state.write_failed = true;
+    show_error(output_state.path, "Cannot write to output file");
 }
 

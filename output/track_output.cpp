@@ -12,6 +12,8 @@
 track_output output_state;
 
 static const char cannot_create[] = "Cannot create output file";
+static const char cannot_open[] = "Cannot open file";
+static const char cannot_write[] = "Cannot write to output file";
 
 static void show_init_error(void)
 {
@@ -58,23 +60,30 @@ static bool create_output_file(bool single_file, bool *appending)
 // Reopens the single file and checks its header; the file itself is not changed yet, so that
 // an open that fails later leaves it as it was. A data size of 0 (a track that was never
 // closed) or one beyond the file's end takes the audio actually there, in whole frames.
+// A read, a move or the size query that fails refuses the file as one that cannot be opened:
+// nothing may be decided from a header that was not read.
 static bool open_for_append(void)
 {
     const char *path = output_state.path;
     output_state.file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (output_state.file == INVALID_HANDLE_VALUE) {
-        show_error(path, "Cannot open file");
+        show_error(path, cannot_open);
         return false;
     }
     uint32_t fmt_bytes = 0, data_bytes = 0;
-    bool valid = wav_read_append_header(output_state.file, &output_state.existing_format, &fmt_bytes, &data_bytes);
+    wav_read_result header =
+        wav_read_append_header(output_state.file, &output_state.existing_format, &fmt_bytes, &data_bytes);
     uint32_t payload_offset = fmt_bytes + 28; // "RIFF", size, "WAVE", "fmt ", size, body, "data", size
-    if (valid) {
+    if (header == wav_appendable) {
         DWORD high = 0;
+        SetLastError(ERROR_SUCCESS);
         DWORD low = GetFileSize(output_state.file, &high);
-        uint64_t present = ((static_cast<uint64_t>(high) << 32) | low) - payload_offset;
-        if (data_bytes == 0 || data_bytes > present) {
+        uint64_t size = (static_cast<uint64_t>(high) << 32) | low;
+        if (low == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) header = wav_unreadable;
+        else if (size < payload_offset) header = wav_unreadable; // it shrank since the header was read
+        uint64_t present = size - payload_offset;
+        if (header == wav_appendable && (data_bytes == 0 || data_bytes > present)) {
             uint32_t frame_bytes = output_state.existing_format.nBlockAlign;
             if (frame_bytes == 0) frame_bytes = 1;
             present -= present % frame_bytes;
@@ -82,9 +91,9 @@ static bool open_for_append(void)
         }
     }
     // A payload that would carry the container past 4 GiB cannot be patched after the append.
-    if (valid && data_bytes > wav_max_file_bytes - payload_offset) valid = false;
-    if (!valid) {
-        show_error(path, "Not a PCM WAV file");
+    if (header == wav_appendable && data_bytes > wav_max_file_bytes - payload_offset) header = wav_not_pcm;
+    if (header != wav_appendable) {
+        show_error(path, header == wav_unreadable ? cannot_open : "Not a PCM WAV file");
         close_file();
         return false;
     }
@@ -92,6 +101,18 @@ static bool open_for_append(void)
     output_state.data_bytes = data_bytes;
     output_state.file_bytes = data_bytes + payload_offset;
     return true;
+}
+
+// Undoes an open that failed after the file was created or reopened: the conversion goes, the
+// file is closed, and deleted when this open created it; an appended file stays as it was.
+static int fail_open(bool appending, const char *message)
+{
+    release_conversion();
+    close_file();
+    if (!appending) DeleteFileA(output_state.path);
+    if (message) show_error(output_state.path, message);
+    else show_init_error();
+    return -1;
 }
 
 int track_open(int rate, int channels, int bits)
@@ -170,21 +191,13 @@ int track_open(int rate, int channels, int bits)
     output_state.target_frame_bytes = target->nBlockAlign ? target->nBlockAlign : 1;
 
     bool new_header = write_header && !appending;
-    if (new_header) wav_write_riff_start();
-    if (converting && !setup_conversion(&input, target)) {
-        close_file();
-        if (!appending) DeleteFileA(output_state.path);
-        release_conversion();
-        show_init_error();
-        return -1;
-    }
-    if (new_header) wav_write_format_chunks(target);
-    if (appending) {
-        // Every check and the set-up passed: only now does anything after the payload go
-        // (a pad byte, trailing chunks, a partial frame).
-        file_seek(output_state.file, output_state.file_bytes);
-        SetEndOfFile(output_state.file);
-    }
+    if (new_header && !wav_write_riff_start()) return fail_open(appending, cannot_write);
+    if (converting && !setup_conversion(&input, target)) return fail_open(appending, nullptr);
+    if (new_header && !wav_write_format_chunks(target)) return fail_open(appending, cannot_write);
+    // Every check and the set-up passed: only now does anything after the payload go (a pad
+    // byte, trailing chunks, a partial frame), cut where the header says the payload ends.
+    if (appending && !file_cut(output_state.file, output_state.file_bytes))
+        return fail_open(appending, cannot_open);
 
     codec_state.source_pending = 0;
     codec_state.staging_pending = 0;
@@ -227,7 +240,9 @@ void track_close(void)
         uint64_t rate = static_cast<uint64_t>(output_state.input_rate);
         uint64_t frames = output_state.track_frames;
         uint64_t fact = (frames * output_state.target_rate + rate / 2) / rate;
-        wav_patch_sizes(fact > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(fact));
+        // A header that does not describe the file must not pass for a finished one.
+        if (!wav_patch_sizes(fact > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(fact)))
+            output_report_write_failure();
     }
     close_file();
 }

@@ -25,13 +25,19 @@ inline uint32_t get_u32(const BYTE *p)
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
+// The writers return false when any piece did not reach the file whole.
 // "RIFF", a skipped size, "WAVE", "fmt ": the part of a new header known before the target.
-void wav_write_riff_start(void);
+bool wav_write_riff_start(void);
 // fmt size and body, pad byte, fact chunk for a codec target, "data" and its skipped size.
-void wav_write_format_chunks(const WAVEFORMATEX *target);
+bool wav_write_format_chunks(const WAVEFORMATEX *target);
+
+enum wav_read_result { wav_appendable, wav_not_pcm, wav_unreadable };
 // Checks an existing file for appending; fills existing (zeroed first) and its fmt size.
-bool wav_read_append_header(HANDLE file, WAVEFORMATEX *existing, uint32_t *fmt_bytes, uint32_t *data_bytes);
-// At close: the pad byte, then the RIFF size, data size and fact value.
-void wav_patch_sizes(uint32_t fact_value);
+// wav_unreadable: a read or a move failed, which says nothing of what the file holds.
+wav_read_result wav_read_append_header(HANDLE file, WAVEFORMATEX *existing, uint32_t *fmt_bytes,
+                                       uint32_t *data_bytes);
+// At close: the pad byte, then the RIFF size, data size and fact value. False when any of them
+// did not reach the file: the header then does not describe what the file holds.
+bool wav_patch_sizes(uint32_t fact_value);
 
 #endif

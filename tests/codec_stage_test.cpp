@@ -319,15 +319,16 @@ TEST_F(codec_stage_test, a_codec_is_never_trusted_beyond_its_buffers)
     }
 }
 
+// full.raw leads to /dev/full; raw output has no header to refuse the track at open.
 TEST_F(codec_stage_test, a_full_disk_while_converting_is_reported_once)
 {
-    HANDLE probe = CreateFileA("full.wav", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+    HANDLE probe = CreateFileA("full.raw", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
     if (probe == INVALID_HANDLE_VALUE) GTEST_SKIP() << "no link to /dev/full in the working directory";
     CloseHandle(probe);
     fresh_plugin("", question_policy::ok);
     host_set_playlist(0, "full");
-    use_codec(frame_codec());
+    use_codec(frame_codec(), 2);
     ASSERT_EQ(m->open(44100, 2, 16), 0);
     auto audio = pcm_block(576, 2, 16);
     for (int i = 0; i < 5; i++) write(audio);
@@ -335,7 +336,7 @@ TEST_F(codec_stage_test, a_full_disk_while_converting_is_reported_once)
     EXPECT_EQ(output_state.frames_written, 5 * 576);
     m->close();
     ASSERT_EQ(host_boxes.size(), 2u); // the overwrite question, then one error
-    EXPECT_EQ(host_boxes[1].text, "Cannot write to output file: \"full.wav\"");
+    EXPECT_EQ(host_boxes[1].text, "Cannot write to output file: \"full.raw\"");
 }
 
 // Tracks of several formats appended to one file in the file's format: each adds exactly what

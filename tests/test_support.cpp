@@ -67,6 +67,22 @@ bool file_exists(const std::string &path)
 
 void remove_file(const std::string &path) { remove(path.c_str()); }
 
+std::vector<uint8_t> pcm_header(uint16_t channels, uint32_t rate, uint16_t bits, uint32_t data_bytes)
+{
+    uint16_t align = static_cast<uint16_t>(channels * (bits / 8));
+    uint32_t avg = rate * align;
+    uint32_t riff = 36 + data_bytes + (data_bytes & 1);
+    return std::vector<uint8_t>{
+        'R', 'I', 'F', 'F', (uint8_t)riff, (uint8_t)(riff >> 8), (uint8_t)(riff >> 16), (uint8_t)(riff >> 24),
+        'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0,       // fmt size 16: PCM without cbSize
+        1, 0, (uint8_t)channels, 0,                                // PCM, channels
+        (uint8_t)rate, (uint8_t)(rate >> 8), (uint8_t)(rate >> 16), (uint8_t)(rate >> 24),
+        (uint8_t)avg, (uint8_t)(avg >> 8), (uint8_t)(avg >> 16), (uint8_t)(avg >> 24),
+        (uint8_t)align, 0, (uint8_t)bits, 0,                       // block align, bits
+        'd', 'a', 't', 'a', (uint8_t)data_bytes, (uint8_t)(data_bytes >> 8), (uint8_t)(data_bytes >> 16),
+        (uint8_t)(data_bytes >> 24)};
+}
+
 std::vector<char> pcm_block(int frames, int channels, int bits, int seed)
 {
     int width = bits / 8;

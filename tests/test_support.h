@@ -26,6 +26,9 @@ void write_file(const std::string &path, const std::vector<uint8_t> &bytes);
 bool file_exists(const std::string &path);
 void remove_file(const std::string &path);
 
+// The 44-byte header the plug-in writes for PCM, with its sizes patched for data_bytes.
+std::vector<uint8_t> pcm_header(uint16_t channels, uint32_t rate, uint16_t bits, uint32_t data_bytes);
+
 // frames of interleaved PCM whose samples differ by frame and channel.
 std::vector<char> pcm_block(int frames, int channels, int bits, int seed = 0);
 

@@ -23,22 +23,6 @@ static void play(out_module *m, int rate, int channels, int bits, const std::vec
     m->close();
 }
 
-static bytes pcm_header(uint16_t channels, uint32_t rate, uint16_t bits, uint32_t data_bytes)
-{
-    uint16_t align = static_cast<uint16_t>(channels * (bits / 8));
-    uint32_t avg = rate * align;
-    uint32_t riff = 36 + data_bytes + (data_bytes & 1);
-    return bytes{
-        'R', 'I', 'F', 'F', (uint8_t)riff, (uint8_t)(riff >> 8), (uint8_t)(riff >> 16), (uint8_t)(riff >> 24),
-        'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0, 0, 0,       // fmt size 16: PCM without cbSize
-        1, 0, (uint8_t)channels, 0,                                // PCM, channels
-        (uint8_t)rate, (uint8_t)(rate >> 8), (uint8_t)(rate >> 16), (uint8_t)(rate >> 24),
-        (uint8_t)avg, (uint8_t)(avg >> 8), (uint8_t)(avg >> 16), (uint8_t)(avg >> 24),
-        (uint8_t)align, 0, (uint8_t)bits, 0,                       // block align, bits
-        'd', 'a', 't', 'a', (uint8_t)data_bytes, (uint8_t)(data_bytes >> 8), (uint8_t)(data_bytes >> 16),
-        (uint8_t)(data_bytes >> 24)};
-}
-
 static void put_le32(bytes &b, size_t at, uint32_t v)
 {
     for (int i = 0; i < 4; i++) b[at + i] = (uint8_t)(v >> (8 * i));
@@ -354,22 +338,33 @@ TEST_F(track_output_test, raw_files_have_no_size_limit)
     EXPECT_TRUE(host_boxes.empty());
 }
 
-TEST_F(track_output_test, a_full_disk_is_reported_once_and_nothing_is_counted)
+// full.wav and full.raw lead to /dev/full. A WAV track cannot even write its header there and is
+// refused, its file gone; a raw track has no header, opens, and learns of it at its first write.
+TEST_F(track_output_test, a_full_disk_refuses_a_header_and_is_reported_once_during_a_track)
 {
-    HANDLE probe = CreateFileA("full.wav", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (probe == INVALID_HANDLE_VALUE) GTEST_SKIP() << "no link to /dev/full in the working directory";
-    CloseHandle(probe);
-    fresh_plugin("", question_policy::ok); // full.wav links to /dev/full
+    for (const char *name : {"full.wav", "full.raw"}) {
+        HANDLE probe = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (probe == INVALID_HANDLE_VALUE) GTEST_SKIP() << "no links to /dev/full in the working directory";
+        CloseHandle(probe);
+    }
+    fresh_plugin("", question_policy::ok);
     host_set_playlist(0, "full");
+    EXPECT_EQ(m->open(44100, 2, 16), -1);
+    EXPECT_FALSE(file_exists("full.wav"));
+    ASSERT_EQ(host_boxes.size(), 2u); // the overwrite question, then one error
+    EXPECT_EQ(host_boxes[1].text, "Cannot write to output file: \"full.wav\"");
+
+    host_boxes.clear();
+    cfg_mode = 2; // raw
     ASSERT_EQ(m->open(44100, 2, 16), 0);
     auto audio = pcm_block(100, 2, 16);
     for (int i = 0; i < 3; i++) EXPECT_EQ(m->write(audio.data(), 400), 0);
     EXPECT_EQ(output_state.data_bytes, 0u);
     EXPECT_EQ(output_state.frames_written, 300);
     m->close();
-    ASSERT_EQ(host_boxes.size(), 2u); // the overwrite question, then one error
-    EXPECT_EQ(host_boxes[1].text, "Cannot write to output file: \"full.wav\"");
+    ASSERT_EQ(host_boxes.size(), 2u);
+    EXPECT_EQ(host_boxes[1].text, "Cannot write to output file: \"full.raw\"");
 }
 
 #ifndef _WIN32
