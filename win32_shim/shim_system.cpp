@@ -1,5 +1,8 @@
 // The rest of what the plug-in calls on Windows: last error, process heap, MulDiv, module
-// path, thread calls, and the user-interface calls, which go to the installed answerers.
+// path, thread calls, and the user-interface calls, which go to the installed answerers; and
+// the fault switch, which counts the calls of the file and heap functions and fails the chosen
+// one, so that a test can walk a scenario through every point at which a disk, a network share
+// or the heap can let the plug-in down.
 #include <windows.h>
 
 #include "shim_control.h"
@@ -25,7 +28,50 @@ bool over_limit(size_t bytes)
     return true;
 }
 
+// The fault switch.
+long calls_made = 0;
+long failing_call = 0;
+DWORD failing_error = 0;
+bool from_environment = false;
+bool environment_read = false;
+
+void report_calls(void) { fprintf(stderr, "win32_shim: %ld calls of the file and heap functions\n", calls_made); }
+
+// A child process such as tollvane-play is set from outside; read once, before the first call.
+void read_environment(void)
+{
+    environment_read = true;
+    const char *call = getenv("TOLLVANE_SHIM_FAIL_CALL");
+    if (!call) return;
+    const char *error = getenv("TOLLVANE_SHIM_FAIL_ERROR");
+    failing_call = atol(call);
+    failing_error = error ? static_cast<DWORD>(strtoul(error, nullptr, 0)) : 0;
+    from_environment = true;
+    atexit(report_calls);
+}
+
 } // namespace
+
+void shim_fail_call(long call_number, DWORD error)
+{
+    environment_read = true; // a test in the process decides, not the environment
+    calls_made = 0;
+    failing_call = call_number;
+    failing_error = error;
+}
+
+long shim_calls_made(void) { return calls_made; }
+
+bool shim_fault_due(const char *function, DWORD typical_error)
+{
+    if (!environment_read) read_environment();
+    if (++calls_made != failing_call || failing_call <= 0) return false;
+    DWORD error = failing_error ? failing_error : typical_error;
+    if (from_environment) fprintf(stderr, "win32_shim: call %ld, %s, failed with error %lu\n", calls_made, function,
+                                  static_cast<unsigned long>(error));
+    SetLastError(error);
+    return true;
+}
 
 void shim_set_message_box(shim_message_box_fn answerer) { message_box_answerer = answerer; }
 void shim_set_window_proc(WNDPROC procedure) { window_procedure = procedure; }
