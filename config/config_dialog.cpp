@@ -1,16 +1,30 @@
-// The configuration dialog's procedure. While it runs, the values under edit live in the
-// controls and in the working copies dlg_wfx / dlg_wfx1; OK copies all of them into the
+// The configuration dialog's procedure and its two format working copies. While it runs, the
+// values under edit live in the controls and in those copies; OK copies all of them into the
 // settings at once, Cancel drops them. The INI file is written only by quit.
 #include "config_dialog.h"
 
 #include "config_dialog_ids.h"
 #include "format_texts.h"
 #include "platform_pickers.h"
+#include "plugin_version.h"
 #include "settings_store.h"
 
 #include <string.h>
 
-const enable_row enable_table[enable_rows] = {
+// The working copies of cfg_wfx and cfg_wfx1: each opening takes them from the settings, the
+// format choosers change them, OK commits them.
+static BYTE dlg_wfx[format_buffer_bytes];
+static WAVEFORMATEX dlg_wfx1;
+
+struct enable_row {
+    WORD control_id;
+    BYTE per_track; // 1: a per-track control, 0: a single-file control
+};
+
+constexpr unsigned enable_rows = 13;
+constexpr unsigned mode_count = 3;
+
+static const enable_row enable_table[enable_rows] = {
     {IDC_OUTPUT_DIR_LABEL, 1},
     {IDC_OUTPUT_DIR, 1},
     {IDC_CONVERT, 1},
@@ -26,10 +40,13 @@ const enable_row enable_table[enable_rows] = {
     {IDC_SINGLE_FORMAT, 0},
 };
 
-const char *const mode_texts[mode_count] = {"Auto (recommended)", "Force WAV file", "Force raw data"};
-const char config_dialog_title[] = "Tollvane v1.4 configuration";
+// Indexed by cfg_mode.
+static const char *const mode_texts[mode_count] = {"Auto (recommended)", "Force WAV file", "Force raw data"};
+static const char config_dialog_title[] = TOLLVANE_VERSION " configuration";
 
-void enable_controls(HWND dialog, BOOL single_file_state)
+// Enables the per-track controls and disables the single-file ones when single_file_state is 0,
+// and the reverse when it is 1.
+static void enable_controls(HWND dialog, BOOL single_file_state)
 {
     BYTE state = single_file_state ? 1 : 0;
     for (unsigned i = 0; i < enable_rows; i++)
@@ -57,9 +74,9 @@ static void open_dialog(HWND dialog)
     set_check_state(dialog, IDC_SINGLE_FILE, cfg_wav1);
     set_check_state(dialog, IDC_THREAD, cfg_thread);
     SetDlgItemTextA(dialog, IDC_SINGLE_PATH, cfg_wav1p);
-    describe_codec_format(text);
+    describe_codec_format(dlg_wfx, text);
     SetDlgItemTextA(dialog, IDC_CODEC_FORMAT, text);
-    describe_pcm_format(text);
+    describe_pcm_format(&dlg_wfx1, text);
     SetDlgItemTextA(dialog, IDC_SINGLE_FORMAT, text);
     for (unsigned i = 0; i < mode_count; i++)
         SendDlgItemMessageA(dialog, IDC_FILE_MODE, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(mode_texts[i]));
@@ -102,7 +119,7 @@ INT_PTR CALLBACK config_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LP
         browse_for_folder(dialog, reinterpret_cast<HWND>(lparam), "Select output directory");
         break;
     case IDC_CODEC_FORMAT_PICK:
-        choose_format(dialog, FALSE);
+        choose_format(dialog, FALSE, dlg_wfx, &dlg_wfx1);
         break;
     case IDC_SINGLE_FILE: // the check box has toggled itself already
         enable_controls(dialog, check_state(dialog, IDC_SINGLE_FILE));
@@ -111,7 +128,7 @@ INT_PTR CALLBACK config_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LP
         choose_single_file_path(dialog);
         break;
     case IDC_SINGLE_FORMAT:
-        choose_format(dialog, TRUE);
+        choose_format(dialog, TRUE, dlg_wfx, &dlg_wfx1);
         break;
     }
     return 0;

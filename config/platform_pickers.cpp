@@ -10,7 +10,8 @@
 #include "config_dialog_ids.h"
 #include "settings_store.h"
 
-int CALLBACK browse_callback(HWND browser, UINT message, LPARAM, LPARAM data)
+// Once the browser is up, selects the path that data points to.
+static int CALLBACK browse_callback(HWND browser, UINT message, LPARAM, LPARAM data)
 {
     if (message == BFFM_INITIALIZED) SendMessageA(browser, BFFM_SETSELECTIONA, TRUE, data); // data: a path
     return 0;

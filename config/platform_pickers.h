@@ -9,9 +9,6 @@
 // folder into the button's caption. Cancel, or no shell allocator, changes nothing.
 void browse_for_folder(HWND dialog, HWND button, const char *title);
 
-// The browser's callback: once the browser is up, selects the path that data points to.
-int CALLBACK browse_callback(HWND browser, UINT message, LPARAM lparam, LPARAM data);
-
 // Runs the save-file dialog on the path in edit 1011 and puts the chosen path there.
 void choose_single_file_path(HWND dialog);
 

@@ -4,7 +4,7 @@
 #include "settings_store.h"
 
 const WAVEFORMATEX default_format = {WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
-const char settings_section[] = "WAV Writing Output Driver";
+static const char settings_section[] = "WAV Writing Output Driver";
 
 char config_waveoutdir[text_setting_bytes];
 BYTE cfg_cvt;
@@ -14,10 +14,7 @@ char cfg_wav1p[text_setting_bytes];
 WAVEFORMATEX cfg_wfx1;
 BYTE cfg_mode;
 BYTE cfg_thread;
-BYTE dlg_wfx[format_buffer_bytes];
-WAVEFORMATEX dlg_wfx1;
 char ini_path[MAX_PATH];
-BYTE settings_saving;
 
 static void reset_codec_format(BYTE *buffer)
 {
@@ -25,14 +22,16 @@ static void reset_codec_format(BYTE *buffer)
     memcpy(buffer, &default_format, sizeof(WAVEFORMATEX));
 }
 
-void settings_apply_defaults(void)
+void settings_reset(void)
 {
-    cfg_wfx1 = default_format;
-    dlg_wfx1 = default_format;
-    reset_codec_format(cfg_wfx);
-    reset_codec_format(dlg_wfx);
     strcpy(config_waveoutdir, "c:\\");
+    cfg_cvt = 0;
+    reset_codec_format(cfg_wfx);
+    cfg_wav1 = 0;
     strcpy(cfg_wav1p, "c:\\out.wav");
+    cfg_wfx1 = default_format;
+    cfg_mode = 0;
+    cfg_thread = 0;
 }
 
 void derive_ini_path(char *path)
@@ -62,7 +61,8 @@ void derive_ini_path(char *path)
     memcpy(path + length, ".ini", 5);
 }
 
-void write_int_setting(const char *key, DWORD value)
+// Writes value as decimal digits.
+static void write_int_setting(const char *key, DWORD value)
 {
     char text[11]; // ten digits hold 4294967295
     char *p = text + sizeof text - 1;
@@ -75,18 +75,21 @@ void write_int_setting(const char *key, DWORD value)
     WritePrivateProfileStringA(settings_section, key, p, ini_path);
 }
 
-DWORD exchange_int_setting(DWORD value, const char *key)
+// Saving: writes value under key and returns it unchanged. Loading: returns the key's integer,
+// or value itself when the key is missing or empty.
+static DWORD exchange_int_setting(bool saving, DWORD value, const char *key)
 {
-    if (settings_saving) {
+    if (saving) {
         write_int_setting(key, value);
         return value;
     }
     return GetPrivateProfileIntA(settings_section, key, static_cast<int>(value), ini_path);
 }
 
-void exchange_string_setting(char *buffer, const char *key)
+// Saving: writes the text. Loading: reads the key into buffer (text_setting_bytes).
+static void exchange_string_setting(bool saving, char *buffer, const char *key)
 {
-    if (settings_saving) {
+    if (saving) {
         WritePrivateProfileStringA(settings_section, key, buffer, ini_path);
         return;
     }
@@ -103,9 +106,9 @@ static void refuse_oversized_codec_format(void)
 
 // The struct reads go through a scratch record: a failed read (wrong length, bad checksum)
 // may leave part of the bytes behind, and those never reach the settings.
-static void exchange_formats(void)
+static void exchange_formats(bool saving)
 {
-    if (settings_saving) {
+    if (saving) {
         refuse_oversized_codec_format();
         DWORD bytes = cfg_wfx_format()->cbSize + sizeof(WAVEFORMATEX);
         write_int_setting("cfg_wfx_s", bytes);
@@ -131,17 +134,17 @@ static void exchange_formats(void)
         cfg_wfx1 = loaded.wFormatTag == WAVE_FORMAT_PCM ? loaded : default_format;
 }
 
-void exchange_settings(void)
+void exchange_settings(bool saving)
 {
     // Without a path there is no file: nothing is read and nothing is written.
     if (!ini_path[0]) return;
-    exchange_string_setting(config_waveoutdir, "config_waveoutdir");
-    cfg_cvt = exchange_int_setting(cfg_cvt, "cfg_cvt") != 0;
-    cfg_wav1 = exchange_int_setting(cfg_wav1, "cfg_wav1") != 0;
-    exchange_string_setting(cfg_wav1p, "cfg_wav1p");
-    cfg_mode = static_cast<BYTE>(exchange_int_setting(cfg_mode, "cfg_mode")); // any value, low 8 bits
-    cfg_thread = exchange_int_setting(cfg_thread, "cfg_thread") != 0;
-    exchange_formats();
+    exchange_string_setting(saving, config_waveoutdir, "config_waveoutdir");
+    cfg_cvt = exchange_int_setting(saving, cfg_cvt, "cfg_cvt") != 0;
+    cfg_wav1 = exchange_int_setting(saving, cfg_wav1, "cfg_wav1") != 0;
+    exchange_string_setting(saving, cfg_wav1p, "cfg_wav1p");
+    cfg_mode = static_cast<BYTE>(exchange_int_setting(saving, cfg_mode, "cfg_mode")); // any value, low 8 bits
+    cfg_thread = exchange_int_setting(saving, cfg_thread, "cfg_thread") != 0;
+    exchange_formats(saving);
 }
 
 void settings_load(void)
@@ -150,12 +153,7 @@ void settings_load(void)
     DWORD length = GetModuleFileNameA(nullptr, ini_path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) ini_path[0] = 0;
     derive_ini_path(ini_path);
-    settings_saving = 0;
-    exchange_settings();
+    exchange_settings(false);
 }
 
-void settings_save(void)
-{
-    settings_saving = 1;
-    exchange_settings();
-}
+void settings_save(void) { exchange_settings(true); }

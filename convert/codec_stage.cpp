@@ -1,23 +1,37 @@
 // Owns codec_state: builds the pipeline of a converting track from the target and from what the
-// ACM opens and suggests, pushes every block through it into the file (output_file.h) and
-// drains it at close. All buffers have fixed sizes; blocks larger than they are go through in
-// pieces of whole frames, and only a codec that stops consuming makes the stage drop data.
+// ACM opens and suggests, and turns every block into the bytes to write, piece by piece, as the
+// ACM itself does: each codec_take makes at most one conversion call and gives back what it
+// produced. The codec's buffers have fixed sizes and blocks larger than they are go through in
+// pieces of whole frames; the converter-only shape's output buffer grows to the largest block.
+// Only a codec that stops consuming makes the stage drop data, and it says so.
 #include "codec_stage.h"
 
-#include "../host/out_module.h"
-#include "../output/output_file.h"
-#include "../output/track_output.h"
+#include <string.h>
 
 codec_pipeline codec_state;
 
 // The player's record is 84 bytes on Windows; the stand-in's 64-bit pointers make it larger.
 static_assert(sizeof(void *) != 4 || sizeof(ACMSTREAMHEADER) == 84, "ACMSTREAMHEADER is 84 bytes on i686");
 
-static BYTE *stage_alloc(uint32_t bytes) { return static_cast<BYTE *>(HeapAlloc(process_heap, 0, bytes)); }
+// Where the block in hand stands; see codec_take.
+enum codec_phase : BYTE {
+    phase_done,
+    phase_pcm,              // converter-only: one piece per take
+    phase_feed,             // ACM shapes: the block goes into the source buffer
+    phase_final,            // one conversion call over what the block left pending
+    phase_drain_converter,  // the end: the converter's held-back samples join the source
+    phase_drain_end,        // the end: the codec is told so
+    phase_drain_pad,        // the end: a partial last codec block, padded with silence
+};
+
+// Converter-then-ACM feeding, per piece of the block: whether room is still being made for it.
+enum piece_phase : BYTE { piece_chosen, piece_after_first_call, piece_making_room };
+
+static BYTE *stage_alloc(uint32_t bytes) { return static_cast<BYTE *>(HeapAlloc(GetProcessHeap(), 0, bytes)); }
 
 static void stage_free(BYTE **buffer)
 {
-    if (*buffer) HeapFree(process_heap, 0, *buffer);
+    if (*buffer) HeapFree(GetProcessHeap(), 0, *buffer);
     *buffer = nullptr;
 }
 
@@ -31,32 +45,34 @@ static sample_converter *create_converter(const WAVEFORMATEX *from, const WAVEFO
 static bool reserve_output(uint32_t need)
 {
     codec_pipeline &s = codec_state;
-    if (s.output_buffer && s.output_capacity >= need) return true;
-    BYTE *grown = s.output_buffer ? static_cast<BYTE *>(HeapReAlloc(process_heap, 0, s.output_buffer, need))
+    if (s.output_buffer && s.output_capacity_bytes >= need) return true;
+    BYTE *grown = s.output_buffer ? static_cast<BYTE *>(HeapReAlloc(GetProcessHeap(), 0, s.output_buffer, need))
                                   : stage_alloc(need);
     if (!grown) return false;
     s.output_buffer = grown;
-    s.output_capacity = need;
+    s.output_capacity_bytes = need;
     return true;
 }
 
-bool setup_conversion(const WAVEFORMATEX *input_format, const WAVEFORMATEX *target_format)
+static bool create_converter_only(const WAVEFORMATEX *input_format, const WAVEFORMATEX *target_format)
 {
     codec_pipeline &s = codec_state;
+    s.converter = create_converter(input_format, target_format);
+    if (!s.converter) return false;
+    // Room for one frame and for the drain from the start: a buffer that cannot grow later then
+    // takes a block in pieces, and no block is ever lost for want of memory.
+    int32_t frame_need = converter_output_size(s.converter, s.input_frame_bytes);
+    int32_t drain_need = converter_output_size(s.converter, 0);
+    if (frame_need < 0 || drain_need < 0) return false;
+    return reserve_output(static_cast<uint32_t>(frame_need > drain_need ? frame_need : drain_need));
+}
+
+bool codec_create(const WAVEFORMATEX *input_format, const WAVEFORMATEX *target_format)
+{
+    codec_pipeline &s = codec_state;
+    memset(&s, 0, sizeof s);
     s.input_frame_bytes = input_format->nBlockAlign ? input_format->nBlockAlign : 1;
-    s.stop_told = false;
-    if (target_format->wFormatTag == WAVE_FORMAT_PCM) {
-        s.converter = create_converter(input_format, target_format);
-        s.output_buffer = nullptr;
-        s.output_capacity = 0;
-        if (!s.converter) return false;
-        // Room for one frame and for the drain from the start: a buffer that cannot grow later
-        // then takes a block in pieces, and no block is ever lost for want of memory.
-        int32_t frame_need = converter_output_size(s.converter, s.input_frame_bytes);
-        int32_t drain_need = converter_output_size(s.converter, 0);
-        if (frame_need < 0 || drain_need < 0) return false;
-        return reserve_output(static_cast<uint32_t>(frame_need > drain_need ? frame_need : drain_need));
-    }
+    if (target_format->wFormatTag == WAVE_FORMAT_PCM) return create_converter_only(input_format, target_format);
 
     // The ACM's own records are not const; neither record is changed by the calls.
     WAVEFORMATEX *input = const_cast<WAVEFORMATEX *>(input_format);
@@ -79,9 +95,9 @@ bool setup_conversion(const WAVEFORMATEX *input_format, const WAVEFORMATEX *targ
         if (!s.converter) return false;
         int32_t converted_bytes = converter_output_size(s.converter, stage_buffer_bytes);
         if (converted_bytes < 0) return false;
-        s.converted_capacity = static_cast<uint32_t>(converted_bytes);
+        s.converted_capacity_bytes = static_cast<uint32_t>(converted_bytes);
         s.staging_buffer = stage_alloc(stage_buffer_bytes);
-        s.converted_buffer = stage_alloc(s.converted_capacity);
+        s.converted_buffer = stage_alloc(s.converted_capacity_bytes);
         if (!s.staging_buffer || !s.converted_buffer) return false;
     }
     s.codec_silence = codec_source->wBitsPerSample == 8 ? 0x80 : 0;
@@ -100,7 +116,6 @@ bool setup_conversion(const WAVEFORMATEX *input_format, const WAVEFORMATEX *targ
     // Wine's IMA ADPCM encoder leaves a mono block's reserved header byte as the buffer held it:
     // zeroed once, it is zero in every block, and the file the same on every run.
     memset(s.output_buffer, 0, stage_buffer_bytes);
-    memset(&s.stream_header, 0, sizeof s.stream_header);
     s.stream_header.cbStruct = sizeof s.stream_header;
     s.stream_header.pbSrc = s.source_buffer;
     s.stream_header.cbSrcLength = stage_buffer_bytes;
@@ -109,104 +124,139 @@ bool setup_conversion(const WAVEFORMATEX *input_format, const WAVEFORMATEX *targ
     return acmStreamPrepareHeader(s.stream, &s.stream_header, 0) == 0;
 }
 
+void codec_destroy(void)
+{
+    codec_pipeline &s = codec_state;
+    if (s.converter) {
+        stage_free(&s.staging_buffer);
+        stage_free(&s.converted_buffer);
+        converter_destroy(s.converter);
+        s.converter = nullptr;
+    }
+    if (s.stream) {
+        if (s.stream_header.fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED) {
+            s.stream_header.cbSrcLength = stage_buffer_bytes; // the length it was prepared with
+            acmStreamUnprepareHeader(s.stream, &s.stream_header, 0); // nothing to do if it fails
+        }
+        memset(&s.stream_header, 0, sizeof s.stream_header);
+        acmStreamClose(s.stream, 0);
+        s.stream = nullptr;
+    }
+    stage_free(&s.source_buffer);
+    stage_free(&s.output_buffer);
+    s.output_capacity_bytes = 0;
+    s.converted_capacity_bytes = 0;
+    s.source_pending_bytes = 0;
+    s.staging_pending_bytes = 0;
+    s.phase = phase_done;
+}
+
+void codec_feed(const BYTE *block, uint32_t length, bool stream_start)
+{
+    codec_pipeline &s = codec_state;
+    s.block = block;
+    s.block_bytes_left = block ? length : 0;
+    s.piece_phase = piece_chosen;
+    // START only on the block's first call, so that a codec's state is reset once, not between
+    // the pieces of one block; END only at the drain.
+    s.later_flags = block ? ACM_STREAMCONVERTF_BLOCKALIGN : 0;
+    s.next_flags = s.later_flags | (stream_start ? ACM_STREAMCONVERTF_START : 0);
+    if (s.stream) s.phase = block ? phase_feed : phase_drain_converter;
+    else s.phase = s.converter ? phase_pcm : phase_done;
+}
+
+bool codec_stopped(void) { return codec_state.stopped; }
+
+static void advance_block(uint32_t bytes)
+{
+    codec_state.block += bytes;
+    codec_state.block_bytes_left -= bytes;
+}
+
 // --- the converter-only shape ---
 
 // The converter reads the host's block in place. When the output buffer cannot grow to what
 // the block needs, the block goes through in pieces of whole frames that fit the buffer held.
-static void convert_pcm(const BYTE *block, uint32_t length)
+static bool take_pcm(codec_output *output)
 {
     codec_pipeline &s = codec_state;
-    if (!block) length = 0;
-    for (;;) {
-        uint32_t piece = length;
-        int32_t need = converter_output_size(s.converter, piece);
-        if (need < 0 || !reserve_output(static_cast<uint32_t>(need))) {
-            while (piece > s.input_frame_bytes) {
-                piece = (piece / 2 + s.input_frame_bytes - 1) / s.input_frame_bytes * s.input_frame_bytes;
-                need = converter_output_size(s.converter, piece);
-                if (need >= 0 && s.output_buffer && static_cast<uint32_t>(need) <= s.output_capacity) break;
-            }
-            if (need < 0 || !s.output_buffer || static_cast<uint32_t>(need) > s.output_capacity) return;
+    uint32_t piece = s.block_bytes_left;
+    int32_t need = converter_output_size(s.converter, piece);
+    if (need < 0 || !reserve_output(static_cast<uint32_t>(need))) {
+        while (piece > s.input_frame_bytes) {
+            piece = (piece / 2 + s.input_frame_bytes - 1) / s.input_frame_bytes * s.input_frame_bytes;
+            need = converter_output_size(s.converter, piece);
+            if (need >= 0 && static_cast<uint32_t>(need) <= s.output_capacity_bytes) break;
         }
-        uint32_t count = converter_process(s.converter, block, s.output_buffer, piece);
-        output_append(s.output_buffer, count);
-        if (piece >= length) return;
-        block += piece;
-        length -= piece;
+        // Cannot happen: the set-up made room for one frame and for the drain.
+        if (need < 0 || static_cast<uint32_t>(need) > s.output_capacity_bytes) {
+            s.phase = phase_done;
+            return false;
+        }
     }
+    output->bytes = s.output_buffer;
+    output->byte_count = converter_process(s.converter, s.block, s.output_buffer, piece);
+    if (piece >= s.block_bytes_left) s.phase = phase_done; // the drain, too, is one piece
+    else advance_block(piece);
+    return true;
 }
 
 // --- the ACM shapes ---
 
-// One conversion call over everything pending, and one write of what it produced. The codec is
-// trusted no further than its buffers: the used counts are cleared before the call (an error
-// result that reports nothing writes nothing) and clamped after it. Returns the bytes consumed.
-static uint32_t codec_round(DWORD flags)
+// One conversion call over everything pending; its output is what output gives back. The codec
+// is trusted no further than its buffers: the used counts are cleared before the call (an error
+// result that reports nothing gives nothing) and clamped after it. Returns the bytes consumed.
+static uint32_t codec_round(codec_output *output)
 {
     codec_pipeline &s = codec_state;
     ACMSTREAMHEADER &h = s.stream_header;
-    h.cbSrcLength = s.source_pending;
+    DWORD flags = s.next_flags;
+    s.next_flags = s.later_flags;
+    h.cbSrcLength = s.source_pending_bytes;
     h.cbSrcLengthUsed = 0;
     h.cbDstLengthUsed = 0;
     acmStreamConvert(s.stream, &h, flags); // an error code decides nothing: the counts do
-    uint32_t used = h.cbSrcLengthUsed < s.source_pending ? h.cbSrcLengthUsed : s.source_pending;
-    uint32_t produced = h.cbDstLengthUsed < stage_buffer_bytes ? h.cbDstLengthUsed : stage_buffer_bytes;
-    s.source_pending -= used;
-    if (used && s.source_pending) memmove(s.source_buffer, s.source_buffer + used, s.source_pending);
-    output_append(s.output_buffer, produced);
+    uint32_t used = h.cbSrcLengthUsed < s.source_pending_bytes ? h.cbSrcLengthUsed : s.source_pending_bytes;
+    s.source_pending_bytes -= used;
+    if (used && s.source_pending_bytes) memmove(s.source_buffer, s.source_buffer + used, s.source_pending_bytes);
+    output->bytes = s.output_buffer;
+    output->byte_count = h.cbDstLengthUsed < stage_buffer_bytes ? h.cbDstLengthUsed : stage_buffer_bytes;
     return used;
 }
 
-// Flags of the next round: START only on the first round of a call made before any whole frame
-// was accepted since open or flush, so that a codec's state is reset once, not between pieces.
-struct round_flags {
-    DWORD next;
-    DWORD later;
-};
+static uint32_t source_room(void) { return stage_buffer_bytes - codec_state.source_pending_bytes; }
 
-static DWORD take_flags(round_flags *f)
+// A call made to free source space. When the codec took nothing while its source holds more
+// than room allows, it has stopped: the rest of the block is dropped, and that is sticky.
+static void round_for_room(codec_output *output)
 {
-    DWORD flags = f->next;
-    f->next = f->later;
-    return flags;
-}
-
-// Frees source space by converting what is pending. False when the codec took nothing while its
-// source buffer holds more than room allows: the caller drops the rest, and the user hears of it.
-static bool make_room(round_flags *f, uint32_t room)
-{
-    codec_pipeline &s = codec_state;
-    while (stage_buffer_bytes - s.source_pending < room) {
-        if (codec_round(take_flags(f)) == 0) {
-            if (!s.stop_told) {
-                s.stop_told = true;
-                show_error(output_state.path, "Codec stopped accepting data");
-            }
-            return false;
-        }
-    }
-    return true;
+    if (codec_round(output) != 0) return;
+    codec_state.stopped = true;
+    codec_state.block_bytes_left = 0;
 }
 
 static void add_source(const BYTE *data, uint32_t bytes)
 {
     codec_pipeline &s = codec_state;
-    memcpy(s.source_buffer + s.source_pending, data, bytes);
-    s.source_pending += bytes;
+    memcpy(s.source_buffer + s.source_pending_bytes, data, bytes);
+    s.source_pending_bytes += bytes;
 }
 
 // The host's PCM goes to the codec as it is, in pieces as large as the source buffer has room.
-static void feed_direct(round_flags *f, const BYTE *block, uint32_t length)
+// True with the output of a call made to free room; false once the block is all in the source.
+static bool feed_direct(codec_output *output)
 {
     codec_pipeline &s = codec_state;
-    while (length) {
-        if (s.source_pending == stage_buffer_bytes && !make_room(f, 1)) return;
-        uint32_t piece = stage_buffer_bytes - s.source_pending;
-        if (piece > length) piece = length;
-        add_source(block, piece);
-        block += piece;
-        length -= piece;
+    while (s.block_bytes_left) {
+        if (source_room() == 0) {
+            round_for_room(output);
+            return true;
+        }
+        uint32_t piece = source_room() < s.block_bytes_left ? source_room() : s.block_bytes_left;
+        add_source(s.block, piece);
+        advance_block(piece);
     }
+    return false;
 }
 
 // Bytes of whole frames at most max_bytes long, and at least one frame.
@@ -219,104 +269,115 @@ static uint32_t whole_frames(uint32_t max_bytes)
 
 // The host's PCM goes through the converter first, in pieces of whole frames whose converted
 // size fits beside what is pending; the converter's state moves on only for what is kept.
-static void feed_converted(round_flags *f, const BYTE *block, uint32_t length)
+// When a piece does not fit, one call converts what is pending, then smaller pieces are tried,
+// then calls are made until it fits. True with the output of such a call; false once the
+// block is all in the source (or dropped).
+static bool feed_converted(codec_output *output)
 {
     codec_pipeline &s = codec_state;
-    while (length) {
-        uint32_t piece = length <= stage_buffer_bytes ? length : whole_frames(stage_buffer_bytes);
-        int32_t need = converter_output_size(s.converter, piece);
-        if (need < 0) return;
-        uint32_t room = stage_buffer_bytes - s.source_pending;
-        if (static_cast<uint32_t>(need) > room) {
-            // Converting what is pending frees what the codec will take; if the piece still
-            // does not fit beside the rest, a smaller one does.
-            if (s.source_pending) codec_round(take_flags(f));
-            room = stage_buffer_bytes - s.source_pending;
-            while (static_cast<uint32_t>(need) > room && piece > s.input_frame_bytes) {
+    while (s.block_bytes_left) {
+        uint32_t piece = s.piece_bytes;
+        int32_t need;
+        if (s.piece_phase == piece_chosen) {
+            piece = s.block_bytes_left <= stage_buffer_bytes ? s.block_bytes_left : whole_frames(stage_buffer_bytes);
+            need = converter_output_size(s.converter, piece);
+            if (need < 0) break;
+            if (static_cast<uint32_t>(need) > source_room()) {
+                s.piece_bytes = piece;
+                s.piece_phase = piece_after_first_call;
+                if (s.source_pending_bytes) {
+                    codec_round(output);
+                    return true;
+                }
+            }
+        }
+        if (s.piece_phase == piece_after_first_call) {
+            need = converter_output_size(s.converter, piece);
+            while (need >= 0 && static_cast<uint32_t>(need) > source_room() && piece > s.input_frame_bytes) {
                 piece = whole_frames(piece / 2);
                 need = converter_output_size(s.converter, piece);
-                if (need < 0) return;
             }
-            if (static_cast<uint32_t>(need) > room && !make_room(f, static_cast<uint32_t>(need))) return;
+            if (need < 0) break;
+            s.piece_bytes = piece;
+            s.piece_phase = piece_making_room;
         }
-        memcpy(s.staging_buffer, block, piece);
-        s.staging_pending = piece;
-        uint32_t count = converter_process(s.converter, s.staging_buffer, s.converted_buffer, s.staging_pending);
-        s.staging_pending = 0;
+        if (s.piece_phase == piece_making_room &&
+            static_cast<uint32_t>(converter_output_size(s.converter, piece)) > source_room()) {
+            round_for_room(output);
+            return true;
+        }
+        memcpy(s.staging_buffer, s.block, piece);
+        s.staging_pending_bytes = piece;
+        uint32_t count = converter_process(s.converter, s.staging_buffer, s.converted_buffer, s.staging_pending_bytes);
+        s.staging_pending_bytes = 0;
         add_source(s.converted_buffer, count);
-        block += piece;
-        length -= piece;
+        advance_block(piece);
+        s.piece_phase = piece_chosen;
     }
+    s.block_bytes_left = 0; // a size that cannot be computed drops the rest
+    return false;
 }
 
-// The end of the track: the converter's held-back samples join the source, the codec is told
-// it is the end, and a partial last block that it still leaves is padded with silence to one
-// whole block, so that the end of every track reaches the file.
-static void drain_codec(round_flags *f)
+// The end of the track: the converter's held-back samples join the source (room made for them
+// first), the codec is told it is the end, and a partial last block that it still leaves is
+// padded with silence to one whole block, so that the end of every track reaches the file.
+static bool take_drain(codec_output *output)
 {
     codec_pipeline &s = codec_state;
-    if (s.converter) {
-        int32_t need = converter_output_size(s.converter, 0);
-        if (need >= 0 && static_cast<uint32_t>(need) <= s.converted_capacity &&
-            make_room(f, static_cast<uint32_t>(need))) {
+    if (s.phase == phase_drain_converter) {
+        int32_t need = s.converter ? converter_output_size(s.converter, 0) : -1;
+        if (need >= 0 && static_cast<uint32_t>(need) <= s.converted_capacity_bytes) {
+            if (static_cast<uint32_t>(need) > source_room()) {
+                // A codec that takes nothing now will not take the converter's tail either.
+                if (codec_round(output) == 0) {
+                    s.stopped = true;
+                    s.phase = phase_drain_end;
+                }
+                return true;
+            }
             uint32_t count = converter_process(s.converter, nullptr, s.converted_buffer, 0);
             add_source(s.converted_buffer, count);
         }
+        s.phase = phase_drain_end;
     }
-    f->next |= ACM_STREAMCONVERTF_END;
-    f->later |= ACM_STREAMCONVERTF_END;
-    codec_round(take_flags(f));
+    if (s.phase == phase_drain_end) {
+        s.next_flags |= ACM_STREAMCONVERTF_END;
+        s.later_flags |= ACM_STREAMCONVERTF_END;
+        codec_round(output);
+        s.phase = phase_drain_pad;
+        return true;
+    }
+    s.phase = phase_done;
     uint32_t block_bytes = s.codec_block_bytes;
-    if (s.source_pending == 0 || block_bytes == 0) return;
-    uint32_t padded = (s.source_pending + block_bytes - 1) / block_bytes * block_bytes;
-    if (padded > stage_buffer_bytes) return;
-    memset(s.source_buffer + s.source_pending, s.codec_silence, padded - s.source_pending);
-    s.source_pending = padded;
-    codec_round(take_flags(f));
-    s.source_pending = 0; // what the codec refuses even now never reaches the file
+    if (s.source_pending_bytes == 0 || block_bytes == 0) return false;
+    uint32_t padded = (s.source_pending_bytes + block_bytes - 1) / block_bytes * block_bytes;
+    if (padded > stage_buffer_bytes) return false;
+    memset(s.source_buffer + s.source_pending_bytes, s.codec_silence, padded - s.source_pending_bytes);
+    s.source_pending_bytes = padded;
+    codec_round(output);
+    s.source_pending_bytes = 0; // what the codec refuses even now never reaches the file
+    return true;
 }
 
-void convert_and_write(const BYTE *block, uint32_t length)
+bool codec_take(codec_output *output)
 {
     codec_pipeline &s = codec_state;
-    if (!s.stream) {
-        if (s.converter) convert_pcm(block, length);
-        return;
+    switch (s.phase) {
+    case phase_pcm:
+        return take_pcm(output);
+    case phase_feed:
+        if (s.converter ? feed_converted(output) : feed_direct(output)) return true;
+        s.phase = phase_final;
+        [[fallthrough]];
+    case phase_final:
+        codec_round(output);
+        s.phase = phase_done;
+        return true;
+    case phase_drain_converter:
+    case phase_drain_end:
+    case phase_drain_pad:
+        return take_drain(output);
+    default:
+        return false;
     }
-    round_flags f;
-    f.later = block ? ACM_STREAMCONVERTF_BLOCKALIGN : 0;
-    f.next = f.later | (output_state.frames_written == 0 ? ACM_STREAMCONVERTF_START : 0);
-    if (!block) {
-        drain_codec(&f);
-        return;
-    }
-    if (s.converter) feed_converted(&f, block, length);
-    else feed_direct(&f, block, length);
-    codec_round(take_flags(&f));
-}
-
-void release_conversion(void)
-{
-    codec_pipeline &s = codec_state;
-    if (s.converter) {
-        stage_free(&s.staging_buffer);
-        stage_free(&s.converted_buffer);
-        converter_destroy(s.converter);
-        s.converter = nullptr;
-    }
-    if (s.stream) {
-        if (s.stream_header.fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED) {
-            s.stream_header.cbSrcLength = stage_buffer_bytes; // the length it was prepared with
-            acmStreamUnprepareHeader(s.stream, &s.stream_header, 0);
-        }
-        memset(&s.stream_header, 0, sizeof s.stream_header);
-        acmStreamClose(s.stream, 0);
-        s.stream = nullptr;
-    }
-    stage_free(&s.source_buffer);
-    stage_free(&s.output_buffer);
-    s.output_capacity = 0;
-    s.converted_capacity = 0;
-    s.source_pending = 0;
-    s.staging_pending = 0;
 }

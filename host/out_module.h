@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "../config/plugin_version.h"
+
 struct out_module {
     int version;              // 0x10
     const char *description;
@@ -28,15 +30,13 @@ struct out_module {
     int (*get_written_time)(void);
 };
 
-constexpr const char *plugin_caption = "Tollvane v1.4";
+constexpr const char *plugin_caption = TOLLVANE_VERSION;
 
 extern out_module module_record;
-extern HANDLE process_heap;
-extern int paused;
 
 extern "C" out_module *winampGetOutModule(void);
 
-// Library attach: takes the process heap and applies the settings defaults.
+// Library attach: every setting at its default, no track open, the clock at rest.
 void plugin_attach(void);
 
 #endif

@@ -8,8 +8,7 @@
 #include "../config/settings_store.h"
 #include "../output/track_output.h"
 
-HANDLE process_heap;
-int paused;
+static int paused; // 0: not paused; only can_write looks at it
 
 // Modal, owned by the player's window; the template is in this library's own resources. The
 // dialog changes the settings in memory only: they reach the INI file at quit.
@@ -21,7 +20,7 @@ static void plugin_config(HWND parent)
 static void plugin_about(HWND parent)
 {
     MessageBoxA(parent,
-                "Tollvane v1.4\n"
+                TOLLVANE_VERSION "\n"
                 "Writes what the player plays to WAV, raw or MP3 files.\n"
                 "Tollvane developers, https://tollvane.invalid/",
                 "About", MB_OK);
@@ -31,11 +30,14 @@ static void plugin_init(void) { settings_load(); }
 
 static void plugin_quit(void)
 {
-    if (output_state.is_open) track_close();
+    track_close(); // a track still open is finished first
     settings_save();
 }
 
-static int plugin_can_write(void) { return paused ? 0 : 666666666; }
+// Every block is written at once inside write, so the player never has to wait for room.
+constexpr int room_for_any_block = 666666666;
+
+static int plugin_can_write(void) { return paused ? 0 : room_for_any_block; }
 
 // Nothing is ever held back, so the player may close at once.
 static int plugin_is_playing(void) { return 0; }
@@ -50,21 +52,16 @@ static int plugin_pause(int flag)
 // Volume and panning never touch the written audio.
 static void plugin_ignore_level(int) {}
 
-static void plugin_flush(int time_ms)
+// A new track is never paused, whatever the player left behind.
+static int plugin_open(int rate, int channels, int bits)
 {
-    output_state.time_offset_ms = time_ms;
-    output_state.frames_written = 0;
-}
-
-// Before the first open the rate is 0: MulDiv gives -1 and so does the clock, less the offset.
-static int plugin_get_time(void)
-{
-    return output_state.time_offset_ms + MulDiv(output_state.frames_written, 1000, output_state.input_rate);
+    paused = 0;
+    return track_open(module_record.main_window, rate, channels, bits);
 }
 
 out_module module_record = {
     0x10,
-    "Tollvane v1.4 (x86)",
+    TOLLVANE_VERSION " (x86)",
     0x1046d,
     nullptr,
     nullptr,
@@ -72,7 +69,7 @@ out_module module_record = {
     plugin_about,
     plugin_init,
     plugin_quit,
-    track_open,
+    plugin_open,
     track_close,
     track_write,
     plugin_can_write,
@@ -80,9 +77,9 @@ out_module module_record = {
     plugin_pause,
     plugin_ignore_level,
     plugin_ignore_level,
-    plugin_flush,
-    plugin_get_time,
-    plugin_get_time,
+    track_flush,
+    track_time_ms,
+    track_time_ms,
 };
 
 // The stand-in's build has 64-bit pointers; wherever they are 32-bit the layout is the player's.
@@ -92,8 +89,9 @@ extern "C" out_module *winampGetOutModule(void) { return &module_record; }
 
 void plugin_attach(void)
 {
-    process_heap = GetProcessHeap();
-    settings_apply_defaults();
+    settings_reset();
+    track_reset();
+    paused = 0;
 }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)

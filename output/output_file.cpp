@@ -1,15 +1,19 @@
-// The output file's byte moves and the audio append shared by the track output and the codec
-// stage; see output_file.h.
+// The output file's byte and pointer moves, shared by the track output and the WAV container;
+// see output_file.h.
 #include "output_file.h"
-
-#include "output_naming.h"
-#include "track_output.h"
 
 uint32_t file_put(HANDLE file, const void *data, uint32_t bytes)
 {
     DWORD written = 0;
-    WriteFile(file, data, bytes, &written, nullptr);
+    WriteFile(file, data, bytes, &written, nullptr); // the count says what happened
     return written;
+}
+
+bool file_read(HANDLE file, void *buffer, uint32_t bytes, bool *failed)
+{
+    DWORD got = 0;
+    *failed = !ReadFile(file, buffer, bytes, &got, nullptr);
+    return !*failed && got == bytes;
 }
 
 bool file_seek(HANDLE file, uint32_t offset)
@@ -21,42 +25,17 @@ bool file_seek(HANDLE file, uint32_t offset)
     return high == 0 && low == offset; // where the next write goes, not merely a call that returned
 }
 
-bool file_skip(HANDLE file, uint32_t bytes)
-{
-    LONG high = 0;
-    SetLastError(ERROR_SUCCESS);
-    DWORD low = SetFilePointer(file, static_cast<LONG>(bytes), &high, FILE_CURRENT);
-    return !(low == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS);
-}
-
 bool file_cut(HANDLE file, uint32_t offset)
 {
     return file_seek(file, offset) && SetEndOfFile(file);
 }
 
-void output_append(const void *data, uint32_t bytes)
+bool file_size(HANDLE file, uint64_t *bytes)
 {
-    if (output_state.write_header && bytes > wav_max_file_bytes - output_state.file_bytes) {
-        // Only whole frames that keep the RIFF size within 32 bits; the rest is dropped.
-        uint32_t unit = output_state.target_frame_bytes;
-        bytes = (wav_max_file_bytes - output_state.file_bytes) / unit * unit;
-        if (!output_state.size_limit_reached) {
-            output_state.size_limit_reached = true;
-            show_error(output_state.path, "WAV file size limit reached");
-        }
-    }
-    if (bytes == 0) return;
-    uint32_t written = file_put(output_state.file, data, bytes);
-    // The header must never claim audio that is not in the file.
-    output_state.file_bytes += written;
-    output_state.data_bytes += written;
-    if (written < bytes) output_report_write_failure();
+    DWORD high = 0;
+    SetLastError(ERROR_SUCCESS);
+    DWORD low = GetFileSize(file, &high);
+    if (low == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) return false;
+    *bytes = (static_cast<uint64_t>(high) << 32) | low;
+    return true;
 }
-
-void output_report_write_failure(void)
-{
-    if (output_state.write_failed) return;
-    output_state.write_failed = true;
-    show_error(output_state.path, "Cannot write to output file");
-}
-

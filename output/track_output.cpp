@@ -1,13 +1,15 @@
-// Owns output_state: open picks the target format and kind of file from the settings, names
-// and creates the file (asking before it replaces one, or appending to the single file) and
-// writes the header; write appends blocks; close drains the codec stage and patches the sizes.
+// Owns output_state: open plans the track from the settings (target format, kind of file,
+// header), then creates the file or reopens the single file, sets up the conversion and writes
+// the header; write hands each block to the file, through the codec stage when it converts;
+// close drains the stage and patches the sizes. Every failure is told here, once per track.
 #include "track_output.h"
 
+#include <string.h>
+
+#include "../config/plugin_version.h"
 #include "../config/settings_store.h"
 #include "../convert/codec_stage.h"
-#include "../host/out_module.h"
 #include "output_file.h"
-#include "wav_container.h"
 
 track_output output_state;
 
@@ -15,13 +17,71 @@ static const char cannot_create[] = "Cannot create output file";
 static const char cannot_open[] = "Cannot open file";
 static const char cannot_write[] = "Cannot write to output file";
 
+// The question's own words beside the path.
+constexpr unsigned overwrite_question_chars = output_path_chars + 64;
+
+// What a track needs, decided from its format and the settings alone, before any file is
+// touched. Appending may still replace the target by the single file's own format.
+struct track_plan {
+    WAVEFORMATEX input;
+    const WAVEFORMATEX *target;
+    bool single_file;
+    bool write_header;
+    bool converting;
+    const char *extension; // per-track files only
+    BYTE header[wav_header_max_bytes];
+    wav_layout layout;
+};
+
 static void show_init_error(void)
 {
-    MessageBoxA(module_record.main_window, "Error initializing output.", plugin_caption, MB_OK | MB_ICONERROR);
+    MessageBoxA(output_state.player_window, "Error initializing output.", TOLLVANE_VERSION, MB_OK | MB_ICONERROR);
+}
+
+// False for a format that no header can describe, or no converter or codec can take: no whole
+// sample frame, no rate, a frame or byte rate wider than the record's fields.
+static bool plan_track(int rate, int channels, int bits, track_plan *plan)
+{
+    if (rate < 1 || channels < 1 || channels > 0xFFFF || bits < 8 || bits > 0xFFFF) return false;
+    uint64_t frame_bytes = static_cast<uint64_t>(bits >> 3) * static_cast<uint64_t>(channels);
+    if (frame_bytes > 0xFFFF || frame_bytes * static_cast<uint64_t>(rate) > 0xFFFFFFFFu) return false;
+    WAVEFORMATEX &input = plan->input;
+    input.wFormatTag = WAVE_FORMAT_PCM;
+    input.nChannels = static_cast<WORD>(channels);
+    input.nSamplesPerSec = static_cast<DWORD>(rate);
+    input.nAvgBytesPerSec = static_cast<DWORD>(frame_bytes * static_cast<uint64_t>(rate));
+    input.nBlockAlign = static_cast<WORD>(frame_bytes);
+    input.wBitsPerSample = static_cast<WORD>(bits);
+    input.cbSize = 0;
+
+    plan->single_file = cfg_wav1 != 0;
+    plan->write_header = true;
+    plan->extension = ".wav";
+    if (plan->single_file) {
+        plan->target = &cfg_wfx1;
+    } else {
+        plan->target = cfg_cvt ? cfg_wfx_format() : &input;
+        if (cfg_mode == 2) {
+            plan->extension = ".raw";
+            plan->write_header = false;
+        } else if (cfg_mode == 0 && plan->target->wFormatTag == WAVE_FORMAT_MPEGLAYER3) {
+            plan->extension = ".mp3";
+            plan->write_header = false;
+        }
+    }
+    // The header copies cbSize bytes behind a codec record, which must lie within its buffer:
+    // the 2066 bytes of cfg_wfx, the bare record of cfg_wfx1.
+    uint32_t record_bytes = plan->target == cfg_wfx_format() ? format_buffer_bytes : sizeof(WAVEFORMATEX);
+    if (plan->target->wFormatTag != WAVE_FORMAT_PCM && plan->target->cbSize + sizeof(WAVEFORMATEX) > record_bytes)
+        return false;
+    plan->converting = memcmp(&input, plan->target, sizeof input) != 0;
+    if (plan->write_header) wav_build_header(plan->target, plan->header, &plan->layout);
+    return true;
 }
 
 static void close_file(void)
 {
+    // Nothing can be done about a close that fails: the writes were checked as they were made.
     if (output_state.file != INVALID_HANDLE_VALUE && output_state.file != nullptr) CloseHandle(output_state.file);
     output_state.file = INVALID_HANDLE_VALUE;
 }
@@ -45,9 +105,9 @@ static bool create_output_file(bool single_file, bool *appending)
         *appending = true;
         return true;
     }
-    char question[output_path_chars + 64];
+    char question[overwrite_question_chars];
     wsprintfA(question, "File: \"%s\" already exists. Overwrite ?", path);
-    if (MessageBoxA(module_record.main_window, question, plugin_caption, MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
+    if (MessageBoxA(output_state.player_window, question, TOLLVANE_VERSION, MB_OKCANCEL | MB_ICONQUESTION) != IDOK)
         return false;
     output_state.file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (output_state.file == INVALID_HANDLE_VALUE) {
@@ -74,16 +134,14 @@ static bool open_for_append(void)
     uint32_t fmt_bytes = 0, data_bytes = 0;
     wav_read_result header =
         wav_read_append_header(output_state.file, &output_state.existing_format, &fmt_bytes, &data_bytes);
-    uint32_t payload_offset = fmt_bytes + 28; // "RIFF", size, "WAVE", "fmt ", size, body, "data", size
+    uint32_t data_size_offset = wav_fmt_body_offset + fmt_bytes + 4; // behind the fmt body and "data"
+    uint32_t payload_offset = data_size_offset + 4;
+    uint64_t size = 0;
+    if (header == wav_appendable && !file_size(output_state.file, &size)) header = wav_unreadable;
+    if (header == wav_appendable && size < payload_offset) header = wav_unreadable; // it shrank meanwhile
     if (header == wav_appendable) {
-        DWORD high = 0;
-        SetLastError(ERROR_SUCCESS);
-        DWORD low = GetFileSize(output_state.file, &high);
-        uint64_t size = (static_cast<uint64_t>(high) << 32) | low;
-        if (low == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) header = wav_unreadable;
-        else if (size < payload_offset) header = wav_unreadable; // it shrank since the header was read
         uint64_t present = size - payload_offset;
-        if (header == wav_appendable && (data_bytes == 0 || data_bytes > present)) {
+        if (data_bytes == 0 || data_bytes > present) {
             uint32_t frame_bytes = output_state.existing_format.nBlockAlign;
             if (frame_bytes == 0) frame_bytes = 1;
             present -= present % frame_bytes;
@@ -97,7 +155,7 @@ static bool open_for_append(void)
         close_file();
         return false;
     }
-    output_state.data_size_offset = fmt_bytes + 24;
+    output_state.data_size_offset = data_size_offset;
     output_state.data_bytes = data_bytes;
     output_state.file_bytes = data_bytes + payload_offset;
     return true;
@@ -107,61 +165,38 @@ static bool open_for_append(void)
 // file is closed, and deleted when this open created it; an appended file stays as it was.
 static int fail_open(bool appending, const char *message)
 {
-    release_conversion();
+    codec_destroy();
     close_file();
+    // A file that cannot be deleted either is left as it is; the message says the track failed.
     if (!appending) DeleteFileA(output_state.path);
     if (message) show_error(output_state.path, message);
     else show_init_error();
     return -1;
 }
 
-int track_open(int rate, int channels, int bits)
+static bool write_whole(const void *data, uint32_t bytes)
+{
+    return file_put(output_state.file, data, bytes) == bytes;
+}
+
+int track_open(HWND player_window, int rate, int channels, int bits)
 {
     // A player that opens again without closing would leave the earlier file unpatched.
-    if (output_state.is_open) track_close();
-    // No whole sample frame, or no rate: every later division by them would fail.
-    if (rate < 1 || channels < 1 || channels > 0xFFFF || bits < 8 || bits > 0xFFFF) {
+    track_close();
+    output_state.player_window = player_window;
+    track_plan plan;
+    if (!plan_track(rate, channels, bits, &plan)) {
         show_init_error();
         return -1;
     }
-    // The format record holds the frame size in 16 bits and the byte rate in 32.
-    uint64_t frame_bytes = static_cast<uint64_t>(bits >> 3) * static_cast<uint64_t>(channels);
-    if (frame_bytes > 0xFFFF || frame_bytes * static_cast<uint64_t>(rate) > 0xFFFFFFFFu) {
-        show_init_error();
-        return -1;
-    }
-    WAVEFORMATEX input;
-    input.wFormatTag = WAVE_FORMAT_PCM;
-    input.nChannels = static_cast<WORD>(channels);
-    input.nSamplesPerSec = static_cast<DWORD>(rate);
-    input.nAvgBytesPerSec = static_cast<DWORD>(bits >> 3) * static_cast<DWORD>(rate) * static_cast<DWORD>(channels);
-    input.nBlockAlign = static_cast<WORD>((bits >> 3) * channels);
-    input.wBitsPerSample = static_cast<WORD>(bits);
-    input.cbSize = 0;
 
-    bool converting = cfg_cvt != 0;
-    const WAVEFORMATEX *target = converting ? cfg_wfx_format() : &input;
-    bool single_file = cfg_wav1 != 0;
-    bool write_header = true;
-    if (single_file) {
+    if (plan.single_file) {
         size_t length = strnlen(cfg_wav1p, sizeof cfg_wav1p - 1); // the path is taken unchanged
         memcpy(output_state.path, cfg_wav1p, length);
         output_state.path[length] = 0;
-        target = &cfg_wfx1;
-        converting = true;
     } else {
-        const char *extension = ".wav";
-        if (cfg_mode == 2) {
-            extension = ".raw";
-            write_header = false;
-        } else if (cfg_mode == 0 && target->wFormatTag == WAVE_FORMAT_MPEGLAYER3) {
-            extension = ".mp3";
-            write_header = false;
-        }
-        build_output_path(output_state.path, extension);
+        build_output_path(output_state.path, plan.extension);
     }
-    if (memcmp(&input, target, sizeof input) == 0) converting = false;
-
     output_state.frames_written = 0;
     output_state.track_frames = 0;
     output_state.input_rate = rate;
@@ -169,41 +204,83 @@ int track_open(int rate, int channels, int bits)
     output_state.input_bits = bits;
     output_state.write_failed = false;
     output_state.size_limit_reached = false;
-    paused = 0;
-
-    bool appending = false;
-    if (!create_output_file(single_file, &appending)) {
-        output_state.file = INVALID_HANDLE_VALUE;
-        return -1;
-    }
+    output_state.codec_stop_told = false;
     output_state.file_bytes = 0;
     output_state.data_bytes = 0;
     output_state.data_size_offset = 0;
     output_state.fact_offset = 0;
+
+    bool appending = false;
+    if (!create_output_file(plan.single_file, &appending)) {
+        output_state.file = INVALID_HANDLE_VALUE;
+        return -1;
+    }
+    const WAVEFORMATEX *target = plan.target;
+    bool converting = plan.converting;
     if (appending) {
         if (!open_for_append()) return -1;
         target = &output_state.existing_format;
-        converting = memcmp(&input, target, sizeof input) != 0;
+        converting = memcmp(&plan.input, target, sizeof plan.input) != 0;
     }
-    output_state.write_header = write_header;
+    output_state.write_header = plan.write_header;
     output_state.converting = converting;
     output_state.target_rate = target->nSamplesPerSec;
     output_state.target_frame_bytes = target->nBlockAlign ? target->nBlockAlign : 1;
 
-    bool new_header = write_header && !appending;
-    if (new_header && !wav_write_riff_start()) return fail_open(appending, cannot_write);
-    if (converting && !setup_conversion(&input, target)) return fail_open(appending, nullptr);
-    if (new_header && !wav_write_format_chunks(target)) return fail_open(appending, cannot_write);
-    // Every check and the set-up passed: only now does anything after the payload go (a pad
-    // byte, trailing chunks, a partial frame), cut where the header says the payload ends.
-    if (appending && !file_cut(output_state.file, output_state.file_bytes))
-        return fail_open(appending, cannot_open);
-
-    codec_state.source_pending = 0;
-    codec_state.staging_pending = 0;
+    if (converting && !codec_create(&plan.input, target)) return fail_open(appending, nullptr);
+    if (appending) {
+        // Every check and the set-up passed: only now does anything after the payload go (a pad
+        // byte, trailing chunks, a partial frame), cut where the header says the payload ends.
+        if (!file_cut(output_state.file, output_state.file_bytes)) return fail_open(appending, cannot_open);
+    } else if (plan.write_header) {
+        // One piece that did not reach the file would leave a file that is no WAV file.
+        if (!write_whole(plan.header, plan.layout.header_bytes)) return fail_open(appending, cannot_write);
+        output_state.file_bytes = plan.layout.header_bytes;
+        output_state.data_size_offset = plan.layout.data_size_offset;
+        output_state.fact_offset = plan.layout.fact_offset;
+    }
     output_state.is_open = true;
     output_state.time_offset_ms = 0;
     return 0;
+}
+
+static void report_write_failure(void)
+{
+    if (output_state.write_failed) return;
+    output_state.write_failed = true;
+    show_error(output_state.path, cannot_write);
+}
+
+// Appends bytes of the target format. The counters advance by what reached the disk, so the
+// header never claims audio the file does not hold; a failed or short write is told once. A
+// WAV file stops at the 4 GiB its sizes can say, on a whole frame of the target.
+static void put_audio(const void *data, uint32_t bytes)
+{
+    if (output_state.write_header && bytes > wav_max_file_bytes - output_state.file_bytes) {
+        uint32_t unit = output_state.target_frame_bytes;
+        bytes = (wav_max_file_bytes - output_state.file_bytes) / unit * unit; // the rest is dropped
+        if (!output_state.size_limit_reached) {
+            output_state.size_limit_reached = true;
+            show_error(output_state.path, "WAV file size limit reached");
+        }
+    }
+    if (bytes == 0) return;
+    uint32_t written = file_put(output_state.file, data, bytes);
+    output_state.file_bytes += written;
+    output_state.data_bytes += written;
+    if (written < bytes) report_write_failure();
+}
+
+// Through the stage: each piece it gives back is written as it comes.
+static void put_converted(const BYTE *block, uint32_t length)
+{
+    codec_feed(block, length, output_state.frames_written == 0);
+    codec_output output;
+    while (codec_take(&output)) put_audio(output.bytes, output.byte_count);
+    if (codec_stopped() && !output_state.codec_stop_told) {
+        output_state.codec_stop_told = true;
+        show_error(output_state.path, "Codec stopped accepting data");
+    }
 }
 
 int track_write(char *block, int length)
@@ -216,11 +293,40 @@ int track_write(char *block, int length)
     // takes a call without input for the end of the track.
     if (length <= 0) return 0;
     int frames = length / ((output_state.input_bits >> 3) * output_state.input_channels);
-    if (output_state.converting) convert_and_write(reinterpret_cast<const BYTE *>(block), static_cast<uint32_t>(length));
-    else output_append(block, static_cast<uint32_t>(length));
+    if (output_state.converting) put_converted(reinterpret_cast<const BYTE *>(block), static_cast<uint32_t>(length));
+    else put_audio(block, static_cast<uint32_t>(length));
     output_state.frames_written += frames;
     output_state.track_frames += static_cast<uint32_t>(frames);
     return 0;
+}
+
+// The fact value counts the track's own sample frames in the target's rate, from the start of
+// the track (a flush does not shorten the file), rounded to the nearest frame; the silence that
+// fills up a codec's last block is not counted. 64 bits: a long stream at a high rate passes
+// what MulDiv's signed operands hold.
+static uint32_t fact_value(void)
+{
+    uint64_t rate = static_cast<uint64_t>(output_state.input_rate);
+    uint64_t frames = output_state.track_frames;
+    uint64_t fact = (frames * output_state.target_rate + rate / 2) / rate;
+    return fact > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(fact);
+}
+
+// The pad byte belongs to the data chunk, not to the file: an appended file whose fmt body is
+// odd and unpadded puts an even chunk at an odd offset, and a stray byte after it would read as
+// the start of another chunk. Then the sizes; a header that does not describe the file must
+// not pass for a finished one.
+static void finish_header(void)
+{
+    if (output_state.data_bytes & 1) {
+        BYTE pad = 0;
+        uint32_t written = file_put(output_state.file, &pad, 1);
+        output_state.file_bytes += written;
+        if (written != 1) report_write_failure();
+    }
+    wav_layout layout = {0, output_state.data_size_offset, output_state.fact_offset};
+    wav_sizes sizes = {output_state.file_bytes, output_state.data_bytes, fact_value()};
+    if (!wav_patch_sizes(output_state.file, &layout, &sizes)) report_write_failure();
 }
 
 void track_close(void)
@@ -229,20 +335,27 @@ void track_close(void)
     if (!output_state.is_open) return;
     output_state.is_open = false;
     if (output_state.converting) {
-        convert_and_write(nullptr, 0);
-        release_conversion();
+        put_converted(nullptr, 0);
+        codec_destroy();
     }
-    if (output_state.write_header) {
-        // The fact value counts the track's own sample frames in the target's rate, from the
-        // start of the track (a seek does not shorten the file), rounded to the nearest frame;
-        // the silence that fills up a codec's last block is not counted. 64 bits: a long stream
-        // at a high rate passes what MulDiv's signed operands hold.
-        uint64_t rate = static_cast<uint64_t>(output_state.input_rate);
-        uint64_t frames = output_state.track_frames;
-        uint64_t fact = (frames * output_state.target_rate + rate / 2) / rate;
-        // A header that does not describe the file must not pass for a finished one.
-        if (!wav_patch_sizes(fact > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(fact)))
-            output_report_write_failure();
-    }
+    if (output_state.write_header) finish_header();
     close_file();
+}
+
+void track_flush(int time_ms)
+{
+    output_state.time_offset_ms = time_ms;
+    output_state.frames_written = 0;
+}
+
+// Before the first open the rate is 0: MulDiv gives -1 and so does the clock, less the offset.
+int track_time_ms(void)
+{
+    return output_state.time_offset_ms + MulDiv(output_state.frames_written, 1000, output_state.input_rate);
+}
+
+void track_reset(void)
+{
+    memset(&output_state, 0, sizeof output_state);
+    output_state.file = INVALID_HANDLE_VALUE;
 }

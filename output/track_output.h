@@ -1,6 +1,6 @@
 // The life of one track's output file: open decides format and kind of file and writes the
 // header, write appends each block (directly or through the codec stage), close patches sizes.
-// Called from the host entry points; the file itself is written through output_file.h.
+// Called from the host entry points; output_state is written here and nowhere else.
 #ifndef TOLLVANE_TRACK_OUTPUT_H
 #define TOLLVANE_TRACK_OUTPUT_H
 
@@ -9,8 +9,10 @@
 #include <mmreg.h>
 
 #include "output_naming.h"
+#include "wav_container.h"
 
 struct track_output {
+    HWND player_window; // owner of every box about the track, and asked for its title
     HANDLE file;
     bool is_open;
     bool write_header;
@@ -25,18 +27,28 @@ struct track_output {
     int32_t frames_written;
     int32_t time_offset_ms;
     WAVEFORMATEX existing_format;
-    uint32_t track_frames;  // input frames since open, not reset by flush: the fact value's source
-    uint32_t target_rate;   // sample rate of what the file holds
+    uint32_t track_frames;       // input frames since open, not reset by flush: the fact value's source
+    uint32_t target_rate;        // sample rate of what the file holds
     uint32_t target_frame_bytes; // the container grows only by whole frames of the target
-    bool write_failed;      // the error box was shown for this track already
+    // Each message is shown once per track.
+    bool write_failed;
     bool size_limit_reached;
+    bool codec_stop_told;
     char path[output_path_chars];
 };
 
 extern track_output output_state;
 
-int track_open(int rate, int channels, int bits);
+int track_open(HWND player_window, int rate, int channels, int bits);
 int track_write(char *block, int length);
-void track_close(void);
+void track_close(void); // nothing to do without an open track
+
+// The player's clock: flush restarts it at time_ms without touching the file; the time is the
+// offset plus the frames written since, in milliseconds.
+void track_flush(int time_ms);
+int track_time_ms(void);
+
+// Forgets every earlier track, as in a process that never opened one (library attach).
+void track_reset(void);
 
 #endif

@@ -1,6 +1,6 @@
-// The RIFF WAVE container on disk: the header as written (placeholders skipped, patched at
-// close), the header as accepted for appending, and little-endian field helpers.
-// Works on the track output's open file and counters.
+// The RIFF WAVE container on disk: the header of a new file (its sizes left zero until the track
+// ends), the header as accepted for appending, the patch of the sizes at the end, and the
+// little-endian field helpers. Works on the file handed to it; the track output keeps the counts.
 #ifndef TOLLVANE_WAV_CONTAINER_H
 #define TOLLVANE_WAV_CONTAINER_H
 
@@ -8,7 +8,16 @@
 #include <windows.h>
 #include <mmreg.h>
 
-#include "output_file.h"
+#include "../config/settings_store.h"
+
+// The largest file_bytes a payload may reach: the pad byte must still fit, and file_bytes - 8
+// must stay the RIFF size that a 32-bit field can hold.
+constexpr uint32_t wav_max_file_bytes = 0xFFFFFFFEu;
+// "RIFF", its size, "WAVE", "fmt ", its size: the fmt body starts here.
+constexpr uint32_t wav_fmt_body_offset = 20;
+// A new file's header at its longest: the fmt body from the largest format record, its pad
+// byte, the fact chunk and the data chunk's tag and size.
+constexpr uint32_t wav_header_max_bytes = wav_fmt_body_offset + format_buffer_bytes + 1 + 12 + 8;
 
 inline void put_u16(BYTE *p, uint32_t v)
 {
@@ -25,19 +34,32 @@ inline uint32_t get_u32(const BYTE *p)
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-// The writers return false when any piece did not reach the file whole.
-// "RIFF", a skipped size, "WAVE", "fmt ": the part of a new header known before the target.
-bool wav_write_riff_start(void);
-// fmt size and body, pad byte, fact chunk for a codec target, "data" and its skipped size.
-bool wav_write_format_chunks(const WAVEFORMATEX *target);
+// Where the sizes known only at the end go; 0 for a field the file does not have.
+struct wav_layout {
+    uint32_t header_bytes;
+    uint32_t data_size_offset;
+    uint32_t fact_offset;
+};
+
+// The whole header of a new file for target into header (wav_header_max_bytes), its RIFF size,
+// fact value and data size zero until wav_patch_sizes. The target's cbSize must fit its buffer.
+void wav_build_header(const WAVEFORMATEX *target, BYTE *header, wav_layout *layout);
 
 enum wav_read_result { wav_appendable, wav_not_pcm, wav_unreadable };
-// Checks an existing file for appending; fills existing (zeroed first) and its fmt size.
-// wav_unreadable: a read or a move failed, which says nothing of what the file holds.
+// Checks an existing file for appending, from its start; fills existing (zeroed first), its fmt
+// size and its data size. wav_unreadable: a read or a move failed, which says nothing of what
+// the file holds.
 wav_read_result wav_read_append_header(HANDLE file, WAVEFORMATEX *existing, uint32_t *fmt_bytes,
                                        uint32_t *data_bytes);
-// At close: the pad byte, then the RIFF size, data size and fact value. False when any of them
-// did not reach the file: the header then does not describe what the file holds.
-bool wav_patch_sizes(uint32_t fact_value);
+
+// The counts at the end of a track, as the container records them.
+struct wav_sizes {
+    uint32_t file_bytes; // the pad byte included
+    uint32_t data_bytes;
+    uint32_t fact_value;
+};
+// Writes the RIFF size, the data size and the fact value where layout says. False when any of
+// them did not reach the file: the header then does not describe what the file holds.
+bool wav_patch_sizes(HANDLE file, const wav_layout *layout, const wav_sizes *sizes);
 
 #endif

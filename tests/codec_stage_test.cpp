@@ -102,7 +102,7 @@ TEST_F(codec_stage_test, the_shape_follows_the_target_and_what_the_codec_opens)
     EXPECT_EQ(codec_state.stream, nullptr);
     m->close();
     EXPECT_EQ(test_codec_calls().size(), calls);
-    release_conversion(); // a second release has nothing left to free
+    codec_destroy(); // a second release has nothing left to free
     EXPECT_EQ(codec_state.output_buffer, nullptr);
 }
 
@@ -257,7 +257,7 @@ TEST_F(codec_stage_test, a_pcm_block_the_buffer_cannot_grow_for_is_converted_in_
         if (limited) shim_set_allocation_limit(65536);
         write(audio, 2304);
         shim_set_allocation_limit(0);
-        EXPECT_LE(codec_state.output_capacity, limited ? 65536u : UINT32_MAX);
+        EXPECT_LE(codec_state.output_capacity_bytes, limited ? 65536u : UINT32_MAX);
         m->close();
         files[limited] = read_file("out/track.wav");
     }
@@ -276,7 +276,7 @@ TEST_F(codec_stage_test, a_codec_that_stops_consuming_is_told_once_and_never_han
     ASSERT_EQ(m->open(44100, 2, 16), 0);
     for (int i = 0; i < 200; i++) write(audio); // 460800 bytes: more than the source buffer holds
     EXPECT_EQ(output_state.frames_written, 200 * 576); // the clock runs on
-    EXPECT_EQ(codec_state.source_pending, stage_buffer_bytes);
+    EXPECT_EQ(codec_state.source_pending_bytes, stage_buffer_bytes);
     m->close();
     ASSERT_EQ(host_boxes.size(), 1u);
     EXPECT_EQ(host_boxes[0].text, "Codec stopped accepting data: \"out\\track.wav\"");
@@ -305,7 +305,7 @@ TEST_F(codec_stage_test, a_codec_is_never_trusted_beyond_its_buffers)
         ASSERT_EQ(m->open(44100, 2, 16), 0);
         for (int i = 0; i < 3; i++) {
             write(audio);
-            EXPECT_LE(codec_state.source_pending, stage_buffer_bytes);
+            EXPECT_LE(codec_state.source_pending_bytes, stage_buffer_bytes);
         }
         uint32_t data = output_state.data_bytes;
         m->close();

@@ -78,9 +78,7 @@ TEST(host_entry, clock_counts_frames_with_muldiv_rounding_and_flush_offset)
 
 TEST(host_entry, clock_before_any_open_is_the_offset_minus_one)
 {
-    out_module *m = fresh_plugin();
-    output_state.input_rate = 0; // as in a process that never opened a track
-    output_state.frames_written = 0;
+    out_module *m = fresh_plugin(); // attach: as in a process that never opened a track
     m->flush(250);
     EXPECT_EQ(m->get_output_time(), 249);
     m->flush(0);

@@ -21,10 +21,8 @@
 out_module *fresh_plugin(const char *dir, question_policy questions)
 {
     out_module *module = winampGetOutModule();
-    if (output_state.is_open) module->close();
-    DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr);
-    // Attach leaves the flags as a new process has them: zero. Earlier tests may not have.
-    cfg_cvt = cfg_wav1 = cfg_mode = cfg_thread = 0;
+    module->close(); // a track an earlier test left open
+    DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr); // every setting at its default, as in a new process
     static HWND window;
     static bool caught;
     if (!window) window = host_create_window();

@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         block.resize(length);
         for (uint32_t i = 0; i < length; i++) block[i] = static_cast<char>(i * 31 + op);
         module->write(block.data(), static_cast<int>(length));
-        if (codec_state.source_pending > stage_buffer_bytes) abort();
+        if (codec_state.source_pending_bytes > stage_buffer_bytes) abort();
     }
     uint32_t header_bytes = output_state.write_header ? output_state.data_size_offset + 4 : 0;
     module->close();
