@@ -51,14 +51,32 @@ static bool is_device_name(const char *text, size_t length)
     return false;
 }
 
+// Where the ANSI code page is UTF-8, IsDBCSLeadByte is false for every byte: a name cut at
+// length backs up to the first byte of a character that would lose bytes. Bytes that start no
+// valid sequence count as characters of their own.
+static size_t utf8_whole_characters(const char *name, size_t length)
+{
+    size_t start = length;
+    while (start > 0 && length - start < 3 && (static_cast<BYTE>(name[start - 1]) & 0xC0) == 0x80) start--;
+    if (start == 0) return length;
+    BYTE lead = static_cast<BYTE>(name[start - 1]);
+    size_t sequence = 1;
+    if (lead >= 0xC0 && lead <= 0xDF) sequence = 2; // 110xxxxx
+    else if (lead >= 0xE0 && lead <= 0xEF) sequence = 3; // 1110xxxx
+    else if (lead >= 0xF0 && lead <= 0xF7) sequence = 4; // 11110xxx
+    return length - (start - 1) < sequence ? start - 1 : length;
+}
+
 // Copies the title into name (room characters at most) as a file system takes it: replaced
 // characters become '_', a double-byte character of the ANSI code page is kept whole (its
 // second byte may look like '\\' or '|') and never cut in two, a lead byte without its second
-// byte becomes '_', and a device name gets a '_'. Returns the characters written.
+// byte becomes '_', a cut never ends inside a UTF-8 character, and a device name gets a '_'.
+// Returns the characters written.
 static size_t copy_title(char *name, const char *title, size_t room)
 {
     size_t length = 0;
-    for (size_t i = 0; title[i];) {
+    size_t i = 0;
+    while (title[i]) {
         bool lead = IsDBCSLeadByte(static_cast<BYTE>(title[i]));
         bool pair = lead && title[i + 1];
         size_t width = pair ? 2 : 1;
@@ -72,6 +90,7 @@ static size_t copy_title(char *name, const char *title, size_t room)
         }
         i += width;
     }
+    if (title[i] && GetACP() == CP_UTF8) length = utf8_whole_characters(name, length);
     if (is_device_name(name, length)) {
         if (length < room) length++; // within the limits the '_' is added, else it takes the last place
         name[length - 1] = '_';

@@ -123,6 +123,25 @@ TEST(output_naming, long_titles_give_the_longest_name_that_fits)
                 EXPECT_LE(path.size(), 259u);
             }
         }
+        // Characters of two, three and four bytes after 0 to 3 single bytes, so that a cut
+        // falls on every byte of one. With UTF-8 as the ANSI code page (the stand-in's) only
+        // whole characters stay; with a single-byte code page (Wine's 1252) each byte is a
+        // character and the cut falls where the room ends. Stray continuation bytes and 0xFF
+        // start no sequence and count one each.
+        bool utf8 = GetACP() == CP_UTF8;
+        for (const char *character : {"\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9D\x84\x9E", "\x80", "\xFF"}) {
+            size_t width = strlen(character);
+            for (size_t shift = 0; shift < 4; shift++) {
+                SCOPED_TRACE(testing::Message() << dir_length << " width " << width << " shift " << shift);
+                std::string title(shift, 'a');
+                for (int i = 0; i < 200; i++) title += character;
+                size_t room = title_room(with_separator, 4);
+                size_t kept = std::min(title.size(), room);
+                if (utf8 && kept > shift) kept = shift + (kept - shift) / width * width;
+                std::string separator = with_separator > dir_length ? "\\" : "";
+                EXPECT_EQ(path_for(dir.c_str(), title.c_str()), dir + separator + title.substr(0, kept) + ".wav");
+            }
+        }
     }
 }
 
