@@ -8,10 +8,12 @@
 static const char replaced_chars[10] = {'.', '\\', '/', ':', '*', '?', '"', '<', '>', '|'};
 
 // Names Windows keeps for devices, whatever extension follows. COM and LPT also take the
-// superscript digits of Windows-1252 (0xB9, 0xB2, 0xB3) as their number.
+// superscript digits 1, 2 and 3 as their number: one byte each in Windows-1252 (0xB9, 0xB2,
+// 0xB3), two where the ANSI code page is UTF-8 (0xC2 and the same byte).
 static const char *const device_names[] = {"CON", "PRN", "AUX", "NUL"};
 static const char *const numbered_device_names[] = {"COM", "LPT"};
 static const char device_digits[] = "123456789\xB9\xB2\xB3";
+static const char superscript_digits[] = "\xB9\xB2\xB3";
 
 // Windows refuses longer name parts, and paths opened without long-path support stop at
 // MAX_PATH with the terminator.
@@ -37,6 +39,13 @@ static bool starts_with_name(const char *text, size_t length, const char *name)
     return true;
 }
 
+static bool is_device_digit(const char *text, size_t length)
+{
+    if (length == 1) return memchr(device_digits, text[0], sizeof device_digits - 1) != nullptr;
+    return length == 2 && text[0] == '\xC2' && memchr(superscript_digits, text[1], sizeof superscript_digits - 1) &&
+           GetACP() == CP_UTF8;
+}
+
 static bool is_device_name(const char *text, size_t length)
 {
     while (length > 0 && text[length - 1] == ' ') length--; // trailing spaces name the device too
@@ -45,7 +54,7 @@ static bool is_device_name(const char *text, size_t length)
             if (starts_with_name(text, length, name)) return true;
         return false;
     }
-    if (length != 4 || !memchr(device_digits, text[3], sizeof device_digits - 1)) return false;
+    if (length < 4 || !is_device_digit(text + 3, length - 3)) return false;
     for (const char *name : numbered_device_names)
         if (starts_with_name(text, length, name)) return true;
     return false;

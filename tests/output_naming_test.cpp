@@ -52,9 +52,16 @@ static std::vector<name_row> device_name_rows()
 {
     std::vector<name_row> rows;
     std::vector<std::string> devices = {"CON", "PRN", "AUX", "NUL"};
+    // The superscripts in UTF-8 name a device only where that is the ANSI code page.
+    bool utf8 = GetACP() == CP_UTF8;
+    std::vector<std::string> kept_names = {"CONCERT", "NULL", "COM10", "LPT0", "COM", "LPT", "CO", "AUX_", " NUL",
+                                           "NUL x", "xCON", "COM\xB4", "LPT\xB0", "COM 1", "COM\xC2\xB4"};
     for (const char *prefix : {"COM", "LPT"}) {
         for (char digit = '1'; digit <= '9'; digit++) devices.push_back(std::string(prefix) + digit);
-        for (char superscript : {'\xB9', '\xB2', '\xB3'}) devices.push_back(std::string(prefix) + superscript);
+        for (char superscript : {'\xB9', '\xB2', '\xB3'}) {
+            devices.push_back(std::string(prefix) + superscript);
+            (utf8 ? devices : kept_names).push_back(std::string(prefix) + "\xC2" + superscript);
+        }
     }
     for (const std::string &device : devices) {
         std::string lower = device, mixed = device;
@@ -67,9 +74,7 @@ static std::vector<name_row> device_name_rows()
                 rows.push_back({form + spaces, form + spaces + "_"});
     }
     // Names that only start like one, or carry it inside, stay as they are.
-    for (const char *kept : {"CONCERT", "NULL", "COM10", "LPT0", "COM", "LPT", "CO", "AUX_", " NUL", "NUL x", "xCON",
-                             "COM\xB4", "LPT\xB0", "COM 1"})
-        rows.push_back({kept, kept});
+    for (const std::string &kept : kept_names) rows.push_back({kept, kept});
     rows.push_back({"nul.wav", "nul_wav"}); // the dot is replaced first: no device any more
     return rows;
 }
