@@ -5,6 +5,7 @@
 
 #include "wav_reader.h"
 
+#include <stdlib.h>
 #include <string.h>
 #ifndef _WIN32
 #include <sys/types.h>
@@ -33,13 +34,15 @@ static long long position_of(FILE *file)
 static uint32_t le32(const unsigned char *p) { return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24; }
 static uint16_t le16(const unsigned char *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
+// The file is read in pieces of this size, whatever the frames each wav_reader_read asks for.
+constexpr size_t read_piece_bytes = 1 << 20;
+
 static const unsigned char pcm_subformat_tail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
                                                      0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
 static bool fail(wav_input *wav, const char **reason, const char *text)
 {
-    if (wav->file) fclose(wav->file);
-    wav->file = nullptr;
+    wav_reader_close(wav);
     *reason = text;
     return false;
 }
@@ -50,7 +53,10 @@ bool wav_reader_open(const char *path, wav_input *wav, const char **reason)
     wav->file = fopen(path, "rb");
     if (!wav->file) return fail(wav, reason, "cannot open the file");
     // The player's 576-frame blocks would otherwise cost a read of the file's page size each.
-    setvbuf(wav->file, nullptr, _IOFBF, 1 << 20);
+    // The buffer is our own: glibc ignores the size when setvbuf is to allocate it.
+    wav->read_buffer = static_cast<char *>(malloc(read_piece_bytes));
+    if (!wav->read_buffer || setvbuf(wav->file, wav->read_buffer, _IOFBF, read_piece_bytes) != 0)
+        return fail(wav, reason, "out of memory");
     unsigned char header[12];
     if (fread(header, 1, 12, wav->file) != 12 || memcmp(header, "RIFF", 4) != 0 || memcmp(header + 8, "WAVE", 4) != 0)
         return fail(wav, reason, "not a RIFF WAVE file");
@@ -116,4 +122,6 @@ void wav_reader_close(wav_input *wav)
 {
     if (wav->file) fclose(wav->file);
     wav->file = nullptr;
+    free(wav->read_buffer); // only once the file that reads into it is closed
+    wav->read_buffer = nullptr;
 }

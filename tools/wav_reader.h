@@ -14,6 +14,7 @@ struct wav_input {
     uint32_t frame_bytes;
     uint64_t data_bytes;      // payload length (bounded by the file's real length)
     uint64_t remaining_bytes; // payload still to read
+    char *read_buffer;        // the stdio buffer: the file is read in pieces of its size
 };
 
 // Opens and checks the file; on failure returns false with a reason fit for one line.
