@@ -1,9 +1,10 @@
 // tollvane-play as a user runs it: WAV files of every width and header form in, and beyond
 // 2 GiB, one output file per track out, titles (device names, overlong ones), block sizes,
-// unreadable inputs, the overwrite question, messages on stderr, the exit status, a program
-// path cut at MAX_PATH, and a run killed in the middle of a single-file track. A private copy
-// of the program (and, on Windows, of the DLL) in the working directory keeps the INI file
-// beside it to this test. Natively, the reader's reads are counted too.
+// unreadable inputs, files cut short or with two fmt chunks, the overwrite question, messages
+// on stderr, the exit status, a program path cut at MAX_PATH, and a run killed in the middle
+// of a single-file track. A private copy of the program (and, on Windows, of the DLL) in the
+// working directory keeps the INI file beside it to this test. Natively, the reader's reads
+// are counted too.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -224,6 +225,53 @@ TEST_F(tollvane_play, unreadable_files_are_named_skipped_and_fail_the_run)
     EXPECT_NE(result.errors.find("in/text.wav: not a RIFF WAVE file\n"), std::string::npos) << result.errors;
     EXPECT_EQ(read_file("good.wav"), expected_output(44100, 2, 16, audio));
     EXPECT_FALSE(file_exists("missing.wav"));
+}
+
+static void set32(bytes &b, size_t at, uint32_t v)
+{
+    for (int i = 0; i < 4; i++) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+TEST_F(tollvane_play, questionable_inputs_are_read_as_other_readers_read_them)
+{
+    auto audio = pcm_block(3000, 2, 16);
+    const size_t data_at = 44, size_at = 40; // make_wav's plain header
+    bytes plain = make_wav(44100, 2, 16, audio);
+
+    bytes cut(plain.begin(), plain.begin() + data_at + 2000 * 4 + 1); // and a byte of the next frame
+    bytes streamed = plain;
+    set32(streamed, size_at, 0xFFFFFFFFu); // a writer that could not go back to fill it in
+    // A second fmt chunk after the first: 8-bit mono, or floating point, which alone is refused.
+    auto with_second_fmt = [&](uint16_t tag, int rate, int channels, int bits) {
+        bytes other = make_wav(rate, channels, bits, {});
+        set32(other, 20, tag | uint32_t(channels) << 16);
+        bytes file = plain;
+        file.insert(file.begin() + 36, other.begin() + 12, other.begin() + 36);
+        set32(file, 4, static_cast<uint32_t>(file.size() - 8));
+        return file;
+    };
+    struct row {
+        const char *name;
+        bytes file;
+        size_t frames_played;
+        std::string errors;
+    } rows[] = {
+        {"cut", cut, 2000,
+         "tollvane-play: in/cut.wav: cut short: 3999 of the 12000 bytes of audio its data chunk claims are missing "
+         "(0.023 s); playing the rest\n"},                                          // 0
+        {"streamed", streamed, 3000, ""},                                          // 1: no size is no claim
+        {"two_fmt", with_second_fmt(1, 8000, 1, 8), 3000, ""},                     // 2
+        {"two_fmt_float", with_second_fmt(3, 44100, 2, 32), 3000, ""},             // 3
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.name);
+        write_file(std::string("in/") + r.name + ".wav", r.file);
+        run_result result = run(std::string("in/") + r.name + ".wav");
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.errors, r.errors);
+        std::vector<char> played(audio.begin(), audio.begin() + r.frames_played * 4);
+        EXPECT_EQ(read_file(std::string(r.name) + ".wav"), expected_output(44100, 2, 16, played));
+    }
 }
 
 TEST_F(tollvane_play, never_overwrites_without_consent)

@@ -1,6 +1,7 @@
 // A small RIFF reader: walks the chunks, takes the first fmt and data chunks, and reads the
-// payload in whole frames. Files that streaming writers left with a zero or oversized data
-// size are read to their real end.
+// payload in whole frames. Files that streaming writers left with a data size of zero or
+// 0xFFFFFFFF are read to their real end, and so are files cut short of the size they claim;
+// those say how much is missing.
 #define _FILE_OFFSET_BITS 64 // 32-bit Linux hosts: off_t as wide as Windows' offsets
 
 #include "wav_reader.h"
@@ -72,7 +73,7 @@ bool wav_reader_open(const char *path, wav_input *wav, const char **reason)
             return fail(wav, reason, have_format ? "no data chunk" : "no fmt chunk");
         uint32_t size = le32(chunk + 4);
         position += 8;
-        if (memcmp(chunk, "fmt ", 4) == 0) {
+        if (memcmp(chunk, "fmt ", 4) == 0 && !have_format) { // a later one is skipped
             unsigned char fmt[40] = {};
             if (size < 16) return fail(wav, reason, "fmt chunk too short");
             size_t want = size < sizeof fmt ? size : sizeof fmt;
@@ -96,8 +97,10 @@ bool wav_reader_open(const char *path, wav_input *wav, const char **reason)
             have_format = true;
         } else if (memcmp(chunk, "data", 4) == 0) {
             if (!have_format) return fail(wav, reason, "data chunk before the fmt chunk");
-            long long available = file_length - position;
-            wav->data_bytes = size == 0 || size > available ? static_cast<uint64_t>(available) : size;
+            uint64_t available = static_cast<uint64_t>(file_length - position);
+            bool size_given = size != 0 && size != 0xFFFFFFFFu; // else: the writer could not go back
+            wav->data_bytes = !size_given || size > available ? available : size;
+            wav->missing_bytes = size_given && size > available ? size - available : 0;
             wav->remaining_bytes = wav->data_bytes;
             if (seek_to(wav->file, position, SEEK_SET) != 0) return fail(wav, reason, "cannot seek in the file");
             return true;
