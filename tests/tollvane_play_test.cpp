@@ -218,8 +218,18 @@ TEST_F(tollvane_play, unreadable_files_are_named_skipped_and_fail_the_run)
     float_wav[20] = 3; // IEEE float
     write_file("in/float.wav", float_wav);
     write_file("in/text.wav", {'h', 'e', 'l', 'l', 'o'});
-    run_result result = run("in/missing.wav in/float.wav in/text.wav in/good.wav");
+    // A chunk claiming 0xFFFFFFFF bytes ends beyond the file: the data chunk after its header
+    // lies inside it.
+    bytes good_wav = make_wav(44100, 2, 16, audio), beyond;
+    beyond.assign(good_wav.begin(), good_wav.begin() + 36);
+    put_tag(beyond, "junk");
+    put32(beyond, 0xFFFFFFFFu);
+    beyond.insert(beyond.end(), good_wav.begin() + 36, good_wav.end());
+    write_file("in/beyond.wav", beyond);
+    run_result result = run("in/missing.wav in/float.wav in/text.wav in/beyond.wav in/good.wav");
     EXPECT_NE(result.status, 0);
+    EXPECT_NE(result.errors.find("in/beyond.wav: no data chunk\n"), std::string::npos) << result.errors;
+    EXPECT_FALSE(file_exists("beyond.wav"));
     EXPECT_NE(result.errors.find("in/missing.wav: cannot open the file\n"), std::string::npos) << result.errors;
     EXPECT_NE(result.errors.find("in/float.wav: not PCM data"), std::string::npos) << result.errors;
     EXPECT_NE(result.errors.find("in/text.wav: not a RIFF WAVE file\n"), std::string::npos) << result.errors;

@@ -105,7 +105,9 @@ bool wav_reader_open(const char *path, wav_input *wav, const char **reason)
             if (seek_to(wav->file, position, SEEK_SET) != 0) return fail(wav, reason, "cannot seek in the file");
             return true;
         }
-        position += size + (size & 1); // chunks are padded to even lengths
+        // Chunks are padded to even lengths; the sum in 64 bits, or a size of 0xFFFFFFFF would
+        // wrap to 0 and the chunk's own bytes would be read as the next chunk.
+        position += static_cast<long long>(size) + (size & 1);
         if (position > file_length || seek_to(wav->file, position, SEEK_SET) != 0)
             return fail(wav, reason, have_format ? "no data chunk" : "no fmt chunk");
     }
