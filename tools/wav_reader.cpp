@@ -36,7 +36,9 @@ static uint32_t le32(const unsigned char *p) { return p[0] | p[1] << 8 | p[2] <<
 static uint16_t le16(const unsigned char *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
 // The file is read in pieces of this size, whatever the frames each wav_reader_read asks for.
-constexpr size_t read_piece_bytes = 1 << 20;
+// From 64 KiB to 1 MiB the program runs equally fast; above 128 KiB, AddressSanitizer maps and
+// unmaps the buffer for every file, and the fuzzer ran ten times slower.
+constexpr size_t read_piece_bytes = 128 * 1024;
 
 static const unsigned char pcm_subformat_tail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
                                                      0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
