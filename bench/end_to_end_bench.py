@@ -5,11 +5,13 @@ to u-law and to IMA ADPCM, in one run on one machine.
 
 tollvane-play converts per track (cfg_cvt=1, the target record in cfg_wfx, written to the INI
 beside a copy of the program) as the player would, 576 frames per write. sox runs the same
-conversions on the same file without dither (-D), as tollvane does not dither either. Each
-command runs --runs times; the table shows the best and the median wall time of each side and
-the ratio sox / tollvane of the best times (above 1: tollvane is faster). A row whose target
-this tollvane-play cannot produce (it refuses the format, or writes no file) reads
-"not available".
+conversions on the same file without dither (-D), as tollvane does not dither either. For the
+rows that resample, sox runs twice: with its default rate effect (high quality) and with
+`rate -q`, its cubic interpolator, the peer of tollvane's. Each command runs --runs times, the
+commands of a row taking turns so that a shared machine's changing load falls on all alike; the
+table shows the best and the median wall time of each and the ratio sox / tollvane of the best
+times (above 1: tollvane is faster). A row whose target this tollvane-play cannot produce (it
+refuses the format, or writes no file) reads "not available".
 
 usage: end_to_end_bench.py [--program PATH] [--runs N] [--minutes M] [--work DIR] [--keep]
   --program PATH  the native tollvane-play (default: build/tollvane-play beside this folder)
@@ -17,7 +19,7 @@ usage: end_to_end_bench.py [--program PATH] [--runs N] [--minutes M] [--work DIR
   --minutes M     length of the generated track (default 10)
   --work DIR      scratch folder (default: a temporary one, removed afterwards unless --keep)
 
-Needs python3 and sox. About 1.5 minutes with the defaults on 2 cores.
+Needs python3 and sox. About 2 minutes with the defaults on 2 cores.
 """
 import argparse
 import os
@@ -42,14 +44,14 @@ def format_record(tag, channels, rate, avg, align, bits, extra=b''):
     return struct.pack('<HHIIHHH', tag, channels, rate, avg, align, bits, len(extra)) + extra
 
 
-# name, target record for cfg_wfx, sox arguments between input and output
+# name, target record for cfg_wfx, sox arguments between input and output, whether it resamples
 ROWS = [
-    ('48000 Hz stereo PCM', format_record(1, 2, 48000, 192000, 4, 16), ['-r', '48000']),
-    ('8000 Hz mono PCM', format_record(1, 1, 8000, 16000, 2, 16), ['-r', '8000', '-c', '1']),
-    ('u-law 44100 Hz stereo', format_record(7, 2, 44100, 88200, 2, 8), ['-e', 'u-law']),
+    ('48000 Hz stereo PCM', format_record(1, 2, 48000, 192000, 4, 16), ['-r', '48000'], True),
+    ('8000 Hz mono PCM', format_record(1, 1, 8000, 16000, 2, 16), ['-r', '8000', '-c', '1'], True),
+    ('u-law 44100 Hz stereo', format_record(7, 2, 44100, 88200, 2, 8), ['-e', 'u-law'], False),
     # IMA ADPCM as the ACM's codec offers it for 44100 Hz stereo: 2048-byte blocks of 2041 frames
     ('IMA ADPCM 44100 Hz stereo', format_record(0x11, 2, 44100, 44251, 2048, 4, struct.pack('<H', 2041)),
-     ['-e', 'ima-adpcm']),
+     ['-e', 'ima-adpcm'], False),
 ]
 
 
@@ -76,32 +78,45 @@ def cpu_model():
     return '%d cores' % os.cpu_count()
 
 
-def run_tollvane(folder, record, runs):
-    """Times tollvane-play converting in.wav to the record; None and a reason if it cannot."""
+def run_tollvane(folder, record):
+    """Times one tollvane-play run converting in.wav to the record: seconds and None, or None
+    and the reason it could not."""
     with open(os.path.join(folder, 'tollvane-play.ini'), 'wb') as f:
         f.write((SECTION + 'config_waveoutdir=\r\ncfg_cvt=1\r\ncfg_mode=0\r\ncfg_wfx_s=%d\r\ncfg_wfx=%s\r\n' %
                  (len(record), struct_value(record))).encode('latin-1'))
     out = os.path.join(folder, 'tollvane.wav')
-    times = []
-    for _ in range(runs):
-        if os.path.exists(out):
-            os.remove(out)
-        seconds, status, errors = timed(['./tollvane-play', '--title', 'tollvane', 'in.wav'], folder)
-        if status != 0 or not os.path.exists(out):
-            return None, errors.splitlines()[-1] if errors else 'exit status %d' % status
-        times.append(seconds)
-    return times, out
+    if os.path.exists(out):
+        os.remove(out)
+    seconds, status, errors = timed(['./tollvane-play', '--title', 'tollvane', 'in.wav'], folder)
+    if status != 0 or not os.path.exists(out):
+        return None, errors.splitlines()[-1] if errors else 'exit status %d' % status
+    return seconds, None
 
 
-def run_sox(folder, arguments, runs):
-    out = os.path.join(folder, 'sox.wav')
-    times = []
+def run_sox(folder, arguments, effects):
+    """Times one sox run, as run_tollvane."""
+    seconds, status, errors = timed(['sox', '-D', 'in.wav'] + arguments + ['sox.wav'] + list(effects), folder)
+    if status != 0:
+        return None, errors or 'exit status %d' % status
+    return seconds, None
+
+
+def time_row(folder, record, sox_arguments, resamples, runs):
+    """The runs of one row, taken in turns (tollvane, sox, sox rate -q, tollvane, ...) so that a
+    change of load on a shared machine falls on every command alike. Returns the times of each
+    command, a list that stops at the first failure, and that failure's reason."""
+    commands = [lambda: run_tollvane(folder, record), lambda: run_sox(folder, sox_arguments, ())]
+    if resamples:
+        commands.append(lambda: run_sox(folder, sox_arguments, ('rate', '-q')))
+    times = [[] for _ in commands]
+    reasons = [None for _ in commands]
     for _ in range(runs):
-        seconds, status, errors = timed(['sox', '-D', 'in.wav'] + arguments + ['sox.wav'], folder)
-        if status != 0:
-            return None, errors or 'exit status %d' % status
-        times.append(seconds)
-    return times, out
+        for i, command in enumerate(commands):
+            if reasons[i] is None:
+                seconds, reasons[i] = command()
+                if seconds is not None:
+                    times[i].append(seconds)
+    return times, reasons
 
 
 def main():
@@ -125,29 +140,36 @@ def main():
         # Two sweeps, one per channel, repeatable (-R): music-like enough for every converter.
         subprocess.run(['sox', '-R', '-n', '-r', '44100', '-c', '2', '-b', '16', 'in.wav', 'synth', str(seconds),
                         'sine', '100-4000', 'sine', '3000-200', 'gain', '-3'], cwd=folder, check=True)
-        print('%s, %s, %s' % (time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime()), cpu_model(),
-                              subprocess.run(['sox', '--version'], capture_output=True, text=True).stdout.split()[-1]))
+        print('%s, %s, %s, load average %.2f at the start' % (
+            time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime()), cpu_model(),
+            subprocess.run(['sox', '--version'], capture_output=True, text=True).stdout.split()[-1],
+            os.getloadavg()[0]))
         print('input: %d s of 44100 Hz stereo 16-bit (%.1f MB), %d runs per command, wall time in seconds'
               % (seconds, os.path.getsize(os.path.join(folder, 'in.wav')) / 1e6, args.runs))
         print()
-        print('| target | tollvane best | tollvane median | sox best | sox median | sox / tollvane |')
-        print('|---|---:|---:|---:|---:|---:|')
-        for name, record, sox_arguments in ROWS:
-            tollvane_times, tollvane_out = run_tollvane(folder, record, args.runs)
-            if tollvane_times is None:
-                print('| %s | not available | | | | (%s) |' % (name, tollvane_out))
+        print('| target | tollvane best | tollvane median | sox best | sox median | sox / tollvane '
+              '| sox `rate -q` best | sox `rate -q` median | sox `rate -q` / tollvane |')
+        print('|---|---:|---:|---:|---:|---:|---:|---:|---:|')
+        for name, record, sox_arguments, resamples in ROWS:
+            times, reasons = time_row(folder, record, sox_arguments, resamples, args.runs)
+            if reasons[0]:
+                print('| %s | not available | | | | (%s) | | | |' % (name, reasons[0]))
                 continue
-            length = seconds_of(tollvane_out)
+            length = seconds_of(os.path.join(folder, 'tollvane.wav'))
             if length is None or abs(length - seconds) > 1:
-                print('| %s | not available | | | | (tollvane wrote %s s of audio) |' % (name, length))
+                print('| %s | not available | | | | (tollvane wrote %s s of audio) | | | |' % (name, length))
                 continue
-            sox_times, sox_out = run_sox(folder, sox_arguments, args.runs)
-            if sox_times is None:
-                print('| %s | | | not available | | (sox: %s) |' % (name, sox_out))
-                continue
-            print('| %s | %.2f | %.2f | %.2f | %.2f | %.2f |' % (
-                name, min(tollvane_times), statistics.median(tollvane_times), min(sox_times),
-                statistics.median(sox_times), min(sox_times) / min(tollvane_times)))
+            best = min(times[0])
+            cells = ['%.2f' % best, '%.2f' % statistics.median(times[0])]
+            for sox_times, reason in zip(times[1:], reasons[1:]):
+                if reason:
+                    cells += ['not available', '', '(sox: %s)' % reason]
+                else:
+                    cells += ['%.2f' % min(sox_times), '%.2f' % statistics.median(sox_times),
+                              '%.2f' % (min(sox_times) / best)]
+            if not resamples:
+                cells += ['', '', '']
+            print('| %s | %s |' % (name, ' | '.join(cells)))
             sys.stdout.flush()
     finally:
         if not args.keep and not args.work:

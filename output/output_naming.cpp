@@ -8,10 +8,12 @@
 static const char replaced_chars[10] = {'.', '\\', '/', ':', '*', '?', '"', '<', '>', '|'};
 
 // Names Windows keeps for devices, whatever extension follows. COM and LPT also take the
-// superscript digits of Windows-1252 (0xB9, 0xB2, 0xB3) as their number.
+// superscript digits 1, 2 and 3 as their number: one byte each in Windows-1252 (0xB9, 0xB2,
+// 0xB3), two where the ANSI code page is UTF-8 (0xC2 and the same byte).
 static const char *const device_names[] = {"CON", "PRN", "AUX", "NUL"};
 static const char *const numbered_device_names[] = {"COM", "LPT"};
 static const char device_digits[] = "123456789\xB9\xB2\xB3";
+static const char superscript_digits[] = "\xB9\xB2\xB3";
 
 // Windows refuses longer name parts, and paths opened without long-path support stop at
 // MAX_PATH with the terminator.
@@ -37,6 +39,13 @@ static bool starts_with_name(const char *text, size_t length, const char *name)
     return true;
 }
 
+static bool is_device_digit(const char *text, size_t length)
+{
+    if (length == 1) return memchr(device_digits, text[0], sizeof device_digits - 1) != nullptr;
+    return length == 2 && text[0] == '\xC2' && memchr(superscript_digits, text[1], sizeof superscript_digits - 1) &&
+           GetACP() == CP_UTF8;
+}
+
 static bool is_device_name(const char *text, size_t length)
 {
     while (length > 0 && text[length - 1] == ' ') length--; // trailing spaces name the device too
@@ -45,20 +54,38 @@ static bool is_device_name(const char *text, size_t length)
             if (starts_with_name(text, length, name)) return true;
         return false;
     }
-    if (length != 4 || !memchr(device_digits, text[3], sizeof device_digits - 1)) return false;
+    if (length < 4 || !is_device_digit(text + 3, length - 3)) return false;
     for (const char *name : numbered_device_names)
         if (starts_with_name(text, length, name)) return true;
     return false;
 }
 
+// Where the ANSI code page is UTF-8, IsDBCSLeadByte is false for every byte: a name cut at
+// length backs up to the first byte of a character that would lose bytes. Bytes that start no
+// valid sequence count as characters of their own.
+static size_t utf8_whole_characters(const char *name, size_t length)
+{
+    size_t start = length;
+    while (start > 0 && length - start < 3 && (static_cast<BYTE>(name[start - 1]) & 0xC0) == 0x80) start--;
+    if (start == 0) return length;
+    BYTE lead = static_cast<BYTE>(name[start - 1]);
+    size_t sequence = 1;
+    if (lead >= 0xC0 && lead <= 0xDF) sequence = 2; // 110xxxxx
+    else if (lead >= 0xE0 && lead <= 0xEF) sequence = 3; // 1110xxxx
+    else if (lead >= 0xF0 && lead <= 0xF7) sequence = 4; // 11110xxx
+    return length - (start - 1) < sequence ? start - 1 : length;
+}
+
 // Copies the title into name (room characters at most) as a file system takes it: replaced
 // characters become '_', a double-byte character of the ANSI code page is kept whole (its
 // second byte may look like '\\' or '|') and never cut in two, a lead byte without its second
-// byte becomes '_', and a device name gets a '_'. Returns the characters written.
+// byte becomes '_', a cut never ends inside a UTF-8 character, and a device name gets a '_'.
+// Returns the characters written.
 static size_t copy_title(char *name, const char *title, size_t room)
 {
     size_t length = 0;
-    for (size_t i = 0; title[i];) {
+    size_t i = 0;
+    while (title[i]) {
         bool lead = IsDBCSLeadByte(static_cast<BYTE>(title[i]));
         bool pair = lead && title[i + 1];
         size_t width = pair ? 2 : 1;
@@ -72,6 +99,7 @@ static size_t copy_title(char *name, const char *title, size_t room)
         }
         i += width;
     }
+    if (title[i] && GetACP() == CP_UTF8) length = utf8_whole_characters(name, length);
     if (is_device_name(name, length)) {
         if (length < room) length++; // within the limits the '_' is added, else it takes the last place
         name[length - 1] = '_';

@@ -12,8 +12,8 @@ constexpr int request_playlist_title = 212;
 // Fills buffer (output_path_chars) with directory + '\' + title + extension. Only the title
 // part is changed to make a name every Windows file system takes: control characters and
 // those Windows forbids in a name, '.' too, become '_'; it is cut (never inside a double-byte
-// character) so that the name has at most 255 characters and the path at most 259; a device
-// name (CON, NUL, COM1, ...) gets a '_' appended.
+// or UTF-8 character) so that the name has at most 255 characters and the path at most 259;
+// a device name (CON, NUL, COM1, ...) gets a '_' appended.
 void build_output_path(char *buffer, const char *extension);
 
 void show_error(const char *path, const char *message);

@@ -52,9 +52,16 @@ static std::vector<name_row> device_name_rows()
 {
     std::vector<name_row> rows;
     std::vector<std::string> devices = {"CON", "PRN", "AUX", "NUL"};
+    // The superscripts in UTF-8 name a device only where that is the ANSI code page.
+    bool utf8 = GetACP() == CP_UTF8;
+    std::vector<std::string> kept_names = {"CONCERT", "NULL", "COM10", "LPT0", "COM", "LPT", "CO", "AUX_", " NUL",
+                                           "NUL x", "xCON", "COM\xB4", "LPT\xB0", "COM 1", "COM\xC2\xB4"};
     for (const char *prefix : {"COM", "LPT"}) {
         for (char digit = '1'; digit <= '9'; digit++) devices.push_back(std::string(prefix) + digit);
-        for (char superscript : {'\xB9', '\xB2', '\xB3'}) devices.push_back(std::string(prefix) + superscript);
+        for (char superscript : {'\xB9', '\xB2', '\xB3'}) {
+            devices.push_back(std::string(prefix) + superscript);
+            (utf8 ? devices : kept_names).push_back(std::string(prefix) + "\xC2" + superscript);
+        }
     }
     for (const std::string &device : devices) {
         std::string lower = device, mixed = device;
@@ -67,9 +74,7 @@ static std::vector<name_row> device_name_rows()
                 rows.push_back({form + spaces, form + spaces + "_"});
     }
     // Names that only start like one, or carry it inside, stay as they are.
-    for (const char *kept : {"CONCERT", "NULL", "COM10", "LPT0", "COM", "LPT", "CO", "AUX_", " NUL", "NUL x", "xCON",
-                             "COM\xB4", "LPT\xB0", "COM 1"})
-        rows.push_back({kept, kept});
+    for (const std::string &kept : kept_names) rows.push_back({kept, kept});
     rows.push_back({"nul.wav", "nul_wav"}); // the dot is replaced first: no device any more
     return rows;
 }
@@ -121,6 +126,25 @@ TEST(output_naming, long_titles_give_the_longest_name_that_fits)
             EXPECT_EQ(path, dir + separator + expected_title + ".wav");
             if (with_separator + 4 <= 259) {
                 EXPECT_LE(path.size(), 259u);
+            }
+        }
+        // Characters of two, three and four bytes after 0 to 3 single bytes, so that a cut
+        // falls on every byte of one. With UTF-8 as the ANSI code page (the stand-in's) only
+        // whole characters stay; with a single-byte code page (Wine's 1252) each byte is a
+        // character and the cut falls where the room ends. Stray continuation bytes and 0xFF
+        // start no sequence and count one each.
+        bool utf8 = GetACP() == CP_UTF8;
+        for (const char *character : {"\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9D\x84\x9E", "\x80", "\xFF"}) {
+            size_t width = strlen(character);
+            for (size_t shift = 0; shift < 4; shift++) {
+                SCOPED_TRACE(testing::Message() << dir_length << " width " << width << " shift " << shift);
+                std::string title(shift, 'a');
+                for (int i = 0; i < 200; i++) title += character;
+                size_t room = title_room(with_separator, 4);
+                size_t kept = std::min(title.size(), room);
+                if (utf8 && kept > shift) kept = shift + (kept - shift) / width * width;
+                std::string separator = with_separator > dir_length ? "\\" : "";
+                EXPECT_EQ(path_for(dir.c_str(), title.c_str()), dir + separator + title.substr(0, kept) + ".wav");
             }
         }
     }

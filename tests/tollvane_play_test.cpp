@@ -1,9 +1,10 @@
 // tollvane-play as a user runs it: WAV files of every width and header form in, and beyond
 // 2 GiB, one output file per track out, titles (device names, overlong ones), block sizes,
-// unreadable inputs, the overwrite question, messages on stderr, the exit status, a program
-// path cut at MAX_PATH, and a run killed in the middle of a single-file track. A private copy
-// of the program (and, on Windows, of the DLL) in the working directory keeps the INI file
-// beside it to this test.
+// unreadable inputs, files cut short or with two fmt chunks, the overwrite question, messages
+// on stderr, the exit status, a program path cut at MAX_PATH, and a run killed in the middle
+// of a single-file track. A private copy of the program (and, on Windows, of the DLL) in the
+// working directory keeps the INI file beside it to this test. Natively, the reader's reads
+// are counted too.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -11,6 +12,7 @@
 #include <sstream>
 
 #include "test_support.h"
+#include "wav_reader.h"
 #ifndef _WIN32
 #include <signal.h>
 #include <sys/stat.h>
@@ -216,13 +218,70 @@ TEST_F(tollvane_play, unreadable_files_are_named_skipped_and_fail_the_run)
     float_wav[20] = 3; // IEEE float
     write_file("in/float.wav", float_wav);
     write_file("in/text.wav", {'h', 'e', 'l', 'l', 'o'});
-    run_result result = run("in/missing.wav in/float.wav in/text.wav in/good.wav");
+    // A chunk claiming 0xFFFFFFFF bytes ends beyond the file: the data chunk after its header
+    // lies inside it.
+    bytes good_wav = make_wav(44100, 2, 16, audio), beyond;
+    beyond.assign(good_wav.begin(), good_wav.begin() + 36);
+    put_tag(beyond, "junk");
+    put32(beyond, 0xFFFFFFFFu);
+    beyond.insert(beyond.end(), good_wav.begin() + 36, good_wav.end());
+    write_file("in/beyond.wav", beyond);
+    run_result result = run("in/missing.wav in/float.wav in/text.wav in/beyond.wav in/good.wav");
     EXPECT_NE(result.status, 0);
+    EXPECT_NE(result.errors.find("in/beyond.wav: no data chunk\n"), std::string::npos) << result.errors;
+    EXPECT_FALSE(file_exists("beyond.wav"));
     EXPECT_NE(result.errors.find("in/missing.wav: cannot open the file\n"), std::string::npos) << result.errors;
     EXPECT_NE(result.errors.find("in/float.wav: not PCM data"), std::string::npos) << result.errors;
     EXPECT_NE(result.errors.find("in/text.wav: not a RIFF WAVE file\n"), std::string::npos) << result.errors;
     EXPECT_EQ(read_file("good.wav"), expected_output(44100, 2, 16, audio));
     EXPECT_FALSE(file_exists("missing.wav"));
+}
+
+static void set32(bytes &b, size_t at, uint32_t v)
+{
+    for (int i = 0; i < 4; i++) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+TEST_F(tollvane_play, questionable_inputs_are_read_as_other_readers_read_them)
+{
+    auto audio = pcm_block(3000, 2, 16);
+    const size_t data_at = 44, size_at = 40; // make_wav's plain header
+    bytes plain = make_wav(44100, 2, 16, audio);
+
+    bytes cut(plain.begin(), plain.begin() + data_at + 2000 * 4 + 1); // and a byte of the next frame
+    bytes streamed = plain;
+    set32(streamed, size_at, 0xFFFFFFFFu); // a writer that could not go back to fill it in
+    // A second fmt chunk after the first: 8-bit mono, or floating point, which alone is refused.
+    auto with_second_fmt = [&](uint16_t tag, int rate, int channels, int bits) {
+        bytes other = make_wav(rate, channels, bits, {});
+        set32(other, 20, tag | uint32_t(channels) << 16);
+        bytes file = plain;
+        file.insert(file.begin() + 36, other.begin() + 12, other.begin() + 36);
+        set32(file, 4, static_cast<uint32_t>(file.size() - 8));
+        return file;
+    };
+    struct row {
+        const char *name;
+        bytes file;
+        size_t frames_played;
+        std::string errors;
+    } rows[] = {
+        {"cut", cut, 2000,
+         "tollvane-play: in/cut.wav: cut short: 3999 of the 12000 bytes of audio its data chunk claims are missing "
+         "(0.023 s); playing the rest\n"},                                          // 0
+        {"streamed", streamed, 3000, ""},                                          // 1: no size is no claim
+        {"two_fmt", with_second_fmt(1, 8000, 1, 8), 3000, ""},                     // 2
+        {"two_fmt_float", with_second_fmt(3, 44100, 2, 32), 3000, ""},             // 3
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.name);
+        write_file(std::string("in/") + r.name + ".wav", r.file);
+        run_result result = run(std::string("in/") + r.name + ".wav");
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.errors, r.errors);
+        std::vector<char> played(audio.begin(), audio.begin() + r.frames_played * 4);
+        EXPECT_EQ(read_file(std::string(r.name) + ".wav"), expected_output(44100, 2, 16, played));
+    }
 }
 
 TEST_F(tollvane_play, never_overwrites_without_consent)
@@ -327,6 +386,41 @@ TEST_F(tollvane_play, inputs_beyond_2_gib_are_read_at_their_real_offsets)
     }
     fs::remove("in/big.wav");
 }
+
+#ifndef _WIN32
+static uint64_t read_calls_so_far(void)
+{
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    uint64_t value = 0;
+    while (io >> key >> value)
+        if (key == "syscr:") return value;
+    return 0;
+}
+
+// The player's small blocks come out of large reads: 8 MiB read 576 frames at a time cost a
+// read(2) per 4 KiB page when the reader left stdio its default buffer.
+TEST(wav_reader, reads_in_large_pieces_and_hands_out_the_frames_asked_for)
+{
+    ASSERT_GT(read_calls_so_far(), 0u) << "no read count in /proc/self/io";
+    auto audio = pcm_block(2 << 20, 2, 16);
+    write_file("pieces.wav", make_wav(44100, 2, 16, audio));
+    uint64_t before = read_calls_so_far();
+    wav_input wav;
+    const char *reason = nullptr;
+    ASSERT_TRUE(wav_reader_open("pieces.wav", &wav, &reason)) << reason;
+    std::vector<char> played, block(576 * 4);
+    while (size_t got = wav_reader_read(&wav, block.data(), 576)) {
+        ASSERT_TRUE(got == block.size() || played.size() + got == audio.size()) << played.size();
+        played.insert(played.end(), block.begin(), block.begin() + got);
+    }
+    wav_reader_close(&wav);
+    uint64_t reads = read_calls_so_far() - before;
+    EXPECT_TRUE(played == audio);
+    EXPECT_LE(reads, audio.size() / 65536 + 8) << "reads of less than 64 KiB";
+    fs::remove("pieces.wav");
+}
+#endif
 
 // Every Windows returns the buffer size for a cut path; whether the last byte then holds the
 // terminator (Vista and later, the stand-in) or a character (XP, Wine 8) differs, so callers

@@ -69,6 +69,10 @@ stage ctest --test-dir build-fuzz -j2 --output-on-failure
 # machine, and a CI failure replays locally.
 no_aslr=
 if setarch "$(uname -m)" -R true 2>/dev/null; then no_aslr="setarch $(uname -m) -R"; fi
+# That fixed folder is the same for every checkout on the machine: a second check waits here
+# until the first has fuzzed, instead of deleting the folder under it.
+exec 9>/tmp/tollvane-fuzz.lock
+flock 9
 echo "== fuzzing${FUZZ_RUNS:+, $FUZZ_RUNS inputs per target}${no_aslr:+, address randomisation off}"
 for target in build-fuzz/tests/fuzz/*_fuzz; do
     [ -x "$target" ] || continue
@@ -77,6 +81,7 @@ for target in build-fuzz/tests/fuzz/*_fuzz; do
     codec_stage_fuzz) runs=6000 ;;
     sample_converter_fuzz) runs=150000 ;;
     settings_store_fuzz) runs=30000 ;;
+    wav_reader_fuzz) runs=150000 ;;
     *) runs=60000 ;;
     esac
     runs=${FUZZ_RUNS:-$runs}

@@ -66,6 +66,14 @@ static bool play_track(out_module *module, const track &t, size_t index, size_t 
         fprintf(stderr, "tollvane-play: %s: %s\n", t.path.c_str(), reason);
         return false;
     }
+    if (wav.missing_bytes) {
+        // A recording cut short: what is there plays, and the run still counts as played.
+        double seconds = static_cast<double>(wav.missing_bytes) / wav.frame_bytes / wav.rate;
+        fprintf(stderr, "tollvane-play: %s: cut short: %llu of the %llu bytes of audio its data chunk claims are "
+                        "missing (%.3f s); playing the rest\n",
+                t.path.c_str(), static_cast<unsigned long long>(wav.missing_bytes),
+                static_cast<unsigned long long>(wav.missing_bytes + wav.data_bytes), seconds);
+    }
     host_set_playlist(static_cast<int>(index), t.title.c_str());
     if (module->open(wav.rate, wav.channels, wav.bits) < 0) {
         fprintf(stderr, "tollvane-play: %s: the plug-in could not open its output\n", t.path.c_str());

@@ -1,5 +1,6 @@
 // Reads PCM WAV files for the host program: 8/16/24/32-bit integer samples, any rate and
-// channel count, the extensible header with a PCM sub-format; unknown chunks are skipped.
+// channel count, the extensible header with a PCM sub-format; unknown chunks are skipped, and
+// of two fmt chunks the first counts, as other readers take it.
 #ifndef TOLLVANE_WAV_READER_H
 #define TOLLVANE_WAV_READER_H
 
@@ -14,6 +15,8 @@ struct wav_input {
     uint32_t frame_bytes;
     uint64_t data_bytes;      // payload length (bounded by the file's real length)
     uint64_t remaining_bytes; // payload still to read
+    uint64_t missing_bytes;   // what the data chunk claims beyond the file's end (a cut file)
+    char *read_buffer;        // the stdio buffer: the file is read in pieces of its size
 };
 
 // Opens and checks the file; on failure returns false with a reason fit for one line.

@@ -123,6 +123,8 @@ extern "C" int MulDiv(int number, int numerator, int denominator)
     return static_cast<int>(result);
 }
 
+extern "C" UINT GetACP(void) { return CP_UTF8; }
+
 extern "C" BOOL IsDBCSLeadByte(BYTE) { return FALSE; }
 
 extern "C" DWORD GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size)

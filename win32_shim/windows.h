@@ -121,7 +121,10 @@ BOOL HeapFree(HANDLE heap, DWORD flags, LPVOID memory);
 
 int MulDiv(int number, int numerator, int denominator);
 
-// The stand-in's ANSI code page is single-byte (as Windows-1252): no byte leads a pair.
+// The stand-in's ANSI code page is UTF-8, as the file names it hands to Linux are: GetACP
+// answers CP_UTF8 and, as on Windows with that code page, no byte leads a double-byte pair.
+#define CP_UTF8 65001
+UINT GetACP(void);
 BOOL IsDBCSLeadByte(BYTE test_char);
 
 // Module and thread.
