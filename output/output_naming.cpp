@@ -1,9 +1,10 @@
 // Builds the per-track output path from config_waveoutdir and the player's title, and formats
-// the error box. Relies on the module record's main window for both.
+// the error box. The player's window, which answers for the title and owns the box, is the
+// caller's to give.
 #include "output_naming.h"
 
+#include "../config/plugin_version.h"
 #include "../config/settings_store.h"
-#include "../host/out_module.h"
 
 static const char replaced_chars[10] = {'.', '\\', '/', ':', '*', '?', '"', '<', '>', '|'};
 
@@ -107,16 +108,15 @@ static size_t copy_title(char *name, const char *title, size_t room)
     return length;
 }
 
-void build_output_path(char *buffer, const char *extension)
+void build_output_path(HWND player_window, char *buffer, const char *extension)
 {
     size_t length = strlen(config_waveoutdir); // at most 259: the setting's buffer bounds it
     memcpy(buffer, config_waveoutdir, length);
     if (length > 0 && buffer[length - 1] != '\\') buffer[length++] = '\\';
 
-    HWND host = module_record.main_window;
-    LRESULT position = SendMessageA(host, WM_USER, 0, request_playlist_position);
+    LRESULT position = SendMessageA(player_window, WM_USER, 0, request_playlist_position);
     const char *title = reinterpret_cast<const char *>(
-        SendMessageA(host, WM_USER, static_cast<WPARAM>(position), request_playlist_title));
+        SendMessageA(player_window, WM_USER, static_cast<WPARAM>(position), request_playlist_title));
     if (!title) title = ""; // the player has no title for this entry
 
     // The name part and the whole path bound the title; a directory that leaves no room gets
@@ -129,10 +129,14 @@ void build_output_path(char *buffer, const char *extension)
     memcpy(buffer + length, extension, extension_length + 1);
 }
 
-void show_error(const char *path, const char *message)
+// The box's text: the message and the whole 512-character path fit, and wsprintfA, which
+// stops at 1024 characters, never cuts it.
+constexpr size_t error_text_chars = 640;
+
+void show_error(HWND owner, const char *path, const char *message)
 {
-    char text[640];
-    // wsprintfA stops at 1024 characters; the path (512) and message are cut to fit 640.
+    char text[error_text_chars];
+    // The path is cut only where a message would not leave it room.
     char cut_path[output_path_chars];
     size_t path_room = sizeof text - strlen(message) - 6;
     size_t path_length = strlen(path);
@@ -141,5 +145,5 @@ void show_error(const char *path, const char *message)
     memcpy(cut_path, path, path_length);
     cut_path[path_length] = 0;
     wsprintfA(text, "%s: \"%s\"", message, cut_path);
-    MessageBoxA(module_record.main_window, text, plugin_caption, MB_OK | MB_ICONERROR);
+    MessageBoxA(owner, text, TOLLVANE_VERSION, MB_OK | MB_ICONERROR);
 }

@@ -33,6 +33,9 @@ struct track_plan {
     wav_layout layout;
 };
 
+// The error box about the track's file.
+static void tell(const char *message) { show_error(output_state.player_window, output_state.path, message); }
+
 static void show_init_error(void)
 {
     MessageBoxA(output_state.player_window, "Error initializing output.", TOLLVANE_VERSION, MB_OK | MB_ICONERROR);
@@ -98,7 +101,7 @@ static bool create_output_file(bool single_file, bool *appending)
 
     DWORD error = GetLastError();
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
-        show_error(path, cannot_create);
+        tell(cannot_create);
         return false;
     }
     if (single_file) {
@@ -111,7 +114,7 @@ static bool create_output_file(bool single_file, bool *appending)
         return false;
     output_state.file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (output_state.file == INVALID_HANDLE_VALUE) {
-        show_error(path, cannot_create);
+        tell(cannot_create);
         return false;
     }
     return true;
@@ -128,7 +131,7 @@ static bool open_for_append(void)
     output_state.file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (output_state.file == INVALID_HANDLE_VALUE) {
-        show_error(path, cannot_open);
+        tell(cannot_open);
         return false;
     }
     uint32_t fmt_bytes = 0, data_bytes = 0;
@@ -151,7 +154,7 @@ static bool open_for_append(void)
     // A payload that would carry the container past 4 GiB cannot be patched after the append.
     if (header == wav_appendable && data_bytes > wav_max_file_bytes - payload_offset) header = wav_not_pcm;
     if (header != wav_appendable) {
-        show_error(path, header == wav_unreadable ? cannot_open : "Not a PCM WAV file");
+        tell(header == wav_unreadable ? cannot_open : "Not a PCM WAV file");
         close_file();
         return false;
     }
@@ -169,7 +172,7 @@ static int fail_open(bool appending, const char *message)
     close_file();
     // A file that cannot be deleted either is left as it is; the message says the track failed.
     if (!appending) DeleteFileA(output_state.path);
-    if (message) show_error(output_state.path, message);
+    if (message) tell(message);
     else show_init_error();
     return -1;
 }
@@ -195,7 +198,7 @@ int track_open(HWND player_window, int rate, int channels, int bits)
         memcpy(output_state.path, cfg_wav1p, length);
         output_state.path[length] = 0;
     } else {
-        build_output_path(output_state.path, plan.extension);
+        build_output_path(output_state.player_window, output_state.path, plan.extension);
     }
     output_state.frames_written = 0;
     output_state.track_frames = 0;
@@ -248,7 +251,7 @@ static void report_write_failure(void)
 {
     if (output_state.write_failed) return;
     output_state.write_failed = true;
-    show_error(output_state.path, cannot_write);
+    tell(cannot_write);
 }
 
 // Appends bytes of the target format. The counters advance by what reached the disk, so the
@@ -261,7 +264,7 @@ static void put_audio(const void *data, uint32_t bytes)
         bytes = (wav_max_file_bytes - output_state.file_bytes) / unit * unit; // the rest is dropped
         if (!output_state.size_limit_reached) {
             output_state.size_limit_reached = true;
-            show_error(output_state.path, "WAV file size limit reached");
+            tell("WAV file size limit reached");
         }
     }
     if (bytes == 0) return;
@@ -279,7 +282,7 @@ static void put_converted(const BYTE *block, uint32_t length)
     while (codec_take(&output)) put_audio(output.bytes, output.byte_count);
     if (codec_stopped() && !output_state.codec_stop_told) {
         output_state.codec_stop_told = true;
-        show_error(output_state.path, "Codec stopped accepting data");
+        tell("Codec stopped accepting data");
     }
 }
 

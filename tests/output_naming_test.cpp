@@ -8,12 +8,12 @@
 
 static std::string path_for(const char *dir, const char *title, const char *extension = ".wav")
 {
-    fresh_plugin();
+    out_module *m = fresh_plugin();
     snprintf(config_waveoutdir, sizeof config_waveoutdir, "%s", dir);
     host_set_playlist(3, title);
     char buffer[output_path_chars + 16];
     memset(buffer, 0xCC, sizeof buffer);
-    build_output_path(buffer, extension);
+    build_output_path(m->main_window, buffer, extension);
     EXPECT_EQ(static_cast<unsigned char>(buffer[output_path_chars]), 0xCC) << "wrote past the 512-character buffer";
     return buffer;
 }
@@ -208,8 +208,8 @@ TEST(output_naming, every_name_is_created_and_holds_the_track)
 
 TEST(output_naming, error_box_names_the_message_then_the_quoted_path)
 {
-    fresh_plugin();
-    show_error("c:\\x.wav", "Cannot create output file");
+    out_module *m = fresh_plugin();
+    show_error(m->main_window, "c:\\x.wav", "Cannot create output file");
     ASSERT_EQ(host_boxes.size(), 1u);
     EXPECT_EQ(host_boxes[0].text, "Cannot create output file: \"c:\\x.wav\"");
     EXPECT_EQ(host_boxes[0].caption, "Tollvane v1.4");
@@ -218,9 +218,9 @@ TEST(output_naming, error_box_names_the_message_then_the_quoted_path)
 
 TEST(output_naming, error_box_holds_the_longest_path)
 {
-    fresh_plugin();
+    out_module *m = fresh_plugin();
     std::string path(511, 'p');
-    show_error(path.c_str(), "WAV file size limit reached");
+    show_error(m->main_window, path.c_str(), "WAV file size limit reached");
     ASSERT_EQ(host_boxes.size(), 1u);
     EXPECT_EQ(host_boxes[0].text, "WAV file size limit reached: \"" + path + "\"");
 }
