@@ -1,7 +1,12 @@
 // The sample converter's block loops for common formats, chosen once at creation. Each gives
 // exactly the bytes of the plain frame-by-frame path in sample_converter.cpp; the tests compare
-// both against a model of their own.
-#include "convert/converter_paths.h"
+// both against a model of their own. The converter calls in through converter_block_paths.h;
+// what both sides share comes from converter_samples.h.
+#include "convert/converter_block_paths.h"
+
+#include <string.h>
+
+#include "convert/converter_samples.h"
 
 // Equal rates: where the float round trip is exact in integers, the loops work on integers.
 // Resampling to one or two channels: a chunk of frames is first mixed into "lanes" (left and
@@ -10,13 +15,13 @@
 // frames, rounding each partial sum to float as the plain path does.
 
 enum {
-    path_frames,               // frame by frame, every format
-    path_copy,                 // 8, 16 or 24 bits to the same width and channels: the bytes themselves
-    path_16_to_24,             // same channels: the 16-bit value shifted up by 8
-    path_stereo_16_to_mono_16, // (left + right) / 2, truncated toward zero
-    path_resample_below_one,   // step below 1, one or two output channels, SSE2
-    path_resample_halving,     // step exactly 1/2: positions 0 and 1/2 in every frame
-    path_resample_from_one,    // step of 1 or more
+    path_frames = no_block_path, // frame by frame, every format
+    path_copy,                   // 8, 16 or 24 bits to the same width and channels: the bytes themselves
+    path_16_to_24,               // same channels: the 16-bit value shifted up by 8
+    path_stereo_16_to_mono_16,   // (left + right) / 2, truncated toward zero
+    path_resample_below_one,     // step below 1, one or two output channels, SSE2
+    path_resample_halving,       // step exactly 1/2: positions 0 and 1/2 in every frame
+    path_resample_from_one,      // step of 1 or more
 };
 
 // Little-endian loads and stores of 64-bit words; the plug-in runs on x86 only.
@@ -72,7 +77,11 @@ static uint8_t *average_stereo_16(const uint8_t *in, uint32_t frames, uint8_t *o
 // whose segment coefficients are floats already, so rounding them changes nothing) or rounded
 // (any other). mono_from_one takes one output channel two sub-steps at a time.
 
+// A chunk of at most max_chunk_frames input frames at a time is mixed into scratch_lanes, two
+// lanes a frame after history_frames frames of history, and its sub-steps' segment values, at
+// most scratch_value_pairs of them, go into scratch_values, two lanes each.
 static const uint32_t max_chunk_frames = 1024;
+static const uint32_t history_frames = 3;
 static const uint32_t scratch_value_pairs = 4096;
 
 static ALWAYS_INLINE __m128d round_to_float(__m128d x) { return _mm_cvtps_pd(_mm_cvtpd_ps(x)); }
@@ -146,7 +155,7 @@ static void mix_into_lanes(sample_converter *c, const uint8_t *in, uint32_t n, d
     uint32_t width = c->in_sample_bytes;
     for (; k < n; k++, lanes += 2) {
         for (uint32_t i = 0; i < c->in_channels; i++, in += width) c->in_frame[i] = read_sample(in, width);
-        mix_frame(c);
+        mix_frame(c->in_frame, c->in_channels, c->mixed_frame, c->out_channels);
         lanes[0] = c->mixed_frame[0];
         lanes[1] = c->mixed_frame[c->out_channels - 1];
     }
@@ -276,7 +285,7 @@ static void mix_into_mono(sample_converter *c, const uint8_t *in, uint32_t n, do
     uint32_t width = c->in_sample_bytes;
     for (; k < n; k++) {
         for (uint32_t i = 0; i < c->in_channels; i++, in += width) c->in_frame[i] = read_sample(in, width);
-        mix_frame(c);
+        mix_frame(c->in_frame, c->in_channels, c->mixed_frame, c->out_channels);
         *mono++ = c->mixed_frame[0];
     }
 }
@@ -424,9 +433,9 @@ static uint8_t *resample_chunk(sample_converter *c, const uint8_t *in, uint32_t 
     double *lanes = c->scratch_lanes;
     uint32_t last = c->out_channels - 1;
     const channel_segment *left = &c->segments[0], *right = &c->segments[last];
-    const double history[6] = {left->y0, right->y0, left->y1, right->y1, left->y2, right->y2};
+    const double history[2 * history_frames] = {left->y0, right->y0, left->y1, right->y1, left->y2, right->y2};
     memcpy(lanes, history, sizeof history);
-    mix_into_lanes(c, in, n, lanes + 6);
+    mix_into_lanes(c, in, n, lanes + 2 * history_frames);
     __m128d slope = _mm_setr_pd(left->end_slope, right->end_slope);
     bool exact = c->short_samples != 0;
     values_loop loop;
@@ -511,7 +520,7 @@ static uint8_t *resample_chunk_mono(sample_converter *c, const uint8_t *in, uint
     x[0] = seg->y0;
     x[1] = seg->y1;
     x[2] = seg->y2;
-    mix_into_mono(c, in, n, x + 3);
+    mix_into_mono(c, in, n, x + history_frames);
     bool exact = c->short_samples != 0;
     uint32_t count = exact ? mono_from_one_exact(c, x, n, c->scratch_values)
                            : mono_from_one_rounded(c, x, n, c->scratch_values);
@@ -546,13 +555,6 @@ uint8_t *convert_block(sample_converter *c, const uint8_t *in, uint32_t frames, 
     case path_resample_below_one:
     case path_resample_halving:
     case path_resample_from_one:
-        // The first frames only fill the history, and the first segment starts flat; the plain
-        // path takes them.
-        while (frames > 0 && c->priming != 0) {
-            out = convert_frames(c, in, 1, out);
-            in += in_frame_bytes;
-            frames--;
-        }
         while (frames > 0) {
             uint32_t n = frames < c->chunk_frames ? frames : c->chunk_frames;
             if (c->block_path == path_resample_from_one && c->out_channels == 1)
@@ -565,7 +567,7 @@ uint8_t *convert_block(sample_converter *c, const uint8_t *in, uint32_t frames, 
         return out;
 #endif
     default:
-        return convert_frames(c, in, frames, out);
+        return out; // no_block_path: never handed a block
     }
 }
 
@@ -579,8 +581,9 @@ static bool mixes_short_samples(const sample_converter *c)
            (in == 2 && out == 4);
 }
 
-bool choose_block_path(sample_converter *c)
+block_scratch choose_block_path(sample_converter *c)
 {
+    block_scratch none = {0, 0};
     uint32_t in_width = c->in_sample_bytes, out_width = c->out_sample_bytes;
     bool same_channels = c->in_channels == c->out_channels;
     if (c->in_rate == c->out_rate) {
@@ -590,12 +593,12 @@ bool choose_block_path(sample_converter *c)
             c->block_path = path_16_to_24;
         else if (c->in_channels == 2 && c->out_channels == 1 && in_width == 2 && out_width == 2)
             c->block_path = path_stereo_16_to_mono_16;
-        return true;
+        return none;
     }
 #if TOLLVANE_SSE2
     // Steps of 2^20 input frames and more keep the plain path: there one frame is less than a
     // unit of the integer position.
-    if (c->out_channels > 2 || c->step >= 1048576.0f) return true;
+    if (c->out_channels > 2 || c->step >= 1048576.0f) return none;
     c->short_samples = mixes_short_samples(c);
     if (c->step < 1.0f) {
         c->sure_substeps = (uint32_t)((1.0 - 1.0 / 1024) / c->step);
@@ -610,9 +613,8 @@ bool choose_block_path(sample_converter *c)
         c->chunk_frames = max_chunk_frames;
         c->block_path = path_resample_from_one;
     }
-    c->scratch_lanes = (double *)converter_zeroed((max_chunk_frames + 3) * 2 * sizeof(double));
-    c->scratch_values = (double *)converter_zeroed(scratch_value_pairs * 2 * sizeof(double));
-    if (!c->scratch_lanes || !c->scratch_values) return false;
+    return {(max_chunk_frames + history_frames) * sizeof(__m128d), scratch_value_pairs * sizeof(__m128d)};
+#else
+    return none;
 #endif
-    return true;
 }

@@ -1,9 +1,15 @@
 // The sample converter: reads interleaved PCM as 32-bit floats, remixes the channels and either
 // writes them straight back out in the target width or resamples them through a cubic spline
 // averaged over four sub-steps per output sample. This file holds the record's life, the plain
-// frame-by-frame path and the drain; converter_block_paths.cpp the faster loops for common
-// formats. Memory comes from the process heap; the codec stage is the only caller.
-#include "convert/converter_paths.h"
+// frame-by-frame path and the drain, and hands whole blocks to the faster loops of
+// converter_block_paths.cpp where one fits the formats. Memory comes from the process heap; the
+// codec stage is the only caller.
+#include "convert/sample_converter.h"
+
+#include <windows.h>
+
+#include "convert/converter_block_paths.h"
+#include "convert/converter_samples.h"
 
 void mix_frame(const sample_converter *c)
 {
@@ -106,7 +112,8 @@ static uint8_t *drain(sample_converter *c, uint8_t *out)
     return out;
 }
 
-uint8_t *convert_frames(sample_converter *c, const uint8_t *in, uint32_t frames, uint8_t *out)
+// The plain path: every format pair, one frame at a time.
+static uint8_t *convert_frames(sample_converter *c, const uint8_t *in, uint32_t frames, uint8_t *out)
 {
     uint32_t in_width = c->in_sample_bytes, out_width = c->out_sample_bytes;
     bool equal_rates = c->in_rate == c->out_rate;
@@ -115,7 +122,7 @@ uint8_t *convert_frames(sample_converter *c, const uint8_t *in, uint32_t frames,
             c->in_frame[k] = read_sample(in, in_width);
             in += in_width;
         }
-        mix_frame(c);
+        mix_frame(c->in_frame, c->in_channels, c->mixed_frame, c->out_channels);
         if (equal_rates) {
             for (uint32_t k = 0; k < c->out_channels; k++) {
                 write_sample(out, out_width, c->mixed_frame[k]);
@@ -133,7 +140,7 @@ static bool supported_bits(uint32_t bits)
     return bits == 8 || bits == 16 || bits == 24 || bits == 32;
 }
 
-void *converter_zeroed(size_t bytes)
+static void *zeroed(size_t bytes)
 {
     return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes);
 }
@@ -155,7 +162,8 @@ sample_converter *converter_create(uint32_t in_channels, uint32_t in_bits, uint3
     if (in_rate == 0 || out_rate == 0) return nullptr;
     if ((uint64_t)out_rate > (uint64_t)in_rate * max_upsampling) return nullptr;
 
-    sample_converter *c = (sample_converter *)converter_zeroed(sizeof(sample_converter));
+    block_scratch scratch;
+    sample_converter *c = (sample_converter *)zeroed(sizeof(sample_converter));
     if (!c) return nullptr;
     c->in_channels = in_channels;
     c->out_channels = out_channels;
@@ -165,19 +173,29 @@ sample_converter *converter_create(uint32_t in_channels, uint32_t in_bits, uint3
     c->out_rate = out_rate;
     c->step = (float)((double)in_rate / (4.0 * (double)out_rate));
     c->priming = 2;
-    c->in_frame = (float *)converter_zeroed(in_channels * sizeof(float));
+    c->in_frame = (float *)zeroed(in_channels * sizeof(float));
     if (in_channels == out_channels)
         c->mixed_frame = c->in_frame;
     else
-        c->mixed_frame = (float *)converter_zeroed(out_channels * sizeof(float));
-    c->segments = (channel_segment *)converter_zeroed(out_channels * sizeof(channel_segment));
-    c->accumulators = (float *)converter_zeroed(out_channels * sizeof(float));
-    // A converter missing one of its arrays would fail later, inside a write; give none instead.
-    if (!c->in_frame || !c->mixed_frame || !c->segments || !c->accumulators || !choose_block_path(c)) {
-        converter_destroy(c);
-        return nullptr;
+        c->mixed_frame = (float *)zeroed(out_channels * sizeof(float));
+    c->segments = (channel_segment *)zeroed(out_channels * sizeof(channel_segment));
+    c->accumulators = (float *)zeroed(out_channels * sizeof(float));
+    if (!c->in_frame || !c->mixed_frame || !c->segments || !c->accumulators) goto incomplete;
+    scratch = choose_block_path(c);
+    if (scratch.lanes_bytes != 0) {
+        c->scratch_lanes = (double *)zeroed(scratch.lanes_bytes);
+        if (!c->scratch_lanes) goto incomplete;
+    }
+    if (scratch.values_bytes != 0) {
+        c->scratch_values = (double *)zeroed(scratch.values_bytes);
+        if (!c->scratch_values) goto incomplete;
     }
     return c;
+
+incomplete:
+    // A converter missing one of its arrays would fail later, inside a write; give none instead.
+    converter_destroy(c);
+    return nullptr;
 }
 
 void converter_destroy(sample_converter *c)
@@ -217,12 +235,21 @@ uint32_t converter_process(sample_converter *c, const uint8_t *input, uint8_t *o
 {
     if (!c) return 0;
     uint8_t *out = output;
+    bool resampling = c->in_rate != c->out_rate;
     if (!input || in_bytes == 0) {
-        if (c->in_rate != c->out_rate) out = drain(c, out);
+        if (resampling) out = drain(c, out);
         return (uint32_t)(out - output);
     }
     // Only whole frames: a trailing partial frame is never read.
-    uint32_t frames = in_bytes / (c->in_channels * c->in_sample_bytes);
-    out = convert_block(c, input, frames, out);
+    uint32_t in_frame_bytes = c->in_channels * c->in_sample_bytes;
+    uint32_t frames = in_bytes / in_frame_bytes;
+    // The resampler's first frames only fill its history, and its first segment starts flat: the
+    // plain path takes them, whichever path takes the rest.
+    for (; resampling && c->priming != 0 && frames > 0; frames--, input += in_frame_bytes)
+        out = convert_frames(c, input, 1, out);
+    if (c->block_path == no_block_path)
+        out = convert_frames(c, input, frames, out);
+    else
+        out = convert_block(c, input, frames, out);
     return (uint32_t)(out - output);
 }

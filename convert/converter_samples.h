@@ -1,14 +1,11 @@
-// Shared by the sample converter's plain path (sample_converter.cpp) and its specialised block
-// loops (converter_block_paths.cpp): sample reading and writing, and the few routines each side
-// calls on the other. Nothing outside convert/ includes it.
-#ifndef TOLLVANE_CONVERTER_PATHS_H
-#define TOLLVANE_CONVERTER_PATHS_H
+// Reading, mixing and writing the samples of one frame: what the sample converter's plain path
+// (sample_converter.cpp) and its block loops (converter_block_paths.cpp) both build on. Only
+// inline helpers, so neither file calls into the other for them. Nothing outside convert/
+// includes it.
+#ifndef TOLLVANE_CONVERTER_SAMPLES_H
+#define TOLLVANE_CONVERTER_SAMPLES_H
 
 #include <stdint.h>
-#include <string.h>
-#include <windows.h>
-
-#include "convert/sample_converter.h"
 
 // GCC 12's straight-line vectoriser can drop a narrowing to float when it packs the values of two
 // channels together (seen natively at -O2); every narrowing here must happen where it is written.
@@ -78,14 +75,34 @@ static inline void write_sample(uint8_t *p, uint32_t sample_bytes, float x)
     }
 }
 
-void mix_frame(const sample_converter *c);
-// The plain per-sample path: every format pair, one frame at a time.
-uint8_t *convert_frames(sample_converter *c, const uint8_t *in, uint32_t frames, uint8_t *out);
-void *converter_zeroed(size_t bytes);
-
-// Picks the block loop and sizes the scratch buffers; false when they cannot be allocated.
-bool choose_block_path(sample_converter *c);
-// Converts whole frames with the chosen loop; returns the output cursor.
-uint8_t *convert_block(sample_converter *c, const uint8_t *in, uint32_t frames, uint8_t *out);
+// Remixes the samples of one frame, i of `in` channels, into o of `out` channels: the common
+// layouts by their own weights, any other pair as the mean of all inputs. With equal counts o is
+// i itself (the converter's record shares the array) and nothing needs doing.
+static inline void mix_frame(const float *i, uint32_t in, float *o, uint32_t out)
+{
+    if (in == out) return;
+    if (in == 1 && out == 2) {
+        o[0] = o[1] = i[0];
+    } else if (in == 2 && out == 1) {
+        o[0] = (float)(((double)i[1] + i[0]) * 0.5);
+    } else if (in == 3 && out == 2) {
+        o[0] = (float)((double)i[2] * (1.0 / 3.0) + (double)i[0] * (2.0 / 3.0));
+        o[1] = (float)((double)i[2] * (1.0 / 3.0) + (double)i[1] * (2.0 / 3.0));
+    } else if (in == 4 && out == 2) {
+        o[0] = (float)(((double)i[2] + i[0]) * 0.5);
+        o[1] = (float)(((double)i[3] + i[1]) * 0.5);
+    } else if (in == 2 && out == 4) {
+        o[0] = o[2] = i[0];
+        o[1] = o[3] = i[1];
+    } else if (in == 6 && out == 2) {
+        o[0] = (float)((2.0 * ((double)i[2] + i[0]) + i[5] + i[4]) * (1.0 / 6.0));
+        o[1] = (float)((2.0 * ((double)i[3] + i[1]) + i[5] + i[4]) * (1.0 / 6.0));
+    } else {
+        double sum = 0.0;
+        for (uint32_t k = 0; k < in; k++) sum += i[k];
+        float mean = (float)(sum / in);
+        for (uint32_t k = 0; k < out; k++) o[k] = mean;
+    }
+}
 
 #endif
