@@ -611,6 +611,7 @@ uint8_t *convert_block(sample_converter *c, const uint8_t *in, uint32_t frames, 
     }
 }
 
+#if TOLLVANE_SSE2
 // Mixed samples of 8 or 16 bits, alone or averaged in pairs, have at most 18 significant bits
 // and lie in [-1, 1]: their differences and half differences are floats already.
 static bool mixes_short_samples(const sample_converter *c)
@@ -621,12 +622,11 @@ static bool mixes_short_samples(const sample_converter *c)
            (in == 2 && out == 4);
 }
 
-#if TOLLVANE_SSE2
 // Steps of 2^20 input frames and more keep the plain path: there one frame is less than a unit
 // of the integer position.
 static const float max_block_step = 1048576.0f;
-// The float sums of up to 256 steps (64 times up at most) drift from the exact positions by
-// less than 2^-17 inside a frame; a margin of 2^-10 leaves the sure sub-steps sure.
+// The float sums of up to 256 steps (64 times up at most) drift from the exact positions by at
+// most 2^-17 inside a frame; a margin of 2^-10 leaves the sure sub-steps sure.
 static const double sure_margin = 1.0 / 1024;
 #endif
 
