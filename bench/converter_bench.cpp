@@ -1,12 +1,15 @@
 // Times the sample converter against what a user would otherwise reach for (libsamplerate,
-// soxr, the speexdsp resampler) and a plain int16 -> float -> int16 loop, on one core, over the
-// same generated signal in blocks of 576 frames. Prints one table of output frames per second.
+// soxr, the speexdsp resampler) and the tightest plain loop for each job's format change, on one
+// core, over the same generated signal in blocks of 576 frames. Prints one table of output frames
+// per second. For the equal-rate jobs the plain loop must give the converter's bytes exactly: the
+// bench checks that over the whole signal before it times anything, and stops if they differ.
 #include <samplerate.h>
 #include <sched.h>
 #include <soxr.h>
 #include <speex/speex_resampler.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <time.h>
 
@@ -42,10 +45,10 @@ static std::vector<int16_t> make_signal(uint32_t rate, size_t frames)
     for (size_t n = 0; n < frames; n++)
         for (int c = 0; c < 2; c++) {
             noise = noise * 1664525u + 1013904223u;
-            double t = (double)n / rate;
+            double t = static_cast<double>(n) / rate;
             double v = 0.45 * sin(2 * M_PI * (220.0 + 110 * c) * t) + 0.25 * sin(2 * M_PI * 3150.0 * t + c) +
                        0.02 * ((noise >> 9) / 8388608.0 - 0.5);
-            s[n * 2 + c] = (int16_t)lrint(v * 32767);
+            s[n * 2 + c] = static_cast<int16_t>(lrint(v * 32767));
         }
     return s;
 }
@@ -62,19 +65,21 @@ static void put_float(float x, uint32_t bits, uint8_t *&out)
 {
     double full = bits == 24 ? 8388608.0 : 32768.0;
     double v = std::max(-full, std::min(full - 1, std::floor(x * full)));
-    int32_t i = (int32_t)v;
-    *out++ = (uint8_t)i;
-    *out++ = (uint8_t)(i >> 8);
-    if (bits == 24) *out++ = (uint8_t)(i >> 16);
+    int32_t i = static_cast<int32_t>(v);
+    *out++ = static_cast<uint8_t>(i);
+    *out++ = static_cast<uint8_t>(i >> 8);
+    if (bits == 24) *out++ = static_cast<uint8_t>(i >> 16);
 }
 
 // Stereo to the job's channel count before resampling: an anchor resamples only what it keeps.
 static const int16_t *premix(const job &j, const int16_t *in, size_t frames, std::vector<int16_t> &mono)
 {
     if (j.out_channels == 2) return in;
-    for (size_t n = 0; n < frames; n++) mono[n] = (int16_t)((in[2 * n] + in[2 * n + 1]) / 2);
+    for (size_t n = 0; n < frames; n++) mono[n] = static_cast<int16_t>((in[2 * n] + in[2 * n + 1]) / 2);
     return mono.data();
 }
+
+static const uint8_t *as_bytes(const int16_t *samples) { return reinterpret_cast<const uint8_t *>(samples); }
 
 // Each runner converts the whole signal in blocks and returns the output frames it produced.
 typedef size_t (*runner)(const job &j, const std::vector<int16_t> &in);
@@ -82,59 +87,89 @@ typedef size_t (*runner)(const job &j, const std::vector<int16_t> &in);
 static size_t run_converter(const job &j, const std::vector<int16_t> &in)
 {
     sample_converter *c = converter_create(2, 16, j.in_rate, j.out_channels, j.out_bits, j.out_rate);
-    std::vector<uint8_t> out((size_t)converter_output_size(c, block_frames * 4));
+    std::vector<uint8_t> out(static_cast<size_t>(converter_output_size(c, block_frames * 4)));
     size_t frames = in.size() / 2, bytes = 0;
     for (size_t at = 0; at < frames; at += block_frames) {
         size_t n = std::min(block_frames, frames - at);
-        bytes += converter_process(c, (const uint8_t *)&in[at * 2], out.data(), (uint32_t)(n * 4));
+        bytes += converter_process(c, as_bytes(&in[at * 2]), out.data(), static_cast<uint32_t>(n * 4));
     }
     bytes += converter_process(c, nullptr, out.data(), 0);
     converter_destroy(c);
     return bytes / (j.out_channels * j.out_bits / 8);
 }
 
+// The job's format change without resampling, one sample or frame a pass, as tight as a plain
+// loop gets: stereo to mono as the integer mean truncated toward zero, 16 to 24 bits as x << 8
+// (a zero byte, then x's own two bytes: faster than storing the three bytes of the shifted value),
+// 16-bit stereo as a copy. Returns the end of the output.
+static uint8_t *plain_block(const job &j, const int16_t *s, size_t frames, uint8_t *o)
+{
+    if (j.out_channels == 1) {
+        for (size_t k = 0; k < frames; k++, o += 2) {
+            int16_t mean = static_cast<int16_t>((s[2 * k] + s[2 * k + 1]) / 2);
+            memcpy(o, &mean, 2);
+        }
+    } else if (j.out_bits == 24) {
+        for (size_t k = 0; k < 2 * frames; k++, o += 3) {
+            o[0] = 0;
+            memcpy(o + 1, &s[k], 2);
+        }
+    } else {
+        memcpy(o, s, frames * 4);
+        o += frames * 4;
+    }
+    return o;
+}
+
 static size_t run_plain(const job &j, const std::vector<int16_t> &in)
 {
-    // One output frame per input frame: read as float, mix, write the job's width.
     std::vector<uint8_t> out(block_frames * 2 * 3);
     size_t frames = in.size() / 2, total = 0;
     for (size_t at = 0; at < frames; at += block_frames) {
         size_t n = std::min(block_frames, frames - at);
-        const int16_t *s = &in[at * 2];
-        uint8_t *o = out.data();
-        if (j.out_channels == 1) {
-            for (size_t k = 0; k < n; k++) {
-                float v = (s[2 * k] * (1.0f / 32768) + s[2 * k + 1] * (1.0f / 32768)) * 0.5f;
-                int32_t i = (int32_t)(v * 32768.0f);
-                *o++ = (uint8_t)i;
-                *o++ = (uint8_t)(i >> 8);
-            }
-        } else if (j.out_bits == 24) {
-            for (size_t k = 0; k < 2 * n; k++) {
-                int32_t i = (int32_t)(s[k] * (1.0f / 32768) * 8388608.0f);
-                *o++ = (uint8_t)i;
-                *o++ = (uint8_t)(i >> 8);
-                *o++ = (uint8_t)(i >> 16);
-            }
-        } else {
-            for (size_t k = 0; k < 2 * n; k++) {
-                int32_t i = (int32_t)(s[k] * (1.0f / 32768) * 32768.0f);
-                *o++ = (uint8_t)i;
-                *o++ = (uint8_t)(i >> 8);
-            }
-        }
+        plain_block(j, &in[at * 2], n, out.data());
         total += n;
         __asm__ volatile("" : : "r"(out.data()) : "memory");
     }
     return total;
 }
 
+// Equal rates: the converter's bytes over the whole signal, converted as run_converter does,
+// must be the plain loop's.
+static void check_plain_loop(const job &j, const std::vector<int16_t> &in)
+{
+    size_t frames = in.size() / 2, frame_bytes = j.out_channels * j.out_bits / 8;
+    sample_converter *c = converter_create(2, 16, j.in_rate, j.out_channels, j.out_bits, j.out_rate);
+    // room for the whole output and one call's reserve beyond it
+    size_t reserve_bytes = static_cast<size_t>(converter_output_size(c, block_frames * 4));
+    std::vector<uint8_t> ours(frames * frame_bytes + reserve_bytes);
+    std::vector<uint8_t> plain(frames * frame_bytes);
+    size_t ours_bytes = 0;
+    for (size_t at = 0; at < frames; at += block_frames) {
+        size_t n = std::min(block_frames, frames - at);
+        ours_bytes += converter_process(c, as_bytes(&in[at * 2]), &ours[ours_bytes], static_cast<uint32_t>(n * 4));
+    }
+    ours_bytes += converter_process(c, nullptr, &ours[ours_bytes], 0);
+    converter_destroy(c);
+    plain_block(j, in.data(), frames, plain.data());
+    size_t same = 0;
+    while (same < plain.size() && same < ours_bytes && ours[same] == plain[same]) same++;
+    if (ours_bytes != plain.size() || same != plain.size()) {
+        fflush(stdout);
+        fprintf(stderr, "converter_bench: %s: the plain loop's bytes differ from the converter's (%zu and %zu bytes, "
+                        "first difference at byte %zu); its column would not time the same job\n",
+                j.name, plain.size(), ours_bytes, same);
+        abort();
+    }
+    printf("Same bytes from the plain loop as from the converter: %s, all %zu of them.\n", j.name, ours_bytes);
+}
+
 static size_t run_libsamplerate(const job &j, const std::vector<int16_t> &in, int type)
 {
-    int err = 0, ch = (int)j.out_channels;
+    int err = 0, ch = static_cast<int>(j.out_channels);
     SRC_STATE *src = src_new(type, ch, &err);
-    double ratio = (double)j.out_rate / j.in_rate;
-    size_t out_cap = (size_t)(block_frames * ratio) + 64;
+    double ratio = static_cast<double>(j.out_rate) / j.in_rate;
+    size_t out_cap = static_cast<size_t>(block_frames * ratio) + 64;
     std::vector<float> fin(block_frames * 2), fout(out_cap * ch);
     std::vector<int16_t> mono(block_frames);
     std::vector<uint8_t> out(out_cap * ch * 3);
@@ -142,18 +177,19 @@ static size_t run_libsamplerate(const job &j, const std::vector<int16_t> &in, in
     for (size_t at = 0; at < frames; at += block_frames) {
         size_t n = std::min(block_frames, frames - at);
         const int16_t *s = premix(j, &in[at * 2], n, mono);
-        src_short_to_float_array(s, fin.data(), (int)(n * ch));
+        src_short_to_float_array(s, fin.data(), static_cast<int>(n * ch));
         SRC_DATA d = {};
         d.data_in = fin.data();
-        d.input_frames = (long)n;
+        d.input_frames = static_cast<long>(n);
         d.src_ratio = ratio;
         while (d.input_frames > 0) {
             d.data_out = fout.data();
-            d.output_frames = (long)out_cap;
+            d.output_frames = static_cast<long>(out_cap);
             src_process(src, &d);
             uint8_t *o = out.data();
             if (j.out_bits == 16)
-                src_float_to_short_array(fout.data(), (short *)o, (int)(d.output_frames_gen * ch));
+                src_float_to_short_array(fout.data(), reinterpret_cast<short *>(o),
+                                         static_cast<int>(d.output_frames_gen * ch));
             else
                 for (long k = 0; k < d.output_frames_gen * ch; k++) put_float(fout[k], j.out_bits, o);
             total += d.output_frames_gen;
@@ -176,7 +212,7 @@ static size_t run_soxr(const job &j, const std::vector<int16_t> &in)
     soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, j.out_bits == 16 ? SOXR_INT16_I : SOXR_FLOAT32_I);
     soxr_quality_spec_t q = soxr_quality_spec(SOXR_QQ, 0);
     soxr_t s = soxr_create(j.in_rate, j.out_rate, ch, &err, &io, &q, nullptr);
-    size_t out_cap = (size_t)(block_frames * (double)j.out_rate / j.in_rate) + 1024;
+    size_t out_cap = static_cast<size_t>(block_frames * static_cast<double>(j.out_rate) / j.in_rate) + 1024;
     std::vector<float> buf(out_cap * ch);
     std::vector<int16_t> mono(block_frames);
     std::vector<uint8_t> out(out_cap * ch * 3);
@@ -203,7 +239,7 @@ static size_t run_speex(const job &j, const std::vector<int16_t> &in)
     int err = 0;
     unsigned ch = j.out_channels;
     SpeexResamplerState *st = speex_resampler_init(ch, j.in_rate, j.out_rate, 0, &err);
-    size_t out_cap = (size_t)(block_frames * (double)j.out_rate / j.in_rate) + 64;
+    size_t out_cap = static_cast<size_t>(block_frames * static_cast<double>(j.out_rate) / j.in_rate) + 64;
     std::vector<int16_t> buf(out_cap * ch), mono(block_frames);
     std::vector<float> fin(block_frames * 2), fout(out_cap * ch);
     std::vector<uint8_t> out(out_cap * ch * 3);
@@ -211,7 +247,7 @@ static size_t run_speex(const job &j, const std::vector<int16_t> &in)
     for (size_t at = 0; at < frames; at += block_frames) {
         size_t n = std::min(block_frames, frames - at);
         const int16_t *src = premix(j, &in[at * 2], n, mono);
-        spx_uint32_t in_len = (spx_uint32_t)n, out_len = (spx_uint32_t)out_cap;
+        spx_uint32_t in_len = static_cast<spx_uint32_t>(n), out_len = static_cast<spx_uint32_t>(out_cap);
         if (j.out_bits == 16) {
             speex_resampler_process_interleaved_int(st, src, &in_len, buf.data(), &out_len);
         } else {
@@ -276,6 +312,10 @@ int main()
     printf("Input: stereo 16-bit, 3 s of two partials and noise per channel, blocks of %zu frames.\n", block_frames);
     printf("Cells: output frames per second (millions); x: the converter's speed over that anchor's.\n\n");
 
+    for (const job &j : jobs)
+        if (j.in_rate == j.out_rate) check_plain_loop(j, make_signal(j.in_rate, 3 * j.in_rate));
+    printf("\n");
+
     struct column {
         const char *name;
         runner r;
@@ -300,6 +340,7 @@ int main()
         }
         printf("\n");
     }
-    printf("\nThe plain loop writes one output frame per input frame (no resampling): the floor.\n");
+    printf("\nThe plain loop writes one output frame per input frame (no resampling): for the equal-rate jobs\n"
+           "the converter's very bytes (checked above), for the others only the floor.\n");
     return 0;
 }

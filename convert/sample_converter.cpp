@@ -1,76 +1,55 @@
 // The sample converter: reads interleaved PCM as 32-bit floats, remixes the channels and either
 // writes them straight back out in the target width or resamples them through a cubic spline
 // averaged over four sub-steps per output sample. This file holds the record's life, the plain
-// frame-by-frame path and the drain; converter_block_paths.cpp the faster loops for common
-// formats. Memory comes from the process heap; the codec stage is the only caller.
-#include "convert/converter_paths.h"
+// frame-by-frame path and the drain, and hands whole blocks to the faster loops of
+// converter_block_paths.cpp where one fits the formats. Memory comes from the process heap; the
+// codec stage is the only caller.
+#include "convert/sample_converter.h"
 
-void mix_frame(const sample_converter *c)
-{
-    const float *i = c->in_frame;
-    float *o = c->mixed_frame;
-    uint32_t in = c->in_channels, out = c->out_channels;
-    if (in == out) return; // o is i
-    if (in == 1 && out == 2) {
-        o[0] = o[1] = i[0];
-    } else if (in == 2 && out == 1) {
-        o[0] = (float)(((double)i[1] + i[0]) * 0.5);
-    } else if (in == 3 && out == 2) {
-        o[0] = (float)((double)i[2] * (1.0 / 3.0) + (double)i[0] * (2.0 / 3.0));
-        o[1] = (float)((double)i[2] * (1.0 / 3.0) + (double)i[1] * (2.0 / 3.0));
-    } else if (in == 4 && out == 2) {
-        o[0] = (float)(((double)i[2] + i[0]) * 0.5);
-        o[1] = (float)(((double)i[3] + i[1]) * 0.5);
-    } else if (in == 2 && out == 4) {
-        o[0] = o[2] = i[0];
-        o[1] = o[3] = i[1];
-    } else if (in == 6 && out == 2) {
-        o[0] = (float)((2.0 * ((double)i[2] + i[0]) + i[5] + i[4]) * (1.0 / 6.0));
-        o[1] = (float)((2.0 * ((double)i[3] + i[1]) + i[5] + i[4]) * (1.0 / 6.0));
-    } else {
-        double sum = 0.0;
-        for (uint32_t k = 0; k < in; k++) sum += i[k];
-        float mean = (float)(sum / in);
-        for (uint32_t k = 0; k < out; k++) o[k] = mean;
-    }
-}
+#include <windows.h>
+
+#include "convert/converter_block_paths.h"
+#include "convert/converter_samples.h"
+
+// Each output sample is the mean of the spline at this many evenly spaced sub-steps.
+static const uint32_t substeps_per_output_frame = 4;
 
 // The new tangent m enters coef2 unrounded; only its stored copy (end_slope) is rounded, while
 // the rise d is rounded before use. coef3 likewise takes coef2 before its rounding.
 static void update_segment(channel_segment *s)
 {
     s->coef1 = s->end_slope;
-    double m = ((double)s->y2 - s->y0) * 0.5;
-    s->end_slope = (float)m;
-    float d = (float)((double)s->y1 - s->y0);
-    double coef2 = 3.0 * d - m - 2.0 * (double)s->coef1;
-    s->coef2 = (float)coef2;
-    s->coef3 = (float)((double)d - coef2 - s->coef1);
+    double m = (static_cast<double>(s->y2) - s->y0) * 0.5;
+    s->end_slope = static_cast<float>(m);
+    float d = static_cast<float>(static_cast<double>(s->y1) - s->y0);
+    double coef2 = 3.0 * d - m - 2.0 * static_cast<double>(s->coef1);
+    s->coef2 = static_cast<float>(coef2);
+    s->coef3 = static_cast<float>(static_cast<double>(d) - coef2 - s->coef1);
 }
 
 // One frame's sub-step loop: sums the segments at the positions that fall inside it and writes
 // every output frame that four sub-steps complete.
 static uint8_t *run_substeps(sample_converter *c, uint8_t *out)
 {
-    uint32_t channels = c->out_channels, width = c->out_sample_bytes;
+    uint32_t channels = c->out_channels, out_sample_bytes = c->out_sample_bytes;
     while (c->position < 1.0f) {
         double t = c->position;
         for (uint32_t k = 0; k < channels; k++) {
             const channel_segment *s = &c->segments[k];
-            double v = (((double)s->coef3 * t + s->coef2) * t + s->coef1) * t + s->y0;
-            c->accumulators[k] = (float)((double)c->accumulators[k] + v);
+            double v = ((static_cast<double>(s->coef3) * t + s->coef2) * t + s->coef1) * t + s->y0;
+            c->accumulators[k] = static_cast<float>(static_cast<double>(c->accumulators[k]) + v);
         }
-        if (++c->substep_count == 4) {
+        if (++c->substep_count == substeps_per_output_frame) {
             c->substep_count = 0;
             for (uint32_t k = 0; k < channels; k++) {
-                write_sample(out, width, c->accumulators[k] * 0.25f);
-                out += width;
+                write_sample(out, out_sample_bytes, c->accumulators[k] * 0.25f); // the mean of the four
+                out += out_sample_bytes;
                 c->accumulators[k] = 0.0f;
             }
         }
-        c->position = (float)((double)c->position + c->step);
+        c->position = static_cast<float>(static_cast<double>(c->position) + c->step);
     }
-    c->position = (float)((double)c->position - 1.0);
+    c->position = static_cast<float>(static_cast<double>(c->position) - 1.0);
     return out;
 }
 
@@ -106,20 +85,21 @@ static uint8_t *drain(sample_converter *c, uint8_t *out)
     return out;
 }
 
-uint8_t *convert_frames(sample_converter *c, const uint8_t *in, uint32_t frames, uint8_t *out)
+// The plain path: every format pair, one frame at a time.
+static uint8_t *convert_frames(sample_converter *c, const uint8_t *in, uint32_t frames, uint8_t *out)
 {
-    uint32_t in_width = c->in_sample_bytes, out_width = c->out_sample_bytes;
+    uint32_t in_sample_bytes = c->in_sample_bytes, out_sample_bytes = c->out_sample_bytes;
     bool equal_rates = c->in_rate == c->out_rate;
     for (uint32_t f = 0; f < frames; f++) {
         for (uint32_t k = 0; k < c->in_channels; k++) {
-            c->in_frame[k] = read_sample(in, in_width);
-            in += in_width;
+            c->in_frame[k] = read_sample(in, in_sample_bytes);
+            in += in_sample_bytes;
         }
-        mix_frame(c);
+        mix_frame(c->in_frame, c->in_channels, c->mixed_frame, c->out_channels);
         if (equal_rates) {
             for (uint32_t k = 0; k < c->out_channels; k++) {
-                write_sample(out, out_width, c->mixed_frame[k]);
-                out += out_width;
+                write_sample(out, out_sample_bytes, c->mixed_frame[k]);
+                out += out_sample_bytes;
             }
         } else {
             out = resample_frame(c, out);
@@ -133,7 +113,7 @@ static bool supported_bits(uint32_t bits)
     return bits == 8 || bits == 16 || bits == 24 || bits == 32;
 }
 
-void *converter_zeroed(size_t bytes)
+static void *zeroed(size_t bytes)
 {
     return HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, bytes);
 }
@@ -145,6 +125,8 @@ static const uint32_t max_channels = 65535;
 // tiny step (the sub-step loop would never end), and its rounding drift outgrows the one spare
 // output frame that converter_output_size reserves.
 static const uint32_t max_upsampling = 64;
+// Frames the resampler holds back until the drain: converter_output_size counts them in.
+static const uint32_t priming_frames = 2;
 
 sample_converter *converter_create(uint32_t in_channels, uint32_t in_bits, uint32_t in_rate,
                                    uint32_t out_channels, uint32_t out_bits, uint32_t out_rate)
@@ -153,9 +135,10 @@ sample_converter *converter_create(uint32_t in_channels, uint32_t in_bits, uint3
     if (in_channels == 0 || out_channels == 0) return nullptr;
     if (in_channels > max_channels || out_channels > max_channels) return nullptr;
     if (in_rate == 0 || out_rate == 0) return nullptr;
-    if ((uint64_t)out_rate > (uint64_t)in_rate * max_upsampling) return nullptr;
+    if (static_cast<uint64_t>(out_rate) > static_cast<uint64_t>(in_rate) * max_upsampling) return nullptr;
 
-    sample_converter *c = (sample_converter *)converter_zeroed(sizeof(sample_converter));
+    block_scratch scratch;
+    sample_converter *c = static_cast<sample_converter *>(zeroed(sizeof(sample_converter)));
     if (!c) return nullptr;
     c->in_channels = in_channels;
     c->out_channels = out_channels;
@@ -163,21 +146,32 @@ sample_converter *converter_create(uint32_t in_channels, uint32_t in_bits, uint3
     c->out_sample_bytes = out_bits / 8;
     c->in_rate = in_rate;
     c->out_rate = out_rate;
-    c->step = (float)((double)in_rate / (4.0 * (double)out_rate));
-    c->priming = 2;
-    c->in_frame = (float *)converter_zeroed(in_channels * sizeof(float));
+    c->step = static_cast<float>(static_cast<double>(in_rate) /
+                                 (substeps_per_output_frame * static_cast<double>(out_rate)));
+    c->priming = priming_frames;
+    c->in_frame = static_cast<float *>(zeroed(in_channels * sizeof(float)));
     if (in_channels == out_channels)
         c->mixed_frame = c->in_frame;
     else
-        c->mixed_frame = (float *)converter_zeroed(out_channels * sizeof(float));
-    c->segments = (channel_segment *)converter_zeroed(out_channels * sizeof(channel_segment));
-    c->accumulators = (float *)converter_zeroed(out_channels * sizeof(float));
-    // A converter missing one of its arrays would fail later, inside a write; give none instead.
-    if (!c->in_frame || !c->mixed_frame || !c->segments || !c->accumulators || !choose_block_path(c)) {
-        converter_destroy(c);
-        return nullptr;
+        c->mixed_frame = static_cast<float *>(zeroed(out_channels * sizeof(float)));
+    c->segments = static_cast<channel_segment *>(zeroed(out_channels * sizeof(channel_segment)));
+    c->accumulators = static_cast<float *>(zeroed(out_channels * sizeof(float)));
+    if (!c->in_frame || !c->mixed_frame || !c->segments || !c->accumulators) goto incomplete;
+    scratch = choose_block_path(c);
+    if (scratch.lanes_bytes != 0) {
+        c->scratch_lanes = static_cast<double *>(zeroed(scratch.lanes_bytes));
+        if (!c->scratch_lanes) goto incomplete;
+    }
+    if (scratch.values_bytes != 0) {
+        c->scratch_values = static_cast<double *>(zeroed(scratch.values_bytes));
+        if (!c->scratch_values) goto incomplete;
     }
     return c;
+
+incomplete:
+    // A converter missing one of its arrays would fail later, inside a write; give none instead.
+    converter_destroy(c);
+    return nullptr;
 }
 
 void converter_destroy(sample_converter *c)
@@ -198,31 +192,42 @@ int32_t converter_output_size(const sample_converter *c, uint32_t in_bytes)
     if (!c) return -1;
     // The factors are formed in 64 bits; one that does not fit MulDiv's signed operands gives
     // -1 instead of a wrapped (too small) reserve.
-    uint64_t in_frame_bytes = (uint64_t)c->in_channels * c->in_sample_bytes;
-    uint64_t out_frame_bytes = (uint64_t)c->out_channels * c->out_sample_bytes;
-    uint64_t number = in_bytes + 2 * in_frame_bytes;
-    uint64_t out_per_second = (uint64_t)c->out_rate * out_frame_bytes;
-    uint64_t in_per_second = (uint64_t)c->in_rate * in_frame_bytes;
-    if (number > INT32_MAX || out_per_second > INT32_MAX || in_per_second > INT32_MAX) return -1;
-    int estimate = MulDiv((int)number, (int)out_per_second, (int)in_per_second);
-    if (estimate < 0) return -1;
+    uint64_t in_frame_bytes = static_cast<uint64_t>(c->in_channels) * c->in_sample_bytes;
+    uint64_t out_frame_bytes = static_cast<uint64_t>(c->out_channels) * c->out_sample_bytes;
+    uint64_t counted_in_bytes = in_bytes + priming_frames * in_frame_bytes;
+    uint64_t out_bytes_per_second = static_cast<uint64_t>(c->out_rate) * out_frame_bytes;
+    uint64_t in_bytes_per_second = static_cast<uint64_t>(c->in_rate) * in_frame_bytes;
+    if (counted_in_bytes > INT32_MAX || out_bytes_per_second > INT32_MAX || in_bytes_per_second > INT32_MAX)
+        return -1;
+    int estimate_bytes = MulDiv(static_cast<int>(counted_in_bytes), static_cast<int>(out_bytes_per_second),
+                                static_cast<int>(in_bytes_per_second));
+    if (estimate_bytes < 0) return -1;
     // Sub-steps and the position carry over between calls, so one call can complete one output
     // frame more than the estimate covers.
-    uint64_t reserve = (uint64_t)estimate + out_frame_bytes;
-    if (reserve > INT32_MAX) return -1;
-    return (int32_t)reserve;
+    uint64_t reserve_bytes = static_cast<uint64_t>(estimate_bytes) + out_frame_bytes;
+    if (reserve_bytes > INT32_MAX) return -1;
+    return static_cast<int32_t>(reserve_bytes);
 }
 
 uint32_t converter_process(sample_converter *c, const uint8_t *input, uint8_t *output, uint32_t in_bytes)
 {
     if (!c) return 0;
     uint8_t *out = output;
+    bool resampling = c->in_rate != c->out_rate;
     if (!input || in_bytes == 0) {
-        if (c->in_rate != c->out_rate) out = drain(c, out);
-        return (uint32_t)(out - output);
+        if (resampling) out = drain(c, out);
+        return static_cast<uint32_t>(out - output);
     }
     // Only whole frames: a trailing partial frame is never read.
-    uint32_t frames = in_bytes / (c->in_channels * c->in_sample_bytes);
-    out = convert_block(c, input, frames, out);
-    return (uint32_t)(out - output);
+    uint32_t in_frame_bytes = c->in_channels * c->in_sample_bytes;
+    uint32_t frames = in_bytes / in_frame_bytes;
+    // The resampler's first frames only fill its history, and its first segment starts flat: the
+    // plain path takes them, whichever path takes the rest.
+    for (; resampling && c->priming != 0 && frames > 0; frames--, input += in_frame_bytes)
+        out = convert_frames(c, input, 1, out);
+    if (c->block_path == no_block_path)
+        out = convert_frames(c, input, frames, out);
+    else
+        out = convert_block(c, input, frames, out);
+    return static_cast<uint32_t>(out - output);
 }

@@ -392,6 +392,16 @@ TEST(sample_converter, sixteen_bit_output_truncates_toward_zero_and_clamps)
         all.push_back((uint8_t)(v >> 8));
     }
     EXPECT_EQ(convert_once({2, 16, 44100, 2, 16, 44100}, all), all);
+    // stereo to mono: every left value against right values that make odd, negative and extreme
+    // sums; the float path's mean truncates toward zero, and so must every faster loop
+    bytes pairs;
+    for (int l = -32768; l < 32768; l++)
+        for (int r : {-32768, -32767, -12345, -1, 0, 1, 7, 32766, 32767}) {
+            bytes s = le({l, r}, 2);
+            pairs.insert(pairs.end(), s.begin(), s.end());
+        }
+    format mean = {2, 16, 44100, 1, 16, 44100};
+    EXPECT_EQ(convert_once(mean, pairs), model_convert(mean, pairs).output);
 }
 
 TEST(sample_converter, twenty_four_bit_corners)
@@ -404,6 +414,13 @@ TEST(sample_converter, twenty_four_bit_corners)
     // to 16 bits the low byte is cut toward zero: -1/2^23 gives 0, not -1
     EXPECT_EQ(decode_all(convert_once({1, 24, 48000, 1, 16, 48000}, in), 2),
               (std::vector<int64_t>{32767, -32768, 0, 0}));
+    // every 16-bit value widens to itself shifted up by 8
+    std::vector<int64_t> values, shifted;
+    for (int64_t v = -32768; v < 32768; v++) {
+        values.push_back(v);
+        shifted.push_back(v * 256);
+    }
+    EXPECT_EQ(decode_all(convert_once({1, 16, 48000, 1, 24, 48000}, le(values, 2)), 3), shifted);
 }
 
 TEST(sample_converter, thirty_two_bit_output_clamps_at_and_beyond_full_scale)
