@@ -281,7 +281,7 @@ static bool feed_converted(codec_output *output)
         if (s.piece_phase == piece_chosen) {
             piece = s.block_bytes_left <= stage_buffer_bytes ? s.block_bytes_left : whole_frames(stage_buffer_bytes);
             need = converter_output_size(s.converter, piece);
-            if (need < 0) break;
+            if (need < 0) break; // cannot happen: the set-up sized converted_buffer for a bigger piece
             if (static_cast<uint32_t>(need) > source_room()) {
                 s.piece_bytes = piece;
                 s.piece_phase = piece_after_first_call;

@@ -190,17 +190,23 @@ void converter_destroy(sample_converter *c)
 int32_t converter_output_size(const sample_converter *c, uint32_t in_bytes)
 {
     if (!c) return -1;
-    // The factors are formed in 64 bits; one that does not fit MulDiv's signed operands gives
-    // -1 instead of a wrapped (too small) reserve.
+    // The factors are formed in 64 bits, never wrapped into a reserve too small.
     uint64_t in_frame_bytes = static_cast<uint64_t>(c->in_channels) * c->in_sample_bytes;
     uint64_t out_frame_bytes = static_cast<uint64_t>(c->out_channels) * c->out_sample_bytes;
     uint64_t counted_in_bytes = in_bytes + priming_frames * in_frame_bytes;
     uint64_t out_bytes_per_second = static_cast<uint64_t>(c->out_rate) * out_frame_bytes;
     uint64_t in_bytes_per_second = static_cast<uint64_t>(c->in_rate) * in_frame_bytes;
-    if (counted_in_bytes > INT32_MAX || out_bytes_per_second > INT32_MAX || in_bytes_per_second > INT32_MAX)
-        return -1;
-    int estimate_bytes = MulDiv(static_cast<int>(counted_in_bytes), static_cast<int>(out_bytes_per_second),
+    int64_t estimate_bytes;
+    if (counted_in_bytes <= INT32_MAX && out_bytes_per_second <= INT32_MAX && in_bytes_per_second <= INT32_MAX) {
+        estimate_bytes = MulDiv(static_cast<int>(counted_in_bytes), static_cast<int>(out_bytes_per_second),
                                 static_cast<int>(in_bytes_per_second));
+    } else {
+        // Past MulDiv's signed operands (65535 channels at 44100 Hz pass 2^31 bytes a second):
+        // the quotient in double precision, whose error is far below the byte added on top.
+        double quotient = static_cast<double>(counted_in_bytes) * static_cast<double>(out_bytes_per_second) /
+                          static_cast<double>(in_bytes_per_second);
+        estimate_bytes = quotient < INT32_MAX ? static_cast<int64_t>(quotient) + 1 : -1;
+    }
     if (estimate_bytes < 0) return -1;
     // Sub-steps and the position carry over between calls, so one call can complete one output
     // frame more than the estimate covers.

@@ -106,6 +106,34 @@ TEST_F(codec_stage_test, the_shape_follows_the_target_and_what_the_codec_opens)
     EXPECT_EQ(codec_state.output_buffer, nullptr);
 }
 
+// 65535 channels of 8-bit samples at 44100 Hz pass 2^31 - 1 bytes a second: the converter's
+// reserve is still known, and both converter shapes convert such a track, in pieces of whole
+// frames, rather than write an empty file in silence.
+TEST_F(codec_stage_test, an_input_past_two_gigabytes_a_second_is_converted_in_pieces)
+{
+    auto audio = pcm_block(3, 65535, 8); // 3 frames: more than the stage's 128 KiB buffers
+    WAVEFORMATEX pcm = {WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+    struct row { bool codec; uint32_t data_bytes; } rows[] = {
+        {false, 3 * 4}, // 0: converter-only, to 3 frames of stereo 16-bit
+        {true, 3},      // 1: converter-then-ACM, one codec byte a frame
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.codec);
+        if (r.codec) {
+            use_codec(frame_codec());
+        } else {
+            memcpy(cfg_wfx, &pcm, sizeof pcm);
+            cfg_cvt = 1;
+        }
+        ASSERT_EQ(m->open(44100, 65535, 8), 0);
+        write(audio);
+        m->close();
+        EXPECT_TRUE(host_boxes.empty());
+        EXPECT_EQ(output_state.data_bytes, r.data_bytes);
+        remove_file("out/track.wav");
+    }
+}
+
 TEST_F(codec_stage_test, a_target_no_codec_takes_fails_and_deletes_only_its_own_file)
 {
     BYTE unknown[20] = {0x34, 0x12, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 4, 0, 2, 0, 9, 9};

@@ -347,11 +347,14 @@ TEST(sample_converter, output_size_rounds_like_muldiv_and_reserves_one_frame_mor
         /* 7 */ {{1, 8, 1000, 2, 32, 2000}, 0x7FFFFFF0u, -1},
         // the input count plus two frames does not fit
         /* 8 */ {{2, 16, 44100, 2, 16, 44100}, 0xFFFFFFF0u, -1},
-        // out bytes per second beyond 32 bits: -1 rather than a wrapped, too small reserve
-        /* 9 */ {{8, 8, 40000000, 8, 32, 80000000}, 4096, -1},
+        // out bytes per second beyond 32 bits: the true reserve, never a wrapped, too small one:
+        // (4096 + 16) * 8 = 32896, + 1 beyond MulDiv's operands, + 32
+        /* 9 */ {{8, 8, 40000000, 8, 32, 80000000}, 4096, 32929},
         // the largest quotient that fits, plus the spare frame, is still representable
         /* 10 */ {{1, 8, 1, 1, 8, 1}, 0x7FFFFFFCu, 0x7FFFFFFF},
         /* 11 */ {{1, 8, 1, 1, 8, 1}, 0x7FFFFFFDu, -1},
+        // in bytes per second beyond 2^31 (65535 channels): 4 frames in, (16 + 1) + 4 out
+        /* 12 */ {{65535, 8, 44100, 2, 16, 44100}, 131070, 21},
     };
     for (size_t r = 0; r < sizeof rows / sizeof rows[0]; r++) {
         converter_ptr conv(rows[r].f);
