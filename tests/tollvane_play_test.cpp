@@ -488,8 +488,17 @@ static running_program start_program(const std::string &args)
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     std::string command = std::string(program) + " " + args;
-    EXPECT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &running.process));
+    // 64-bit Wine once refused this start in a loaded CI run: a second try after a pause covers
+    // such a passing refusal, and a failure says why.
+    BOOL started = FALSE;
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 2 && !started; attempt++) {
+        if (attempt) Sleep(500);
+        started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                 &running.process);
+        if (!started) error = GetLastError();
+    }
+    EXPECT_TRUE(started) << "CreateProcessA failed with error " << error;
 #else
     running.pid = fork();
     if (running.pid == 0) {

@@ -81,6 +81,7 @@ for target in build-fuzz/tests/fuzz/*_fuzz; do
     codec_stage_fuzz) runs=6000 ;;
     sample_converter_fuzz) runs=150000 ;;
     settings_store_fuzz) runs=30000 ;;
+    single_file_fuzz) runs=600000 ;;
     wav_reader_fuzz) runs=150000 ;;
     *) runs=60000 ;;
     esac
