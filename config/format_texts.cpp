@@ -1,6 +1,6 @@
-// The format texts of the configuration dialog and the ACM format chooser that changes its
-// two working copies, which the dialog owns and hands in. The texts are always asked of the ACM for the record itself: Wine's
-// chooser hands back garbage in the chooser record's own text fields.
+// The format texts of the configuration dialog and the ACM format chooser that changes its two
+// working copies, which the dialog owns and hands in. The texts are always asked of the ACM for
+// the record itself: Wine's chooser hands back garbage in the chooser record's own text fields.
 #include "format_texts.h"
 
 #include <mmreg.h>
@@ -48,10 +48,10 @@ void describe_pcm_format(const WAVEFORMATEX *pcm_format, char *text)
 
 void choose_format(HWND dialog, BOOL single_file, BYTE *codec_format, WAVEFORMATEX *pcm_format)
 {
-    // The single-file choice is made in a buffer of codec size that starts as a copy of the
-    // PCM working copy: Wine's chooser offers every tag although the list is restricted to PCM, and
-    // writes a larger record than the 18 bytes allowed. Such writes land in this buffer,
-    // and only a PCM choice reaches the working copy.
+    // The single-file choice is made in a buffer of codec size that starts as a copy of the PCM
+    // working copy: Wine's chooser offers every tag although the list is restricted to PCM, and
+    // writes a larger record than the 18 bytes allowed. Such writes land in this buffer, and
+    // only a PCM choice reaches the working copy.
     BYTE single_choice[format_buffer_bytes];
     memset(single_choice, 0, sizeof single_choice);
     memcpy(single_choice, pcm_format, sizeof *pcm_format);

@@ -30,8 +30,6 @@ struct out_module {
     int (*get_written_time)(void);
 };
 
-constexpr const char *plugin_caption = TOLLVANE_VERSION;
-
 extern out_module module_record;
 
 extern "C" out_module *winampGetOutModule(void);

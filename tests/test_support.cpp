@@ -63,6 +63,15 @@ bool file_exists(const std::string &path)
     return stat(path.c_str(), &st) == 0;
 }
 
+bool device_link_opens(const char *path)
+{
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
+}
+
 void remove_file(const std::string &path) { remove(path.c_str()); }
 
 std::vector<uint8_t> pcm_header(uint16_t channels, uint32_t rate, uint16_t bits, uint32_t data_bytes)

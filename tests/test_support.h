@@ -24,6 +24,9 @@ out_module *fresh_plugin(const char *dir = "", question_policy questions = quest
 std::vector<uint8_t> read_file(const std::string &path);
 void write_file(const std::string &path, const std::vector<uint8_t> &bytes);
 bool file_exists(const std::string &path);
+// The platform's own CreateFileA opens path for reading: how a test sees that a link to a
+// device (/dev/full, /dev/null) made before the run is there, in both builds.
+bool device_link_opens(const char *path);
 void remove_file(const std::string &path);
 
 // The 44-byte header the plug-in writes for PCM, with its sizes patched for data_bytes.

@@ -309,10 +309,7 @@ TEST_F(track_output_test, a_title_too_long_for_a_file_name_is_cut_to_one)
 // stop a WAV file, every byte handed over.
 TEST_F(track_output_test, raw_files_have_no_size_limit)
 {
-    HANDLE probe = CreateFileA("sink.raw", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (probe == INVALID_HANDLE_VALUE) GTEST_SKIP() << "no link to /dev/null in the working directory";
-    CloseHandle(probe);
+    if (!device_link_opens("sink.raw")) GTEST_SKIP() << "no link to /dev/null in the working directory";
     fresh_plugin("", question_policy::ok);
     host_set_playlist(0, "sink");
     cfg_mode = 2;
@@ -328,12 +325,8 @@ TEST_F(track_output_test, raw_files_have_no_size_limit)
 // refused, its file gone; a raw track has no header, opens, and learns of it at its first write.
 TEST_F(track_output_test, a_full_disk_refuses_a_header_and_is_reported_once_during_a_track)
 {
-    for (const char *name : {"full.wav", "full.raw"}) {
-        HANDLE probe = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (probe == INVALID_HANDLE_VALUE) GTEST_SKIP() << "no links to /dev/full in the working directory";
-        CloseHandle(probe);
-    }
+    if (!device_link_opens("full.wav") || !device_link_opens("full.raw"))
+        GTEST_SKIP() << "no links to /dev/full in the working directory";
     fresh_plugin("", question_policy::ok);
     host_set_playlist(0, "full");
     EXPECT_EQ(m->open(44100, 2, 16), -1);
