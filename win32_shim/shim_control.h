@@ -30,13 +30,24 @@ void shim_set_allocation_limit(size_t bytes);
 // (ERROR_ACCESS_DENIED, ERROR_READ_FAULT, ERROR_DISK_FULL, ERROR_NETNAME_DELETED,
 // ERROR_WRITE_FAULT, ERROR_NOT_ENOUGH_MEMORY). 0 switches it off (the default).
 // A child process takes the same switch from TOLLVANE_SHIM_FAIL_CALL (and _ERROR); it then
-// prints the call it failed, and at exit the number of calls made, on stderr.
+// prints the call it failed, and at exit the number of calls made, on stderr. Two more switches
+// exist for child processes only:
+// - TOLLVANE_SHIM_SHORT_WRITE=1: when the failing call is a WriteFile, it writes an odd part of
+//   its bytes before it fails (a disk that fills up in the middle of a write); later calls
+//   succeed, as when space comes back.
+// - TOLLVANE_SHIM_CRASH_CALL=N: the N-th call ends the process at once with SIGKILL, as a kill or
+//   a power cut would; a WriteFile writes an odd part of its bytes first.
 void shim_fail_call(long call_number, DWORD error);
 // Calls of those functions made since the last shim_fail_call.
 long shim_calls_made(void);
 // The stand-in's functions ask this once per call: true when this call is the one to fail
 // (the last error is then set).
 bool shim_fault_due(const char *function, DWORD typical_error);
+// WriteFile asks this instead: it may also be told to write part of its bytes first.
+enum shim_fault { shim_fault_none, shim_fault_fail, shim_fault_part, shim_fault_part_then_crash };
+shim_fault shim_fault_at(const char *function, DWORD typical_error, bool can_write_part);
+// Ends the process as a kill would.
+void shim_crash(void);
 
 // The native path that a Windows-style name maps to ('\' becomes '/', a drive is dropped).
 void shim_native_path(const char *name, char *out, size_t out_size);

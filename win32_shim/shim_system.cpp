@@ -8,6 +8,7 @@
 #include "shim_control.h"
 
 #include <sched.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -28,10 +29,12 @@ bool over_limit(size_t bytes)
     return true;
 }
 
-// The fault switch.
+// The fault switches.
 long calls_made = 0;
 long failing_call = 0;
 DWORD failing_error = 0;
+bool short_write = false;
+long crashing_call = 0;
 bool from_environment = false;
 bool environment_read = false;
 
@@ -42,10 +45,14 @@ void read_environment(void)
 {
     environment_read = true;
     const char *call = getenv("TOLLVANE_SHIM_FAIL_CALL");
-    if (!call) return;
+    const char *crash = getenv("TOLLVANE_SHIM_CRASH_CALL");
+    if (!call && !crash) return;
     const char *error = getenv("TOLLVANE_SHIM_FAIL_ERROR");
-    failing_call = atol(call);
+    const char *part = getenv("TOLLVANE_SHIM_SHORT_WRITE");
+    failing_call = call ? atol(call) : 0;
     failing_error = error ? static_cast<DWORD>(strtoul(error, nullptr, 0)) : 0;
+    short_write = part && atoi(part) != 0;
+    crashing_call = crash ? atol(crash) : 0;
     from_environment = true;
     atexit(report_calls);
 }
@@ -58,19 +65,41 @@ void shim_fail_call(long call_number, DWORD error)
     calls_made = 0;
     failing_call = call_number;
     failing_error = error;
+    short_write = false;
+    crashing_call = 0;
 }
 
 long shim_calls_made(void) { return calls_made; }
 
-bool shim_fault_due(const char *function, DWORD typical_error)
+shim_fault shim_fault_at(const char *function, DWORD typical_error, bool can_write_part)
 {
     if (!environment_read) read_environment();
-    if (++calls_made != failing_call || failing_call <= 0) return false;
+    ++calls_made;
+    if (crashing_call > 0 && calls_made == crashing_call) {
+        if (from_environment) fprintf(stderr, "win32_shim: call %ld, %s, ends the process\n", calls_made, function);
+        if (can_write_part) return shim_fault_part_then_crash;
+        shim_crash();
+    }
+    if (calls_made != failing_call || failing_call <= 0) return shim_fault_none;
     DWORD error = failing_error ? failing_error : typical_error;
-    if (from_environment) fprintf(stderr, "win32_shim: call %ld, %s, failed with error %lu\n", calls_made, function,
-                                  static_cast<unsigned long>(error));
+    bool part = short_write && can_write_part;
+    if (from_environment)
+        fprintf(stderr, "win32_shim: call %ld, %s, %s with error %lu\n", calls_made, function,
+                part ? "wrote part of its bytes and failed" : "failed", static_cast<unsigned long>(error));
     SetLastError(error);
-    return true;
+    return part ? shim_fault_part : shim_fault_fail;
+}
+
+bool shim_fault_due(const char *function, DWORD typical_error)
+{
+    return shim_fault_at(function, typical_error, false) != shim_fault_none;
+}
+
+// As a kill or a power cut would: no exit handlers, no buffers flushed, nothing closed in order.
+void shim_crash(void)
+{
+    kill(getpid(), SIGKILL);
+    _exit(137);
 }
 
 void shim_set_message_box(shim_message_box_fn answerer) { message_box_answerer = answerer; }
