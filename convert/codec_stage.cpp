@@ -67,6 +67,27 @@ static bool create_converter_only(const WAVEFORMATEX *input_format, const WAVEFO
     return reserve_output(static_cast<uint32_t>(frame_need > drain_need ? frame_need : drain_need));
 }
 
+// A codec record whose blocks have no size, or cannot hold the samples it says they carry, is
+// refused before any codec sees it: the system's IMA ADPCM encoder divides by a block size of 0
+// and takes the player down. The ADPCM blocks start with a header per channel (IMA: 4 bytes and
+// one sample; MS: 7 bytes and two), the other samples follow at wBitsPerSample each, IMA in
+// groups of eight per channel.
+static bool codec_record_usable(const WAVEFORMATEX *target)
+{
+    if (target->nBlockAlign == 0 || target->nChannels == 0) return false;
+    bool ima = target->wFormatTag == WAVE_FORMAT_IMA_ADPCM;
+    if (!ima && target->wFormatTag != WAVE_FORMAT_ADPCM) return true;
+    if (target->cbSize < 2 || target->wBitsPerSample == 0) return false;
+    const BYTE *extra = reinterpret_cast<const BYTE *>(target) + sizeof(WAVEFORMATEX);
+    uint64_t samples = extra[0] | extra[1] << 8; // per channel and block
+    uint64_t channels = target->nChannels, bits = target->wBitsPerSample;
+    uint64_t in_header = ima ? 1 : 2;
+    if (samples < in_header) return false;
+    uint64_t coded = ima ? (samples - 1 + 7) / 8 * 8 : samples - 2;
+    uint64_t need = (ima ? 4 : 7) * channels + (coded * channels * bits + 7) / 8;
+    return need <= target->nBlockAlign;
+}
+
 bool codec_create(const WAVEFORMATEX *input_format, const WAVEFORMATEX *target_format)
 {
     codec_pipeline &s = codec_state;
@@ -74,6 +95,7 @@ bool codec_create(const WAVEFORMATEX *input_format, const WAVEFORMATEX *target_f
     s.input_frame_bytes = input_format->nBlockAlign ? input_format->nBlockAlign : 1;
     if (target_format->wFormatTag == WAVE_FORMAT_PCM) return create_converter_only(input_format, target_format);
 
+    if (!codec_record_usable(target_format)) return false;
     // The ACM's own records are not const; neither record is changed by the calls.
     WAVEFORMATEX *input = const_cast<WAVEFORMATEX *>(input_format);
     WAVEFORMATEX *target = const_cast<WAVEFORMATEX *>(target_format);
@@ -101,6 +123,8 @@ bool codec_create(const WAVEFORMATEX *input_format, const WAVEFORMATEX *target_f
         if (!s.staging_buffer || !s.converted_buffer) return false;
     }
     s.codec_silence = codec_source->wBitsPerSample == 8 ? 0x80 : 0;
+    s.source_frame_bytes = codec_source->nBlockAlign;
+    s.source_rate = codec_source->nSamplesPerSec;
     // The end of the track is padded to one whole codec block; a codec that cannot say how
     // large one is gets its tail offered unpadded.
     DWORD block_source = 0;
@@ -167,6 +191,17 @@ void codec_feed(const BYTE *block, uint32_t length, bool stream_start)
 
 bool codec_stopped(void) { return codec_state.stopped; }
 
+codec_frames codec_frame_counts(void)
+{
+    const codec_pipeline &s = codec_state;
+    codec_frames counts = {0, 0, 0};
+    if (!s.stream || s.source_frame_bytes == 0) return counts;
+    counts.consumed_frames = s.consumed_source_bytes / s.source_frame_bytes;
+    counts.source_rate = s.source_rate;
+    counts.frames_per_block = s.codec_block_bytes / s.source_frame_bytes;
+    return counts;
+}
+
 static void advance_block(uint32_t bytes)
 {
     codec_state.block += bytes;
@@ -217,6 +252,7 @@ static uint32_t codec_round(codec_output *output)
     h.cbDstLengthUsed = 0;
     acmStreamConvert(s.stream, &h, flags); // an error code decides nothing: the counts do
     uint32_t used = h.cbSrcLengthUsed < s.source_pending_bytes ? h.cbSrcLengthUsed : s.source_pending_bytes;
+    s.consumed_source_bytes += used;
     s.source_pending_bytes -= used;
     if (used && s.source_pending_bytes) memmove(s.source_buffer, s.source_buffer + used, s.source_pending_bytes);
     output->bytes = s.output_buffer;
@@ -350,11 +386,13 @@ static bool take_drain(codec_output *output)
     s.phase = phase_done;
     uint32_t block_bytes = s.codec_block_bytes;
     if (s.source_pending_bytes == 0 || block_bytes == 0) return false;
-    uint32_t padded = (s.source_pending_bytes + block_bytes - 1) / block_bytes * block_bytes;
+    uint32_t real_bytes = s.source_pending_bytes;
+    uint32_t padded = (real_bytes + block_bytes - 1) / block_bytes * block_bytes;
     if (padded > stage_buffer_bytes) return false;
-    memset(s.source_buffer + s.source_pending_bytes, s.codec_silence, padded - s.source_pending_bytes);
+    memset(s.source_buffer + real_bytes, s.codec_silence, padded - real_bytes);
     s.source_pending_bytes = padded;
-    codec_round(output);
+    uint32_t used = codec_round(output);
+    if (used > real_bytes) s.consumed_source_bytes -= used - real_bytes; // the silence is no part of the track
     s.source_pending_bytes = 0; // what the codec refuses even now never reaches the file
     return true;
 }

@@ -30,6 +30,9 @@ struct codec_pipeline {
     uint32_t converted_capacity_bytes;
     uint32_t input_frame_bytes;     // one frame of the host's PCM: pieces are cut at whole frames
     uint32_t codec_block_bytes;     // source bytes of one codec block: the last partial one is padded to it
+    uint32_t source_frame_bytes;    // one frame of the codec's source PCM
+    uint32_t source_rate;           // and its rate
+    uint64_t consumed_source_bytes; // what the codec took of it, the silence that pads its last block left out
     BYTE codec_silence;             // a byte of silence in the codec's source PCM (0x80 for 8 bits)
     bool stopped;                   // the codec took nothing while its source was full: the rest was dropped
     // The block in hand (see codec_feed): what is left of it and where its conversion stands.
@@ -64,5 +67,15 @@ void codec_feed(const BYTE *block, uint32_t length, bool stream_start);
 bool codec_take(codec_output *output);
 // Sticky for the track: the codec stopped accepting data and some of it was dropped.
 bool codec_stopped(void);
+
+// What the codec made of the track so far, for the fact chunk: the frames of its source PCM it
+// consumed (not the silence that fills up its last block), their rate, and how many frames one
+// codec block holds (0 when the codec cannot say). All zero in the converter-only shape.
+struct codec_frames {
+    uint64_t consumed_frames;
+    uint32_t source_rate;
+    uint32_t frames_per_block;
+};
+codec_frames codec_frame_counts(void);
 
 #endif

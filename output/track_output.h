@@ -22,16 +22,17 @@ struct track_output {
     int32_t input_bits;
     uint32_t file_bytes;
     uint32_t data_bytes;
+    uint32_t payload_offset;     // where the audio starts: the header's length, 0 without one
     uint32_t data_size_offset;
     uint32_t fact_offset;
     int32_t frames_written;
     int32_t time_offset_ms;
     WAVEFORMATEX existing_format;
-    uint32_t track_frames;       // input frames since open, not reset by flush: the fact value's source
+    uint32_t track_frames;       // input frames since open, not reset by flush
     uint32_t target_rate;        // sample rate of what the file holds
-    uint32_t target_frame_bytes; // the container grows only by whole frames of the target
+    uint32_t target_frame_bytes; // its frame or codec block: the file keeps only whole ones
     // Each message is shown once per track.
-    bool write_failed;
+    bool write_failed;           // and nothing is written after it
     bool size_limit_reached;
     bool codec_stop_told;
     char path[output_path_chars];

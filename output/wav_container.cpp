@@ -66,19 +66,9 @@ wav_read_result wav_read_append_header(HANDLE file, WAVEFORMATEX *existing, uint
     return wav_appendable;
 }
 
-static bool patch_field(HANDLE file, uint32_t offset, uint32_t value)
+bool wav_patch_field(HANDLE file, uint32_t offset, uint32_t value)
 {
     BYTE field[4];
     put_u32(field, value);
     return file_seek(file, offset) && file_put(file, field, 4) == 4;
-}
-
-bool wav_patch_sizes(HANDLE file, const wav_layout *layout, const wav_sizes *sizes)
-{
-    // Every field is tried, so that one that fails leaves the others right.
-    bool patched = patch_field(file, 4, sizes->file_bytes - 8); // RIFF size: all behind its own field
-    if (layout->data_size_offset != 0)
-        patched = patch_field(file, layout->data_size_offset, sizes->data_bytes) && patched;
-    if (layout->fact_offset != 0) patched = patch_field(file, layout->fact_offset, sizes->fact_value) && patched;
-    return patched;
 }

@@ -42,7 +42,7 @@ struct wav_layout {
 };
 
 // The whole header of a new file for target into header (wav_header_max_bytes), its RIFF size,
-// fact value and data size zero until wav_patch_sizes. The target's cbSize must fit its buffer.
+// fact value and data size zero until they are patched. The target's cbSize must fit its buffer.
 void wav_build_header(const WAVEFORMATEX *target, BYTE *header, wav_layout *layout);
 
 enum wav_read_result { wav_appendable, wav_not_pcm, wav_unreadable };
@@ -52,14 +52,14 @@ enum wav_read_result { wav_appendable, wav_not_pcm, wav_unreadable };
 wav_read_result wav_read_append_header(HANDLE file, WAVEFORMATEX *existing, uint32_t *fmt_bytes,
                                        uint32_t *data_bytes);
 
-// The counts at the end of a track, as the container records them.
-struct wav_sizes {
-    uint32_t file_bytes; // the pad byte included
-    uint32_t data_bytes;
-    uint32_t fact_value;
-};
-// Writes the RIFF size, the data size and the fact value where layout says. False when any of
-// them did not reach the file: the header then does not describe what the file holds.
-bool wav_patch_sizes(HANDLE file, const wav_layout *layout, const wav_sizes *sizes);
+// Where the RIFF size lies; it counts every byte behind its own field.
+constexpr uint32_t wav_riff_size_offset = 4;
+// What an appended file's sizes say while a track is added to it: more than any file holds, so
+// that a player killed in the middle leaves a file whose every whole frame the next append keeps,
+// and which other readers read to its end meanwhile (a size of 0 would tell them it is empty).
+constexpr uint32_t wav_unfinished_size = 0xFFFFFFFFu;
+
+// Writes one 32-bit size field at offset; false when it did not reach the file.
+bool wav_patch_field(HANDLE file, uint32_t offset, uint32_t value);
 
 #endif

@@ -134,20 +134,97 @@ TEST_F(codec_stage_test, an_input_past_two_gigabytes_a_second_is_converted_in_pi
     }
 }
 
-TEST_F(codec_stage_test, a_target_no_codec_takes_fails_and_deletes_only_its_own_file)
+// Records that no codec takes, or that a codec would divide by (the system's IMA ADPCM encoder
+// divides by a block size of 0 and takes the player down), are refused at open: no file is left,
+// and an existing one the user agreed to replace stays byte for byte as it was.
+TEST_F(codec_stage_test, a_target_no_codec_can_take_is_refused_and_costs_no_file)
 {
-    BYTE unknown[20] = {0x34, 0x12, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 4, 0, 2, 0, 9, 9};
-    memcpy(cfg_wfx, unknown, sizeof unknown);
-    cfg_cvt = 1;
-    EXPECT_EQ(m->open(44100, 2, 16), -1);
-    ASSERT_EQ(host_boxes.size(), 1u);
-    EXPECT_EQ(host_boxes[0].text, "Error initializing output.");
-    EXPECT_FALSE(file_exists("out/track.wav"));
-    EXPECT_EQ(codec_state.converter, nullptr);
-    EXPECT_EQ(codec_state.stream, nullptr);
-    auto block = pcm_block(10, 2, 16);
-    write(block); // nothing is open: nothing is written
-    EXPECT_FALSE(file_exists("out/track.wav"));
+    struct row {
+        const char *name;
+        BYTE record[20];
+    } rows[] = {
+        {"a tag no codec has", {0x34, 0x12, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0, 4, 0, 4, 0, 2, 0, 9, 9}},
+        {"IMA ADPCM with a block size of 0",
+         {0x11, 0, 1, 0, 0x40, 0x1F, 0, 0, 0xD7, 0x0F, 0, 0, 0, 0, 4, 0, 2, 0, 0xF9, 1}},
+        {"IMA ADPCM, 2041 samples in blocks of 1024 stereo bytes",
+         {0x11, 0, 2, 0, 0x44, 0xAC, 0, 0, 0xDB, 0xAC, 0, 0, 0, 4, 4, 0, 2, 0, 0xF9, 7}},
+        {"IMA ADPCM without samples per block",
+         {0x11, 0, 2, 0, 0x44, 0xAC, 0, 0, 0xDB, 0xAC, 0, 0, 0, 8, 4, 0, 2, 0, 0, 0}},
+    };
+    const bytes old_file = {'o', 'l', 'd'};
+    for (const row &r : rows) {
+        for (bool existing : {false, true}) {
+            SCOPED_TRACE(testing::Message() << r.name << (existing ? ", over an existing file" : ""));
+            fresh_plugin("out", question_policy::ok);
+            memcpy(cfg_wfx, r.record, sizeof r.record);
+            cfg_cvt = 1;
+            if (existing) write_file("out/track.wav", old_file);
+            else remove_file("out/track.wav");
+            EXPECT_EQ(m->open(44100, 2, 16), -1);
+            ASSERT_EQ(host_boxes.size(), existing ? 2u : 1u); // the question first, where there is a file
+            EXPECT_EQ(host_boxes.back().text, "Error initializing output.");
+            if (existing) {
+                EXPECT_EQ(read_file("out/track.wav"), old_file);
+            } else {
+                EXPECT_FALSE(file_exists("out/track.wav"));
+            }
+            EXPECT_EQ(codec_state.converter, nullptr);
+            EXPECT_EQ(codec_state.stream, nullptr);
+            auto block = pcm_block(10, 2, 16);
+            write(block); // nothing is open: nothing is written
+            EXPECT_EQ(file_exists("out/track.wav"), existing);
+        }
+    }
+    remove_file("out/track.wav");
+}
+
+// The fact value counts the frames the codec consumed: not the silence that fills up its last
+// block, and never more than the blocks that stay in the file hold. The system's codecs under
+// Wine, the stand-in's natively, which write the same bytes.
+TEST_F(codec_stage_test, fact_counts_the_frames_the_codec_took_and_the_file_keeps)
+{
+    struct row {
+        const char *name;
+        BYTE record[20];
+        int frames;
+        long long disk_room; // bytes the disk takes before it is full; -1: no limit
+        uint32_t data_bytes, fact;
+    } rows[] = {
+        {"IMA ADPCM, its last block filled up with silence",
+         {0x11, 0, 2, 0, 0x44, 0xAC, 0, 0, 0xDB, 0xAC, 0, 0, 0, 8, 4, 0, 2, 0, 0xF9, 7}, 1001, -1, 2048, 1001},
+        {"u-law at half the rate: the frames the converter made", {7, 0, 2, 0, 0x22, 0x56, 0, 0, 0x44, 0xAC, 0, 0, 2, 0, 8, 0, 0, 0},
+         1001, -1, 1000, 500},
+#ifndef _WIN32 // the stand-in plays a disk that fills up in the middle of the second block
+        {"IMA ADPCM cut short by a full disk: the one whole block kept",
+         {0x11, 0, 2, 0, 0x44, 0xAC, 0, 0, 0xDB, 0xAC, 0, 0, 0, 8, 4, 0, 2, 0, 0xF9, 7}, 5000, 60 + 2048 + 100, 2048,
+         2041},
+#endif
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.name);
+        remove_file("out/track.wav");
+        host_boxes.clear();
+        memcpy(cfg_wfx, r.record, sizeof r.record);
+        cfg_cvt = 1;
+        cfg_mode = 1;
+        auto audio = pcm_block(r.frames, 2, 16);
+#ifndef _WIN32
+        shim_set_write_budget(r.disk_room);
+#endif
+        ASSERT_EQ(m->open(44100, 2, 16), 0);
+        for (size_t at = 0; at < audio.size(); at += 2304) write(audio, at, 2304);
+#ifndef _WIN32
+        shim_set_write_budget(-1); // room again for the sizes
+#endif
+        m->close();
+        EXPECT_EQ(host_boxes.size(), r.disk_room < 0 ? 0u : 1u);
+        bytes file = read_file("out/track.wav");
+        size_t fmt_end = 20 + le32_at(file, 16) + (le32_at(file, 16) & 1);
+        ASSERT_EQ(std::string(file.begin() + fmt_end, file.begin() + fmt_end + 4), "fact");
+        EXPECT_EQ(le32_at(file, fmt_end + 8), r.fact);
+        EXPECT_EQ(le32_at(file, fmt_end + 16), r.data_bytes);
+        EXPECT_EQ(file.size(), fmt_end + 20 + r.data_bytes);
+    }
 }
 
 TEST_F(codec_stage_test, flags_are_start_on_the_first_frames_blockalign_with_a_block_and_end_at_the_drain)

@@ -1,13 +1,20 @@
 // One failed file or heap operation, at every point of a track: tollvane-play plays each
-// scenario once per call the scenario makes, the stand-in failing the N-th call. Every run ends
-// with the whole track in the file, exactly as without the fault, or with the user told and a
-// non-zero exit; a track that never opened leaves no file of its own, and the audio already in
-// the single file stays where it was and stays counted. Native only: the switch is the stand-in's.
+// scenario once per call the scenario makes, the stand-in failing the N-th call, and once more
+// with that call a write that writes only part of its bytes (a disk that fills up in the middle
+// of a write, then frees again). Every run ends with the whole track in the file, exactly as
+// without the fault, or with the user told, a non-zero exit, and a file whose audio is an exact
+// prefix of the track in whole frames or codec blocks, counted exactly; a track that never
+// opened leaves no file of its own, and the audio already in the single file stays where it was
+// and stays counted. Then the player killed at every point of an append: the next append keeps
+// the earlier audio and every whole frame of the killed track that reached the disk. Native
+// only: the switches are the stand-in's.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -46,8 +53,12 @@ static const bytes ima_44100_stereo = {0x11, 0, 2, 0, 0x44, 0xAC, 0, 0, 0xDB, 0x
 struct scenario {
     const char *name;
     std::string settings;   // the INI lines behind the section
+    const char *input;      // in.wav: 16-bit stereo; in24.wav: 24-bit stereo
     const char *output;     // the file the track goes to
+    bool single_file;       // appended to (or created as) the single file
     bool single_file_holds_audio;
+    uint32_t unit;          // bytes of a whole frame or codec block of the output
+    uint32_t block_frames;  // frames a codec block holds; 0 for PCM (no fact chunk)
 };
 
 static std::vector<scenario> scenarios()
@@ -55,12 +66,14 @@ static std::vector<scenario> scenarios()
     auto codec = [](const bytes &record) {
         return "cfg_cvt=1\r\ncfg_wfx_s=" + std::to_string(record.size()) + "\r\ncfg_wfx=" + struct_value(record) + "\r\n";
     };
+    const std::string single = "cfg_wav1=1\r\ncfg_wav1p=single.wav\r\n";
     return {
-        {"per-track PCM file", "", "t.wav", false},
-        {"converted PCM file", codec(pcm_22050_mono), "t.wav", false},
-        {"per-track codec file", codec(ima_44100_stereo), "t.wav", false},
-        {"track appended to a single file with audio", "cfg_wav1=1\r\ncfg_wav1p=single.wav\r\n", "single.wav", true},
-        {"single file created afresh", "cfg_wav1=1\r\ncfg_wav1p=single.wav\r\n", "single.wav", false},
+        {"per-track PCM file", "", "in.wav", "t.wav", false, false, 4, 0},
+        {"per-track 24-bit stereo file", "", "in24.wav", "t.wav", false, false, 6, 0},
+        {"converted PCM file", codec(pcm_22050_mono), "in.wav", "t.wav", false, false, 2, 0},
+        {"per-track codec file", codec(ima_44100_stereo), "in.wav", "t.wav", false, false, 2048, 2041},
+        {"track appended to a single file with audio", single, "in.wav", "single.wav", true, true, 2, 0},
+        {"single file created afresh", single, "in.wav", "single.wav", true, false, 4, 0},
     };
 }
 
@@ -76,8 +89,44 @@ static bytes earlier_single_file()
     return image;
 }
 
+// Where a WAV file's audio starts, and its fact value (0 without one), by walking its chunks up
+// to "data", whatever its sizes say.
+struct wav_layout_found {
+    size_t payload = 0;
+    uint32_t data_size = 0;
+    uint32_t fact = 0;
+};
+
+static wav_layout_found find_layout(const bytes &file)
+{
+    wav_layout_found found;
+    size_t at = 12;
+    while (at + 8 <= file.size()) {
+        std::string id(reinterpret_cast<const char *>(file.data() + at), 4);
+        uint32_t size = le32_at(file, at + 4);
+        if (id == "data") {
+            found.payload = at + 8;
+            found.data_size = size;
+            return found;
+        }
+        if (id == "fact") found.fact = le32_at(file, at + 8);
+        at += 8 + size + (size & 1);
+    }
+    return found;
+}
+
+// The audio that the next append to the file takes, as the plug-in's own rule says: the data
+// size where the file holds that much, else every whole frame there.
+static size_t audio_the_next_append_takes(const bytes &file, size_t payload, uint32_t frame_bytes)
+{
+    size_t present = file.size() - payload;
+    size_t counted = le32_at(file, payload - 4);
+    size_t taken = counted != 0 && counted <= present ? counted : present;
+    return taken - taken % frame_bytes;
+}
+
 struct run_result {
-    int status;             // exit status; 128 + signal for a crash, 124 for a hang
+    int status;             // exit status; 128 + signal for a crash or a kill, 124 for a hang
     std::string errors;     // stderr
     long calls = -1;        // calls of the file and heap functions the run made
     std::string failed;     // the function whose call failed, "" when the run made fewer calls
@@ -90,6 +139,7 @@ protected:
         fs::remove("tollvane-play");
         fs::copy_file(TOLLVANE_PLAY_PATH, "tollvane-play");
         write_file("in.wav", wav_image(2, 44100, 16, pcm_block(4000, 2, 16)));
+        write_file("in24.wav", wav_image(2, 44100, 24, pcm_block(4000, 2, 24)));
     }
 
     void prepare(const scenario &s)
@@ -100,13 +150,15 @@ protected:
         if (s.single_file_holds_audio) write_file(s.output, earlier_single_file());
     }
 
-    run_result play(long failing_call)
+    // switches: the stand-in's variables for the run, "" for none.
+    run_result play(const std::string &switches, const char *input = "in.wav")
     {
-        std::string command = "TOLLVANE_SHIM_FAIL_CALL=" + std::to_string(failing_call) +
-                              " timeout 60 ./tollvane-play --yes --title t in.wav </dev/null 2>errors.txt";
+        std::string command = switches + " timeout 60 ./tollvane-play --yes --title t " + input +
+                              " </dev/null 2>errors.txt";
         int status = system(command.c_str());
         run_result r;
         r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        if (WIFEXITED(status) && WEXITSTATUS(status) > 128) r.status = WEXITSTATUS(status); // the shell's report
         std::ifstream in("errors.txt");
         std::stringstream text;
         text << in.rdbuf();
@@ -122,62 +174,119 @@ protected:
     }
 };
 
-// The single file's earlier audio after a run: where it was, byte for byte, and counted.
-static std::string earlier_audio_problem(const bytes &before, const bytes &after)
+// The fault at one call of a scenario, checked against the clean run's file. patch_phase: the
+// call was one of those that write the sizes at the end, which then cannot all be right.
+static std::string fault_problem(const scenario &s, const run_result &r, const bytes &before, const bytes &whole,
+                                 bool patch_phase)
 {
-    const size_t payload = 44;
-    uint32_t earlier = le32_at(before, 40);
-    if (after.size() < payload + earlier) return "the file is shorter than its earlier audio";
-    if (!std::equal(before.begin() + 8, before.begin() + 40, after.begin() + 8)) return "its format changed";
-    if (!std::equal(before.begin() + payload, before.begin() + payload + earlier, after.begin() + payload))
-        return "its earlier audio changed";
-    uint32_t counted = le32_at(after, 40);
-    if (counted < earlier) return "its header no longer counts the earlier audio";
-    if (counted > after.size() - payload) return "its header counts audio the file does not hold";
+    bool exists = file_exists(s.output);
+    bytes after = exists ? read_file(s.output) : bytes();
+    if (r.status == 0) return after == whole ? "" : "exit 0 without the whole track";
+    if (r.status != 1) return "crashed, hung or misused";
+    if (r.errors.find("Tollvane v1.4: ") == std::string::npos) return "exit 1 without a message";
+    bool refused = r.errors.find("could not open its output") != std::string::npos;
+    wav_layout_found clean = find_layout(whole);
+    size_t earlier = s.single_file_holds_audio ? le32_at(before, 40) : 0;
+    if (refused && !s.single_file_holds_audio) return exists ? "a track that never opened left its file behind" : "";
+    if (!exists) return "the file is gone";
+    if (after.size() < clean.payload) return "the file is shorter than its header";
+    size_t fmt_end = 20 + le32_at(whole, 16); // the sizes behind it are checked below
+    if (!std::equal(whole.begin() + 8, whole.begin() + fmt_end, after.begin() + 8)) return "its format changed";
+
+    size_t audio;
+    if (s.single_file) {
+        audio = audio_the_next_append_takes(after, clean.payload, s.unit);
+    } else {
+        audio = le32_at(after, clean.payload - 4);
+        if (audio > after.size() - clean.payload) return "its data size counts audio the file does not hold";
+    }
+    if (audio < earlier || !std::equal(before.begin() + 44, before.begin() + 44 + earlier, after.begin() + 44))
+        return "the earlier audio changed or is no longer counted";
+    if (refused) return audio == earlier ? "" : "a refused append added audio";
+    if ((audio - earlier) % s.unit != 0 && !patch_phase) return "the track's audio ends in a partial frame or block";
+    if (!std::equal(after.begin() + clean.payload, after.begin() + clean.payload + audio, whole.begin() + clean.payload))
+        return "the audio is not a prefix of the track";
+    if (patch_phase) return "";
+    if (le32_at(after, clean.payload - 4) != audio) return "the data size is not the audio on disk";
+    if (after.size() != clean.payload + audio + (audio & 1)) return "the file holds more than its audio";
+    if (le32_at(after, 4) != after.size() - 8) return "the RIFF size is not the file's";
+    if (s.block_frames) {
+        uint32_t expected = std::min<uint32_t>(clean.fact, static_cast<uint32_t>(audio / s.unit * s.block_frames));
+        if (find_layout(after).fact != expected) return "the fact value is not what the kept blocks hold";
+    }
     return "";
 }
 
-TEST_F(file_faults, every_failed_call_ends_in_the_whole_track_or_a_message_and_loses_nothing_on_disk)
+TEST_F(file_faults, every_failed_or_short_call_ends_in_the_whole_track_or_a_counted_prefix_on_the_grid)
 {
     for (const scenario &s : scenarios()) {
         SCOPED_TRACE(s.name);
         prepare(s);
         bytes before = s.single_file_holds_audio ? read_file(s.output) : bytes();
-        run_result clean = play(0);
+        run_result clean = play("TOLLVANE_SHIM_FAIL_CALL=0", s.input);
         ASSERT_EQ(clean.status, 0) << clean.errors;
         ASSERT_GT(clean.calls, 0) << "the stand-in did not report its calls: " << clean.errors;
         bytes whole = read_file(s.output);
-        if (s.single_file_holds_audio) {
-            ASSERT_EQ(earlier_audio_problem(before, whole), "");
-        }
+        wav_layout_found layout = find_layout(whole);
+        ASSERT_GT(layout.payload, 0u);
+        // The sizes at the end: the data size, the pad byte, the RIFF size and the fact value, each
+        // a move and a write.
+        long patch_calls = 2 * (2 + (layout.fact ? 1 : 0) + (layout.data_size & 1));
 
-        int told = 0, recovered = 0;
-        for (long n = 1; n <= clean.calls; n++) {
-            prepare(s);
-            run_result r = play(n);
-            SCOPED_TRACE("call " + std::to_string(n) + " (" + r.failed + ") failed\n" + r.errors);
-            ASSERT_FALSE(r.failed.empty()) << "the run made fewer calls than the clean one";
-            ASSERT_TRUE(r.status == 0 || r.status == 1) << "crashed, hung or misused";
-            EXPECT_EQ(r.errors.find("Sanitizer"), std::string::npos);
-            EXPECT_EQ(r.errors.find("runtime error"), std::string::npos);
-            bool exists = file_exists(s.output);
-            bytes after = exists ? read_file(s.output) : bytes();
-            if (r.status == 0) {
-                EXPECT_EQ(after, whole) << "exit 0 without the whole track";
-                recovered++;
-                continue;
+        for (const char *mode : {"", "TOLLVANE_SHIM_SHORT_WRITE=1 "}) {
+            int told = 0, recovered = 0;
+            for (long n = 1; n <= clean.calls; n++) {
+                prepare(s);
+                run_result r = play(mode + std::string("TOLLVANE_SHIM_FAIL_CALL=") + std::to_string(n), s.input);
+                SCOPED_TRACE(std::string(mode) + "call " + std::to_string(n) + " (" + r.failed + ") failed\n" + r.errors);
+                ASSERT_FALSE(r.failed.empty()) << "the run made fewer calls than the clean one";
+                EXPECT_EQ(r.errors.find("Sanitizer"), std::string::npos);
+                EXPECT_EQ(r.errors.find("runtime error"), std::string::npos);
+                EXPECT_EQ(fault_problem(s, r, before, whole, n > clean.calls - patch_calls), "");
+                (r.status == 0 ? recovered : told)++;
             }
-            told++;
-            EXPECT_NE(r.errors.find("Tollvane v1.4: "), std::string::npos) << "exit 1 without a message";
-            bool refused = r.errors.find("could not open its output") != std::string::npos;
-            if (s.single_file_holds_audio && refused) {
-                EXPECT_EQ(after, before) << "a refused append changed the file";
-            } else if (s.single_file_holds_audio) {
-                EXPECT_EQ(earlier_audio_problem(before, after), "");
-            } else if (refused) {
-                EXPECT_FALSE(exists) << "a track that never opened left its file behind";
-            }
+            printf("%s%s: %ld fault points, %d told to the user, %d recovered from\n", *mode ? "short writes, " : "",
+                   s.name, clean.calls, told, recovered);
         }
-        printf("%s: %ld fault points, %d told to the user, %d recovered from\n", s.name, clean.calls, told, recovered);
     }
+}
+
+// The single file holds 24-bit stereo audio; a 16-bit track converted on the way in is killed
+// at each call in turn, then a 24-bit track is appended. The file must then hold the earlier
+// audio, every whole frame of the killed track that reached the disk, and the new track, in that
+// order, counted exactly.
+TEST_F(file_faults, a_player_killed_while_appending_loses_no_whole_frame_that_reached_the_disk)
+{
+    const bytes earlier = wav_image(2, 44100, 24, pcm_block(3000, 2, 24, 5));
+    const std::vector<char> next = pcm_block(700, 2, 24, 9);
+    write_file("next.wav", wav_image(2, 44100, 24, next));
+    std::ofstream("tollvane-play.ini", std::ios::binary)
+        << "[WAV Writing Output Driver]\r\ncfg_wav1=1\r\ncfg_wav1p=single.wav\r\n";
+    write_file("single.wav", earlier);
+    run_result clean = play("TOLLVANE_SHIM_FAIL_CALL=0");
+    ASSERT_EQ(clean.status, 0) << clean.errors;
+    bytes whole = read_file("single.wav");
+    ASSERT_GT(whole.size(), earlier.size() + 12000);
+
+    int killed = 0;
+    for (long n = 1; n <= clean.calls; n++) {
+        write_file("single.wav", earlier);
+        run_result r = play("TOLLVANE_SHIM_CRASH_CALL=" + std::to_string(n));
+        SCOPED_TRACE("killed at call " + std::to_string(n) + "\n" + r.errors);
+        ASSERT_EQ(r.status, 128 + SIGKILL);
+        killed++;
+        bytes left = read_file("single.wav");
+        size_t kept = (left.size() - 44) / 6 * 6; // every whole frame on disk, whatever the header says
+        ASSERT_GE(kept, earlier.size() - 44);
+        ASSERT_LE(kept, whole.size() - 44);
+        ASSERT_TRUE(std::equal(left.begin() + 44, left.begin() + 44 + kept, whole.begin() + 44))
+            << "the disk holds more than the earlier audio and a prefix of the killed track";
+
+        run_result appended = play("", "next.wav");
+        ASSERT_EQ(appended.status, 0) << appended.errors;
+        std::vector<char> audio(left.begin() + 44, left.begin() + 44 + kept);
+        audio.insert(audio.end(), next.begin(), next.end());
+        EXPECT_EQ(read_file("single.wav"), wav_image(2, 44100, 24, audio));
+    }
+    printf("killed at each of %d calls of an append; every next append kept what had reached the disk\n", killed);
 }

@@ -462,15 +462,16 @@ TEST_F(single_file_test, files_that_are_not_plain_pcm_wav_are_refused_untouched)
 
 TEST_F(single_file_test, payload_end_follows_the_data_size_field)
 {
-    auto audio = pcm_block(2, 2, 16);
+    cfg_wfx1 = {WAVE_FORMAT_PCM, 1, 44100, 132300, 3, 24, 0};
+    auto audio = pcm_block(2, 1, 24);
     bytes list = {'L', 'I', 'S', 'T', 4, 0, 0, 0, 'I', 'N', 'F', 'O'};
     // Whatever follows the payload (an odd payload's pad byte, trailing chunks) goes.
-    bytes closed = concat(pcm_header(2, 44100, 16, 3), {1, 2, 3});
+    bytes closed = concat(pcm_header(1, 44100, 24, 3), {1, 2, 3});
     closed.push_back(0);
     closed.insert(closed.end(), list.begin(), list.end());
     write_file("single.wav", closed);
-    play(m, 44100, 2, 16, audio);
-    bytes expected = concat(concat(pcm_header(2, 44100, 16, 11), {1, 2, 3}), audio);
+    play(m, 44100, 1, 24, audio);
+    bytes expected = concat(concat(pcm_header(1, 44100, 24, 9), {1, 2, 3}), audio);
     expected.push_back(0);
     EXPECT_EQ(read_file("single.wav"), expected);
 }
@@ -481,6 +482,7 @@ TEST_F(single_file_test, a_track_that_was_never_closed_keeps_every_whole_frame)
     struct row { uint32_t data_size; size_t partial_bytes; } rows[] = {
         {0, 0}, {0, 3}, {0, 1},  // never closed: the sizes read zero
         {24, 3}, {4000, 0}, {0xFFFFFFFFu, 2}, // beyond the file's end: the file must not grow
+        {22, 2}, {23, 3},        // off the frame grid (a track cut by a full disk): on it again
     };
     for (const row &r : rows) {
         SCOPED_TRACE(testing::Message() << r.data_size << " " << r.partial_bytes);
