@@ -11,7 +11,7 @@ static const char replaced_chars[10] = {'.', '\\', '/', ':', '*', '?', '"', '<',
 // Names Windows keeps for devices, whatever extension follows. COM and LPT also take the
 // superscript digits 1, 2 and 3 as their number: one byte each in Windows-1252 (0xB9, 0xB2,
 // 0xB3), two where the ANSI code page is UTF-8 (0xC2 and the same byte).
-static const char *const device_names[] = {"CON", "PRN", "AUX", "NUL"};
+static const char *const device_names[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
 static const char *const numbered_device_names[] = {"COM", "LPT"};
 static const char device_digits[] = "123456789\xB9\xB2\xB3";
 static const char superscript_digits[] = "\xB9\xB2\xB3";
@@ -50,11 +50,8 @@ static bool is_device_digit(const char *text, size_t length)
 static bool is_device_name(const char *text, size_t length)
 {
     while (length > 0 && text[length - 1] == ' ') length--; // trailing spaces name the device too
-    if (length == 3) {
-        for (const char *name : device_names)
-            if (starts_with_name(text, length, name)) return true;
-        return false;
-    }
+    for (const char *name : device_names)
+        if (length == strlen(name) && starts_with_name(text, length, name)) return true;
     if (length < 4 || !is_device_digit(text + 3, length - 3)) return false;
     for (const char *name : numbered_device_names)
         if (starts_with_name(text, length, name)) return true;

@@ -51,11 +51,12 @@ struct name_row {
 static std::vector<name_row> device_name_rows()
 {
     std::vector<name_row> rows;
-    std::vector<std::string> devices = {"CON", "PRN", "AUX", "NUL"};
+    std::vector<std::string> devices = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
     // The superscripts in UTF-8 name a device only where that is the ANSI code page.
     bool utf8 = GetACP() == CP_UTF8;
     std::vector<std::string> kept_names = {"CONCERT", "NULL", "COM10", "LPT0", "COM", "LPT", "CO", "AUX_", " NUL",
-                                           "NUL x", "xCON", "COM\xB4", "LPT\xB0", "COM 1", "COM\xC2\xB4"};
+                                           "NUL x", "xCON", "CONIN", "CONOUT", "CONIN$$", "COM\xB4", "LPT\xB0",
+                                           "COM 1", "COM\xC2\xB4"};
     for (const char *prefix : {"COM", "LPT"}) {
         for (char digit = '1'; digit <= '9'; digit++) devices.push_back(std::string(prefix) + digit);
         for (char superscript : {'\xB9', '\xB2', '\xB3'}) {

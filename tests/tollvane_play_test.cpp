@@ -198,7 +198,7 @@ TEST_F(tollvane_play, device_and_overlong_titles_still_reach_a_file)
     std::string long_title(300, 'x');
     struct row { std::string title, file; } rows[] = {
         {"NUL", "NUL_.wav"}, {"aux", "aux_.wav"}, {"COM1", "COM1_.wav"}, {"CON", "CON_.wav"},
-        {"lpt1", "lpt1_.wav"}, {"Prn  ", "Prn  _.wav"}, {"CONCERT", "CONCERT.wav"},
+        {"lpt1", "lpt1_.wav"}, {"Prn  ", "Prn  _.wav"}, {"CONCERT", "CONCERT.wav"}, {"CONIN$", "CONIN$_.wav"},
         {long_title, std::string(251, 'x') + ".wav"}, // a name part holds 255 characters
     };
     for (const row &r : rows) {
