@@ -69,16 +69,19 @@ static bool create_converter_only(const WAVEFORMATEX *input_format, const WAVEFO
 
 // A codec record whose blocks have no size, or cannot hold the samples it says they carry, is
 // refused before any codec sees it: the system's IMA ADPCM encoder divides by a block size of 0
-// and takes the player down. The ADPCM blocks start with a header per channel (IMA: 4 bytes and
-// one sample; MS: 7 bytes and two), the other samples follow at wBitsPerSample each, IMA in
-// groups of eight per channel.
+// and takes the player down. The ADPCM records carry exactly their own extra bytes (IMA: the
+// samples per block; MS: those, the coefficient count and the pairs): Wine's encoder takes
+// others, but readers such as sox lose the data chunk behind a longer, odd fmt chunk. The
+// blocks start with a header per channel (IMA: 4 bytes and one sample; MS: 7 bytes and two),
+// the other samples follow at wBitsPerSample each, IMA in groups of eight per channel.
 static bool codec_record_usable(const WAVEFORMATEX *target)
 {
     if (target->nBlockAlign == 0 || target->nChannels == 0) return false;
     bool ima = target->wFormatTag == WAVE_FORMAT_IMA_ADPCM;
     if (!ima && target->wFormatTag != WAVE_FORMAT_ADPCM) return true;
-    if (target->cbSize < 2 || target->wBitsPerSample == 0) return false;
     const BYTE *extra = reinterpret_cast<const BYTE *>(target) + sizeof(WAVEFORMATEX);
+    uint32_t own_extra = ima ? 2 : target->cbSize < 4 ? 4 : 4 + 4u * (extra[2] | extra[3] << 8);
+    if (target->cbSize != own_extra || target->wBitsPerSample == 0) return false;
     uint64_t samples = extra[0] | extra[1] << 8; // per channel and block
     uint64_t channels = target->nChannels, bits = target->wBitsPerSample;
     uint64_t in_header = ima ? 1 : 2;

@@ -150,6 +150,8 @@ TEST_F(codec_stage_test, a_target_no_codec_can_take_is_refused_and_costs_no_file
          {0x11, 0, 2, 0, 0x44, 0xAC, 0, 0, 0xDB, 0xAC, 0, 0, 0, 4, 4, 0, 2, 0, 0xF9, 7}},
         {"IMA ADPCM without samples per block",
          {0x11, 0, 2, 0, 0x44, 0xAC, 0, 0, 0xDB, 0xAC, 0, 0, 0, 8, 4, 0, 2, 0, 0, 0}},
+        {"IMA ADPCM with a byte more than its own", // sox loses the data chunk behind it
+         {0x11, 0, 2, 0, 0x44, 0xAC, 0, 0, 0xDB, 0xAC, 0, 0, 0, 8, 4, 0, 3, 0, 0xF9, 7}},
     };
     const bytes old_file = {'o', 'l', 'd'};
     for (const row &r : rows) {

@@ -3,7 +3,10 @@
 that Wine's ACM offers, and reads each file back with sox, which shares no code with Wine or
 the plug-in: the decoded signal must be recognisably the input (correlated with sox's own
 conversion of the input to the same rate and channels), as long as the input, and counted by
-the fact chunk. MS ADPCM, which Wine cannot encode, must fail cleanly and leave no file.
+the fact chunk. MS ADPCM, which Wine cannot encode, must fail cleanly and leave no file. Then
+the IMA ADPCM record with each field set in turn to 0, 1, odd values and its maximum (a hand-edited
+INI), through the shapes of the pipeline: every run must end in a refusal or in a file sox
+decodes, never in a crash.
 
 usage: real_codecs.py WINDOWS_BUILD_DIR WORK_DIR
 """
@@ -44,21 +47,35 @@ def struct_value(data):
     return ''.join('%02X' % b for b in data) + '%02X' % (sum(data) & 0xFF)
 
 
-def make_input(path):
+def make_input(path, rate=RATE, channels=2, frames=FRAMES):
     with wave.open(path, 'wb') as w:
-        w.setnchannels(2)
+        w.setnchannels(channels)
         w.setsampwidth(2)
-        w.setframerate(RATE)
-        w.writeframes(b''.join(struct.pack('<hh', int(9000 * math.sin(2 * math.pi * 440 * i / RATE)),
-                                           int(7000 * math.sin(2 * math.pi * 554 * i / RATE + 1)))
-                               for i in range(FRAMES)))
+        w.setframerate(rate)
+        w.writeframes(b''.join(struct.pack('<hh', int(9000 * math.sin(2 * math.pi * 440 * i / rate)),
+                                           int(7000 * math.sin(2 * math.pi * 554 * i / rate + 1)))[:2 * channels]
+                               for i in range(frames)))
 
 
-def play(folder, name, rec):
+# The fields of the IMA ADPCM record (offset, bytes) and the values each is set to in turn.
+FIELDS = {'wFormatTag': (0, 2), 'nChannels': (2, 2), 'nSamplesPerSec': (4, 4), 'nAvgBytesPerSec': (8, 4),
+          'nBlockAlign': (12, 2), 'wBitsPerSample': (14, 2), 'cbSize': (16, 2), 'samples per block': (18, 2)}
+# The input of each shape: the codec takes it as it is, or only after the sample converter.
+SHAPES = {'direct': (44100, 2), 'converter first': (48000, 1)}
+
+
+def mutated_records():
+    base = CODECS['ima-adpcm'][0]
+    for field, (offset, size) in FIELDS.items():
+        for value in (0, 1, 3, 1001, (1 << (8 * size)) - 1):
+            yield '%s %d' % (field, value), base[:offset] + value.to_bytes(size, 'little') + base[offset + size:]
+
+
+def play(folder, name, rec, input_format=(RATE, 2), frames=FRAMES):
     os.makedirs(folder)
     for f in ('tollvane-play.exe', 'out_tollvane.dll'):
         shutil.copy(os.path.join(windows_build, f), folder)
-    make_input(os.path.join(folder, 'in.wav'))
+    make_input(os.path.join(folder, 'in.wav'), input_format[0], input_format[1], frames)
     with open(os.path.join(folder, 'tollvane-play.ini'), 'wb') as f:
         f.write(('[WAV Writing Output Driver]\r\nconfig_waveoutdir=\r\ncfg_cvt=1\r\ncfg_mode=1\r\n'
                  'cfg_wfx_s=%d\r\ncfg_wfx=%s\r\n' % (len(rec), struct_value(rec))).encode())
@@ -97,6 +114,34 @@ def fact_value(path):
     return None
 
 
+def mutations():
+    """1 if any mutated record crashed the player or was written into a file sox cannot decode."""
+    refused = decoded = 0
+    problems = []
+    for shape, input_format in SHAPES.items():
+        for name, rec in mutated_records():
+            folder = os.path.join(work, 'mutations', shape, name)
+            rc, err, path = play(folder, name, rec, input_format, frames=input_format[0] // 10)
+            if rc == 1 and 'Tollvane v1.4: ' in err:
+                refused += 1
+            elif rc == 0 and os.path.exists(path):
+                done = subprocess.run(['sox', path, '-t', 'raw', '-'], capture_output=True)
+                if done.returncode == 0:
+                    decoded += 1
+                else:
+                    problems.append('%s, %s: written, but sox cannot decode it: %s'
+                                    % (shape, name, done.stderr.decode('latin-1').strip()))
+            else:
+                problems.append('%s, %s: exit %d: %s' % (shape, name, rc, err.strip()[-300:]))
+            if not problems or not problems[-1].startswith('%s, %s:' % (shape, name)):
+                shutil.rmtree(folder)
+    print('%-14s %-16s %s' % ('mutations', '%d records' % (refused + decoded + len(problems)),
+                              'ok, %d refused, %d decoded by sox' % (refused, decoded) if not problems else 'FAILED'))
+    for p in problems:
+        print('    ' + p)
+    return 1 if problems else 0
+
+
 def main():
     subprocess.run(['sh', os.path.join(source, 'tests/windows/wine_prefix.sh'), 'up', prefix,
                     os.path.join(windows_build, 'tollvane-play.exe')], check=True)
@@ -131,9 +176,10 @@ def main():
             ok = rc == 1 and 'Error initializing output.' in err and not os.path.exists(path)
             print('%-14s %-16s %s' % (name, 'refused', 'ok' if ok else 'FAILED: exit %d, %s' % (rc, err.strip())))
             failures += not ok
+        failures += mutations()
     finally:
         subprocess.run(['sh', os.path.join(source, 'tests/windows/wine_prefix.sh'), 'down', prefix])
-    total = len(CODECS) + len(REFUSED)
+    total = len(CODECS) + len(REFUSED) + 1
     print('%d passed, %d failed' % (total - failures, failures))
     return 1 if failures else 0
 
