@@ -8,6 +8,17 @@
 #include <stdio.h>
 #include <string>
 #include <vector>
+#ifndef _WIN32
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <algorithm>
+#endif
 
 #include "config/settings_store.h"
 #include "output/track_output.h"
@@ -319,6 +330,123 @@ TEST_F(settings_store, quit_finishes_an_open_track_before_it_saves)
     EXPECT_EQ(0, cfg_mode);
 }
 
+#ifndef _WIN32
+bool write_text(const char *path, const char *text)
+{
+    int fd = open(path, O_WRONLY);
+    if (fd < 0) return false;
+    bool ok = write(fd, text, strlen(text)) == static_cast<ssize_t>(strlen(text));
+    return close(fd) == 0 && ok;
+}
+
+// Gives the calling process a mount namespace of its own with a 16-page tmpfs at dir: inside a
+// user namespace of its own (as `unshare -rm`), or for root a mount namespace alone (as
+// `unshare -m`). Returns why neither works, or "".
+std::string mount_small_tmpfs(const char *dir)
+{
+    uid_t uid = geteuid();
+    gid_t gid = getegid();
+    if (unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0) {
+        char map[64];
+        snprintf(map, sizeof map, "0 %u 1", static_cast<unsigned>(uid));
+        bool mapped = write_text("/proc/self/setgroups", "deny") && write_text("/proc/self/uid_map", map);
+        snprintf(map, sizeof map, "0 %u 1", static_cast<unsigned>(gid));
+        if (!mapped || !write_text("/proc/self/gid_map", map)) return "cannot map the user namespace's ids";
+    } else {
+        std::string user_error = strerror(errno);
+        if (uid != 0) return "no user namespace (" + user_error + ") and not root";
+        if (unshare(CLONE_NEWNS) != 0) return std::string("no mount namespace: ") + strerror(errno);
+    }
+    // Nothing mounted here may reach the namespace the test runs in.
+    if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return std::string("cannot make the mounts private: ") + strerror(errno);
+    std::string size = "size=" + std::to_string(16 * sysconf(_SC_PAGESIZE));
+    if (mount("tmpfs", dir, "tmpfs", 0, size.c_str()) != 0) return std::string("cannot mount a tmpfs: ") + strerror(errno);
+    return "";
+}
+
+// In the child: fills the disk under ini, then lets the plug-in save changed settings at quit
+// and writes one more key directly. Reports the direct write's result and error, the folder's
+// entries and the INI's bytes.
+std::string save_on_a_full_disk(out_module *module, const std::string &seed)
+{
+    std::string why = mount_small_tmpfs("full_disk");
+    if (!why.empty()) return "skip " + why;
+    const char ini[] = "full_disk/player.ini";
+    put_text(ini, seed);
+    int filler = open("full_disk/filler", O_WRONLY | O_CREAT, 0600);
+    char block[4096] = {};
+    while (write(filler, block, sizeof block) > 0) {}
+    while (write(filler, block, 1) > 0) {}
+    close(filler);
+
+    module->init();
+    strcpy(ini_path, ini);
+    strcpy(config_waveoutdir, "D:\\Music Out");
+    cfg_cvt = cfg_wav1 = cfg_thread = 1;
+    cfg_mode = 2;
+    module->quit();
+    SetLastError(0);
+    BOOL written = WritePrivateProfileStringA("Player", "volume", "100", ini);
+    std::string report = std::to_string(written) + " " + std::to_string(GetLastError()) + "\n";
+
+    std::vector<std::string> names;
+    DIR *folder = opendir("full_disk");
+    while (dirent *entry = folder ? readdir(folder) : nullptr)
+        if (entry->d_name[0] != '.' || strlen(entry->d_name) > 2) names.push_back(entry->d_name);
+    if (folder) closedir(folder);
+    std::sort(names.begin(), names.end());
+    for (const std::string &name : names) report += name + " ";
+    return report + "\n" + file_text(ini);
+}
+#endif
+
+// The stand-in writes a changed INI whole or not at all. The file holds other programs'
+// sections around the plug-in's and fills its page nearly: the saved text needs one page more,
+// so a file rewritten in place would be cut at that page with the sections behind it.
+TEST_F(settings_store, a_save_on_a_full_disk_leaves_the_ini_as_it_was)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "a promise of the stand-in; Windows writes its files its own way";
+#else
+    std::string seed = "[Player]\r\nvolume=200\r\n[WAV Writing Output Driver]\r\ncfg_mode=1\r\n[Other Plugin]\r\n";
+    for (int i = 0; seed.size() + 60 < static_cast<size_t>(sysconf(_SC_PAGESIZE)); i++)
+        seed += "key" + std::to_string(i) + "=a value of another program\r\n";
+    seed += "[Last Section]\r\nend=1\r\n";
+    mkdir("full_disk", 0777);
+
+    int channel[2];
+    ASSERT_EQ(0, pipe(channel));
+    fflush(nullptr);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(channel[0]);
+        std::string report = save_on_a_full_disk(module, seed);
+        ssize_t sent = write(channel[1], report.data(), report.size());
+        _exit(sent == static_cast<ssize_t>(report.size()) ? 0 : 1);
+    }
+    close(channel[1]);
+    std::string report;
+    char chunk[4096];
+    ssize_t n;
+    while ((n = read(channel[0], chunk, sizeof chunk)) > 0) report.append(chunk, static_cast<size_t>(n));
+    close(channel[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+    if (report.compare(0, 5, "skip ") == 0) GTEST_SKIP() << "no small file system to fill: " << report.substr(5);
+
+    size_t first = report.find('\n'), second = report.find('\n', first + 1);
+    ASSERT_NE(std::string::npos, second);
+    EXPECT_EQ("0 112", report.substr(0, first)); // FALSE, ERROR_DISK_FULL
+    EXPECT_EQ("filler player.ini ", report.substr(first + 1, second - first - 1)); // no new file left behind
+    std::string ini = report.substr(second + 1);
+    EXPECT_TRUE(ini == seed) << ini.size() << " bytes instead of " << seed.size() << ", ending in "
+                             << testing::PrintToString(ini.substr(ini.size() > 60 ? ini.size() - 60 : 0));
+#endif
+}
+
 TEST(ini_path_rule, extension_of_the_file_name_becomes_ini)
 {
     struct row { std::string exe, ini; } rows[] = {
@@ -387,6 +515,22 @@ TEST_F(profile_functions, writes_create_replace_in_place_and_keep_foreign_lines)
     EXPECT_FALSE(WritePrivateProfileStringA("S", "k", "v", ""));
     EXPECT_FALSE(WritePrivateProfileStructA("S", "k", record, 18, ""));
     EXPECT_FALSE(file_exists(file));
+
+#ifndef _WIN32
+    // The stand-in's new text replaces the file: through a link (relative here) its target,
+    // which keeps its mode, and the link stays a link.
+    std::string target = beside_exe("_target.ini");
+    put_text(target, "[S]\r\nk=1\r\n");
+    ASSERT_EQ(0, chmod(target.c_str(), 0604));
+    ASSERT_EQ(0, symlink(target.substr(target.rfind('/') + 1).c_str(), f));
+    EXPECT_TRUE(WritePrivateProfileStringA("S", "k", "2", f));
+    EXPECT_EQ("[S]\r\nk=2\r\n", file_text(target));
+    struct stat st;
+    EXPECT_TRUE(lstat(f, &st) == 0 && S_ISLNK(st.st_mode));
+    EXPECT_TRUE(stat(target.c_str(), &st) == 0 && (st.st_mode & 07777) == 0604) << std::oct << st.st_mode;
+    remove_file(file);
+    remove_file(target);
+#endif
 }
 
 TEST_F(profile_functions, strings_read_trimmed_unquoted_and_cut_to_the_buffer)

@@ -1,13 +1,17 @@
 // The profile (INI) functions over a real file, reading and writing the text Windows writes:
 // CRLF lines, keys in first-write order, values replaced in place, structs as upper-case hex
 // plus a checksum byte. Every rule below was seen in Wine's own functions; where the stand-in
-// knowingly differs, a one-line comment says so. The file is read afresh on every call.
+// knowingly differs, a one-line comment says so. The file is read afresh on every call, and
+// a changed file is written whole to a new file that then replaces the old one.
 #include <windows.h>
 
 #include "shim_control.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -29,7 +33,24 @@ struct profile {
     bool utf8_bom; // kept on rewrite, as Windows keeps the file's encoding
 };
 
-enum open_result { profile_missing_path, profile_new, profile_loaded };
+enum open_result { profile_missing_path, profile_unreadable, profile_new, profile_loaded };
+
+DWORD error_from_errno(int error)
+{
+    switch (error) {
+    case ENOENT: case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case EACCES: case EPERM: case EISDIR: case EROFS: case ETXTBSY: return ERROR_ACCESS_DENIED;
+    case ENOSPC: case EDQUOT: case EFBIG: return ERROR_DISK_FULL;
+    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    default: return ERROR_WRITE_FAULT;
+    }
+}
+
+std::string folder_of(const std::string &path)
+{
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
 
 // ^Z counts as white space: DOS editors left it at the end of the file.
 bool profile_space(unsigned char c) { return (c >= 0x09 && c <= 0x0d) || c == 0x1a || c == ' '; }
@@ -123,30 +144,133 @@ void parse_profile(const std::string &bytes, profile &out)
 
 // Loads the file behind a Windows-style name. A missing file in an existing folder is an
 // empty profile that a write will create; an empty name or a missing folder is no profile.
+// A file that exists but cannot be read is never taken for an empty one: a write would
+// replace it. The last error is set for every result but a loaded or new profile.
 open_result open_profile(LPCSTR file, std::string &native, profile &out)
 {
     out.sections.assign(1, profile_section());
     out.utf8_bom = false;
-    if (!file || !*file) return profile_missing_path;
+    if (!file || !*file) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return profile_missing_path;
+    }
     char path[4096];
     shim_native_path(file, path, sizeof path);
     native = path;
     FILE *f = fopen(path, "rb");
     if (!f) {
+        int error = errno;
         // Differs from Windows: a bare file name stays in the current folder, not C:\windows.
-        std::string folder = native.substr(0, native.find_last_of('/') == std::string::npos ? 0 : native.find_last_of('/') + 1);
+        std::string folder = folder_of(native);
         if (folder.empty()) folder = ".";
         struct stat st;
-        if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return profile_missing_path;
-        return profile_new;
+        if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            SetLastError(ERROR_PATH_NOT_FOUND);
+            return profile_missing_path;
+        }
+        if (error == ENOENT) return profile_new;
+        SetLastError(error_from_errno(error));
+        return profile_unreadable;
     }
     std::string bytes;
     char chunk[4096];
     size_t n;
     while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) bytes.append(chunk, n);
+    bool failed = ferror(f) != 0;
+    int error = errno;
     fclose(f);
+    if (failed) {
+        SetLastError(error_from_errno(error));
+        return profile_unreadable;
+    }
     parse_profile(bytes, out);
     return profile_loaded;
+}
+
+// The file a name stands for: a symbolic link is followed to its target (a relative target
+// from the link's folder), so that the new file replaces the target and the link stays.
+bool follow_links(std::string &path)
+{
+    for (int hops = 0; hops < 40; hops++) {
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+        char target[4096];
+        ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+        if (n < 0) return false;
+        target[n] = 0;
+        path = target[0] == '/' ? std::string(target) : folder_of(path) + target;
+    }
+    errno = ELOOP;
+    return false;
+}
+
+bool write_all(int fd, const std::string &text)
+{
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Writes the whole text to a new file beside the old one and renames it over the old one, so
+// that a full disk or any other failure leaves the old file as it was, never cut mid-line.
+// The new file takes the old one's mode (and its owner where allowed); a file made afresh
+// gets the mode a plain create gives. A failure sets Windows' error and returns false.
+// Differs from Windows, which rewrites the file in place: the folder must be writable too.
+// No fsync: the fault this guards against is a full disk, as Windows does not sync either.
+bool replace_file(const std::string &native, const std::string &text)
+{
+    std::string target = native;
+    if (!follow_links(target)) {
+        SetLastError(error_from_errno(errno));
+        return false;
+    }
+    struct stat old;
+    bool existed = stat(target.c_str(), &old) == 0;
+    // The old file's own permission decides, as it did when the file was rewritten in place.
+    if (existed && (!S_ISREG(old.st_mode) || faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)) {
+        SetLastError(S_ISREG(old.st_mode) ? error_from_errno(errno) : ERROR_ACCESS_DENIED);
+        return false;
+    }
+    std::string folder = folder_of(target);
+    std::string base = target.substr(folder.size());
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; attempt++) {
+        char suffix[40];
+        snprintf(suffix, sizeof suffix, ".%ld.%d~", static_cast<long>(getpid()), attempt);
+        temporary = folder + "." + base.substr(0, 200) + suffix; // stays within a 255-byte name
+        fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) {
+        SetLastError(error_from_errno(errno));
+        return false;
+    }
+    bool ok = write_all(fd, text);
+    if (ok && existed) {
+        if (old.st_uid != geteuid() || old.st_gid != getegid())
+            (void)!fchown(fd, old.st_uid, old.st_gid); // only root may give a file away: kept where allowed
+        ok = fchmod(fd, old.st_mode & 07777) == 0;
+    }
+    int error = errno;
+    if (close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && rename(temporary.c_str(), target.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        unlink(temporary.c_str());
+        SetLastError(error_from_errno(error));
+    }
+    return ok;
 }
 
 bool save_profile(const std::string &native, const profile &data)
@@ -161,11 +285,7 @@ bool save_profile(const std::string &native, const profile &data)
             text += "\r\n";
         }
     }
-    FILE *f = fopen(native.c_str(), "wb");
-    if (!f) return false;
-    bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
-    if (fclose(f) != 0) ok = false;
-    return ok;
+    return replace_file(native, text);
 }
 
 // Only the first section of a name is searched, even when the file repeats it.
@@ -224,7 +344,8 @@ BOOL set_value(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file)
 {
     std::string native;
     profile data;
-    if (open_profile(file, native, data) == profile_missing_path || !section) return FALSE;
+    open_result opened = open_profile(file, native, data);
+    if (opened == profile_missing_path || opened == profile_unreadable || !section) return FALSE;
 
     if (!key) {
         size_t before = data.sections.size();
@@ -271,7 +392,8 @@ DWORD get_value(LPCSTR section, LPCSTR key, LPCSTR default_value, LPSTR buffer, 
     std::string fallback = default_text(default_value); // the default may be the buffer itself
     std::string native;
     profile data;
-    if (open_profile(file, native, data) == profile_missing_path) {
+    open_result opened = open_profile(file, native, data);
+    if (opened == profile_missing_path || opened == profile_unreadable) {
         // Without a file to look in, Windows copies the default as it is, quotes and all.
         size_t copied = fallback.size() < size - 1 ? fallback.size() : size - 1;
         memcpy(buffer, fallback.data(), copied);
