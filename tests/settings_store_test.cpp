@@ -47,6 +47,18 @@ void put_text(const std::string &path, const std::string &text)
     write_file(path, std::vector<uint8_t>(text.begin(), text.end()));
 }
 
+// A UTF-16 file's bytes: its byte-order mark, then one code unit per character of text.
+std::string utf16(bool big_endian, const wchar_t *text)
+{
+    std::string bytes = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+    for (; *text; text++) {
+        char high = static_cast<char>(*text >> 8), low = static_cast<char>(*text & 0xFF);
+        bytes += big_endian ? high : low;
+        bytes += big_endian ? low : high;
+    }
+    return bytes;
+}
+
 std::string hex_of(const void *data, size_t bytes)
 {
     std::string text;
@@ -510,6 +522,18 @@ TEST_F(profile_functions, writes_create_replace_in_place_and_keep_foreign_lines)
     EXPECT_TRUE(WritePrivateProfileStructA("S", "f", record, 18, f));
     EXPECT_TRUE(WritePrivateProfileStructA("S", "z", record, 0, f));
     EXPECT_EQ("\xEF\xBB\xBF[S]\r\nk=2\r\nf=0100020044AC000010B10200040010000000CA\r\nz=00\r\n", file_text(file));
+
+    // UTF-16 stays UTF-16 in its byte order, every code unit kept (a lone surrogate too).
+    for (bool big_endian : {false, true}) {
+        SCOPED_TRACE(big_endian ? "big-endian" : "little-endian");
+        put_text(file, utf16(big_endian, L"[O]\r\nn=\u041F\xD800\r\n[S]\r\nk=1\r\n"));
+        EXPECT_TRUE(WritePrivateProfileStringA("S", "k", "2", f));
+        EXPECT_TRUE(WritePrivateProfileStringA("S", "j", "3", f));
+        EXPECT_EQ(utf16(big_endian, L"[O]\r\nn=\u041F\xD800\r\n[S]\r\nk=2\r\nj=3\r\n"), file_text(file));
+        char text[8];
+        EXPECT_EQ(1u, GetPrivateProfileStringA("S", "k", "", text, sizeof text, f));
+        EXPECT_STREQ("2", text);
+    }
 
     remove_file(file);
     EXPECT_FALSE(WritePrivateProfileStringA("S", "k", "v", ""));

@@ -1,8 +1,9 @@
 // The profile (INI) functions over a real file, reading and writing the text Windows writes:
 // CRLF lines, keys in first-write order, values replaced in place, structs as upper-case hex
-// plus a checksum byte. Every rule below was seen in Wine's own functions; where the stand-in
-// knowingly differs, a one-line comment says so. The file is read afresh on every call, and
-// a changed file is written whole to a new file that then replaces the old one.
+// plus a checksum byte, all in the encoding the file has. Every rule below was seen in Wine's
+// own functions; where the stand-in knowingly differs, a one-line comment says so. The file is
+// read afresh on every call, and a changed file is written whole to a new file that then
+// replaces the old one.
 #include <windows.h>
 
 #include "shim_control.h"
@@ -28,12 +29,106 @@ struct profile_section {
     std::vector<profile_key> keys;
 };
 
+// Kept on rewrite, as Windows keeps the encoding it found; only a byte-order mark tells.
+enum profile_encoding { encoding_ansi, encoding_utf8, encoding_utf16le, encoding_utf16be };
+
 struct profile {
     std::vector<profile_section> sections;
-    bool utf8_bom; // kept on rewrite, as Windows keeps the file's encoding
+    profile_encoding encoding;
 };
 
 enum open_result { profile_missing_path, profile_unreadable, profile_new, profile_loaded };
+
+// Text inside the stand-in is in its ANSI code page, UTF-8. A UTF-16 code unit that is a lone
+// surrogate gets the three bytes UTF-8 would give it were it a character, so that a rewrite
+// gives it back: Windows, which holds the text as WCHARs, keeps it too.
+// Differs from Windows: an A read hands out those three bytes, where Windows gives '?'.
+void put_utf8(std::string &text, uint32_t code_point)
+{
+    if (code_point > 0x10FFFF) code_point = 0xFFFD;
+    if (code_point < 0x80) {
+        text += static_cast<char>(code_point);
+    } else if (code_point < 0x800) {
+        text += static_cast<char>(0xC0 | code_point >> 6);
+        text += static_cast<char>(0x80 | (code_point & 0x3F));
+    } else if (code_point < 0x10000) {
+        text += static_cast<char>(0xE0 | code_point >> 12);
+        text += static_cast<char>(0x80 | (code_point >> 6 & 0x3F));
+        text += static_cast<char>(0x80 | (code_point & 0x3F));
+    } else {
+        text += static_cast<char>(0xF0 | code_point >> 18);
+        text += static_cast<char>(0x80 | (code_point >> 12 & 0x3F));
+        text += static_cast<char>(0x80 | (code_point >> 6 & 0x3F));
+        text += static_cast<char>(0x80 | (code_point & 0x3F));
+    }
+}
+
+// The code point at text[i], moving i past it; the surrogates' forms are taken as written by
+// put_utf8. A byte that starts no valid sequence gives U+FFFD, as the code page converts it.
+uint32_t take_utf8(const std::string &text, size_t &i)
+{
+    static const unsigned char lead_bits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    static const uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000}; // below it a form is overlong
+    unsigned char lead = static_cast<unsigned char>(text[i]);
+    size_t length = lead < 0x80 ? 1 : lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
+    uint32_t code_point = lead & lead_bits[length];
+    bool valid = length > 0 && i + length <= text.size();
+    for (size_t k = 1; valid && k < length; k++) {
+        unsigned char next = static_cast<unsigned char>(text[i + k]);
+        valid = (next & 0xC0) == 0x80;
+        code_point = code_point << 6 | (next & 0x3F);
+    }
+    if (!valid || code_point < smallest[length] || code_point > 0x10FFFF) {
+        i++;
+        return 0xFFFD;
+    }
+    i += length;
+    return code_point;
+}
+
+// A UTF-16 file's text after its mark. An odd last byte is a code unit of its own, as Windows
+// reads it.
+std::string from_utf16(const std::string &bytes, size_t start, bool big_endian)
+{
+    std::vector<uint32_t> units;
+    for (size_t i = start; i < bytes.size(); i += 2) {
+        uint32_t first = static_cast<unsigned char>(bytes[i]);
+        if (i + 1 == bytes.size()) {
+            units.push_back(first);
+            break;
+        }
+        uint32_t second = static_cast<unsigned char>(bytes[i + 1]);
+        units.push_back(big_endian ? first << 8 | second : second << 8 | first);
+    }
+    std::string text;
+    for (size_t i = 0; i < units.size(); i++) {
+        uint32_t unit = units[i];
+        if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000)
+            unit = 0x10000 + ((unit - 0xD800) << 10) + (units[++i] - 0xDC00);
+        put_utf8(text, unit);
+    }
+    return text;
+}
+
+std::string to_utf16(const std::string &text, bool big_endian)
+{
+    std::string bytes;
+    auto put_unit = [&](uint32_t unit) {
+        bytes += static_cast<char>(big_endian ? unit >> 8 : unit & 0xFF);
+        bytes += static_cast<char>(big_endian ? unit & 0xFF : unit >> 8);
+    };
+    put_unit(0xFEFF);
+    for (size_t i = 0; i < text.size();) {
+        uint32_t code_point = take_utf8(text, i);
+        if (code_point >= 0x10000) {
+            put_unit(0xD800 + ((code_point - 0x10000) >> 10));
+            put_unit(0xDC00 + ((code_point - 0x10000) & 0x3FF));
+        } else {
+            put_unit(code_point);
+        }
+    }
+    return bytes;
+}
 
 DWORD error_from_errno(int error)
 {
@@ -86,13 +181,18 @@ std::string c_text(const char *start, const char *end)
 void parse_profile(const std::string &bytes, profile &out)
 {
     out.sections.assign(1, profile_section());
-    out.utf8_bom = false;
+    out.encoding = encoding_ansi;
+    std::string text;
     const char *p = bytes.data();
     const char *end = p + bytes.size();
-    // Differs from Windows: UTF-16 files are read as bytes; only the UTF-8 mark is understood.
     if (bytes.size() >= 3 && memcmp(p, "\xEF\xBB\xBF", 3) == 0) {
-        out.utf8_bom = true;
+        out.encoding = encoding_utf8;
         p += 3;
+    } else if (bytes.size() >= 2 && (memcmp(p, "\xFF\xFE", 2) == 0 || memcmp(p, "\xFE\xFF", 2) == 0)) {
+        out.encoding = p[0] == '\xFF' ? encoding_utf16le : encoding_utf16be;
+        text = from_utf16(bytes, 2, out.encoding == encoding_utf16be);
+        p = text.data();
+        end = p + text.size();
     }
     const profile_key *prev_key = nullptr;
     while (p < end) {
@@ -149,7 +249,7 @@ void parse_profile(const std::string &bytes, profile &out)
 open_result open_profile(LPCSTR file, std::string &native, profile &out)
 {
     out.sections.assign(1, profile_section());
-    out.utf8_bom = false;
+    out.encoding = encoding_ansi;
     if (!file || !*file) {
         SetLastError(ERROR_ACCESS_DENIED);
         return profile_missing_path;
@@ -276,7 +376,7 @@ bool replace_file(const std::string &native, const std::string &text)
 bool save_profile(const std::string &native, const profile &data)
 {
     std::string text;
-    if (data.utf8_bom) text = "\xEF\xBB\xBF";
+    if (data.encoding == encoding_utf8) text = "\xEF\xBB\xBF";
     for (const profile_section &section : data.sections) {
         if (!section.name.empty()) text += "[" + section.name + "]\r\n";
         for (const profile_key &key : section.keys) {
@@ -285,6 +385,8 @@ bool save_profile(const std::string &native, const profile &data)
             text += "\r\n";
         }
     }
+    if (data.encoding == encoding_utf16le || data.encoding == encoding_utf16be)
+        text = to_utf16(text, data.encoding == encoding_utf16be);
     return replace_file(native, text);
 }
 
