@@ -373,7 +373,8 @@ std::string mount_small_tmpfs(const char *dir)
     if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
         return std::string("cannot make the mounts private: ") + strerror(errno);
     std::string size = "size=" + std::to_string(16 * sysconf(_SC_PAGESIZE));
-    if (mount("tmpfs", dir, "tmpfs", 0, size.c_str()) != 0) return std::string("cannot mount a tmpfs: ") + strerror(errno);
+    if (mount("tmpfs", dir, "tmpfs", 0, size.c_str()) != 0)
+        return std::string("cannot mount a tmpfs: ") + strerror(errno);
     return "";
 }
 
@@ -647,6 +648,148 @@ TEST_F(profile_functions, struct_reads_need_the_count_and_the_checksum)
         EXPECT_EQ(r.ok, GetPrivateProfileStructA("S", ("k" + std::to_string(&r - rows)).c_str(), buffer, r.count, f));
         EXPECT_EQ(r.bytes, hex_of(buffer, 3));
     }
+}
+
+// Both builds' wide text: MultiByteToWideChar from the ANSI code page.
+std::basic_string<WCHAR> wide_of(const char *text)
+{
+    WCHAR wide[600];
+    int count = MultiByteToWideChar(CP_ACP, 0, text, -1, wide, 600);
+    return count > 0 ? std::basic_string<WCHAR>(wide, static_cast<size_t>(count - 1)) : std::basic_string<WCHAR>();
+}
+
+// The ANSI code page's spelling of wide text; "spelled" false where it has no such characters.
+std::string ansi_of(const WCHAR *wide, bool *spelled = nullptr)
+{
+    char text[600];
+    BOOL used = FALSE;
+    int count = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, text, sizeof text, nullptr, &used);
+    if (spelled) *spelled = count > 0 && !used;
+    return count > 0 ? text : "";
+}
+
+enum file_encoding { no_file, ansi_file, utf8_file, utf16le_file, utf16be_file };
+
+std::string encoded(file_encoding encoding, const WCHAR *text)
+{
+    if (encoding == utf16le_file || encoding == utf16be_file) return utf16(encoding == utf16be_file, text);
+    if (encoding != utf8_file) return ansi_of(text);
+    char utf8[600];
+    int count = WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
+    return "\xEF\xBB\xBF" + std::string(utf8, count > 0 ? static_cast<size_t>(count - 1) : 0);
+}
+
+// Each row writes one key through the W functions into a file of one encoding, then reads it
+// back; the A functions, given the ANSI code page's spelling of the same text, must leave the
+// same bytes and read the same value, wherever that code page can spell the text.
+TEST_F(profile_functions, wide_functions_read_and_write_what_the_ansi_ones_do)
+{
+    const char *f = file.c_str();
+    std::basic_string<WCHAR> wide_file = wide_of(f);
+    const WCHAR *wf = wide_file.c_str();
+    struct row { file_encoding encoding; const WCHAR *seed, *section, *key, *value, *after; } rows[] = {
+        /* 0 */ {no_file, nullptr, L"S", L"k", L"v", L"[S]\r\nk=v\r\n"}, // a new file is ANSI text
+        /* 1 */ {ansi_file, L"[O]\r\nz=1\r\n", L"S", L"k", L"caf\u00E9", L"[O]\r\nz=1\r\n[S]\r\nk=caf\u00E9\r\n"},
+        /* 2 */ {utf8_file, L"[S]\r\nk=1\r\n", L"s", L"K", L" \u043A\u043B", L"[S]\r\nk=\u043A\u043B\r\n"},
+        /* 3 */ {utf16le_file, L"[\u0414]\r\nz=\u041F\r\n", L"\u0414", L"\u044F", L"\"q\"",
+                 L"[\u0414]\r\nz=\u041F\r\n\u044F=\"q\"\r\n"},
+        /* 4 */ {utf16be_file, L"[O]\r\nz=1\r\n[S]\r\nk=1\r\nj=2\r\n", L"S", L"k", nullptr,
+                 L"[O]\r\nz=1\r\n[S]\r\nj=2\r\n"},
+        /* 5 */ {utf16be_file, L"[O]\r\nz=1\r\n[S]\r\nk=1\r\n", L"S", nullptr, nullptr, L"[O]\r\nz=1\r\n"},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << (&r - rows));
+        remove_file(file);
+        if (r.seed) put_text(file, encoded(r.encoding, r.seed));
+        EXPECT_TRUE(WritePrivateProfileStringW(r.section, r.key, r.value, wf));
+        EXPECT_EQ(encoded(r.encoding, r.after), file_text(file));
+        std::basic_string<WCHAR> value = r.value && r.value[0] == ' ' ? r.value + 1 : r.value ? r.value : L"none";
+        if (value == L"\"q\"") value = L"q";
+        WCHAR wide[40];
+        EXPECT_EQ(value.size(), GetPrivateProfileStringW(r.section, r.key ? r.key : L"k", L"none", wide, 40, wf));
+        EXPECT_EQ(value, wide);
+
+        bool spelled[3] = {true, true, true};
+        std::string section = ansi_of(r.section, &spelled[0]), key = r.key ? ansi_of(r.key, &spelled[1]) : "",
+                    text = r.value ? ansi_of(r.value, &spelled[2]) : "";
+        if (!spelled[0] || !spelled[1] || !spelled[2]) continue; // Windows in a code page without them
+        remove_file(file);
+        if (r.seed) put_text(file, encoded(r.encoding, r.seed));
+        EXPECT_TRUE(WritePrivateProfileStringA(section.c_str(), r.key ? key.c_str() : nullptr,
+                                               r.value ? text.c_str() : nullptr, f));
+        EXPECT_EQ(encoded(r.encoding, r.after), file_text(file));
+        char narrow[40];
+        GetPrivateProfileStringA(section.c_str(), r.key ? key.c_str() : "k", "none", narrow, sizeof narrow, f);
+        EXPECT_EQ(ansi_of(value.c_str()), narrow);
+    }
+
+    // Cut to the buffer alike, sizes in characters; structs and integers alike.
+    put_text(file, "[S]\r\nq=\"quoted\"\r\nn=-5\r\n");
+    for (DWORD size = 1; size <= 9; size++) {
+        SCOPED_TRACE(testing::Message() << "size " << size);
+        char narrow[16];
+        WCHAR wide[16];
+        EXPECT_EQ(GetPrivateProfileStringA("S", "q", "", narrow, size, f),
+                  GetPrivateProfileStringW(L"S", L"q", L"", wide, size, wf));
+        EXPECT_EQ(wide_of(narrow), wide);
+    }
+    EXPECT_EQ(0xFFFFFFFBu, GetPrivateProfileIntW(L"S", L"n", 7, wf));
+    EXPECT_EQ(7u, GetPrivateProfileIntW(L"S", L"missing", 7, wf));
+    BYTE record[3] = {1, 2, 0xFE}, back[3] = {};
+    EXPECT_TRUE(WritePrivateProfileStructW(L"S", L"st", record, 3, wf));
+    EXPECT_EQ("[S]\r\nq=\"quoted\"\r\nn=-5\r\nst=0102FE01\r\n", file_text(file));
+    EXPECT_TRUE(GetPrivateProfileStructW(L"S", L"st", back, 3, wf));
+    EXPECT_EQ("0102FE", hex_of(back, 3));
+
+    char module[MAX_PATH];
+    WCHAR wide_module[MAX_PATH];
+    GetModuleFileNameA(nullptr, module, MAX_PATH);
+    DWORD length = GetModuleFileNameW(nullptr, wide_module, MAX_PATH);
+    EXPECT_EQ(wide_of(module), std::basic_string<WCHAR>(wide_module, length));
+}
+
+// The UTF-8 conversions the W functions rest on, as Wine gives them.
+TEST(code_page_conversions, malformed_text_and_small_buffers)
+{
+    WCHAR wide[8];
+    struct row {
+        const char *text;
+        int bytes;
+        DWORD flags;
+        int count;
+        DWORD error;
+        std::basic_string<WCHAR> wide;
+    } rows[] = {
+        /* 0 */ {"a\xFF" "b", 3, 0, 3, 0, L"a\uFFFDb"},
+        /* 1 */ {"a\xFF" "b", 3, MB_ERR_INVALID_CHARS, 0, ERROR_NO_UNICODE_TRANSLATION, L""},
+        /* 2 */ {"\xC0\xAF", 2, 0, 2, 0, L"\uFFFD\uFFFD"}, // overlong
+        /* 3 */ {"a\xE2\x82" "b", 4, 0, 3, 0, L"a\uFFFDb"},  // cut short
+        /* 4 */ {"\xD0\xBA\xC3\xA9", -1, 0, 3, 0, std::basic_string<WCHAR>(L"\u043A\u00E9\0", 3)},
+        /* 5 */ {"abcdefghi", 9, 0, 0, ERROR_INSUFFICIENT_BUFFER, L""},
+        /* 6 */ {"ab", 0, 0, 0, ERROR_INVALID_PARAMETER, L""},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << (&r - rows));
+        SetLastError(12345);
+        EXPECT_EQ(r.count, MultiByteToWideChar(CP_UTF8, r.flags, r.text, r.bytes, wide, 8));
+        if (r.error) {
+            EXPECT_EQ(r.error, GetLastError());
+        }
+        EXPECT_EQ(r.wide, std::basic_string<WCHAR>(wide, r.count > 0 ? r.count : 0));
+    }
+    EXPECT_EQ(3, MultiByteToWideChar(CP_UTF8, 0, "abc", 3, nullptr, 0)); // the size needed
+
+    char text[8];
+    BOOL used = 12345;
+    EXPECT_EQ(5, WideCharToMultiByte(CP_UTF8, 0, L"a\xD800" L"b", 3, text, sizeof text, nullptr, &used));
+    EXPECT_EQ("a\xEF\xBF\xBD" "b", std::string(text, 5)); // a lone surrogate becomes U+FFFD
+    EXPECT_EQ(TRUE, used);
+    EXPECT_EQ(3, WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, L"ab", -1, text, sizeof text, nullptr, &used));
+    EXPECT_EQ(FALSE, used);
+    EXPECT_EQ(4, WideCharToMultiByte(CP_UTF8, 0, L"\u043A\u00E9", 2, nullptr, 0, nullptr, nullptr));
+    SetLastError(12345);
+    EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, 0, L"\u043A\u00E9", 2, text, 3, nullptr, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
 }
 
 } // namespace

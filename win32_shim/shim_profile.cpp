@@ -414,19 +414,22 @@ std::string new_name(const char *name)
     return name;
 }
 
-// Quotes around the whole value are dropped; when the text is cut to the buffer, Windows
-// removes the last copied character at exactly the length where the closing quote would fall.
-DWORD copy_entry(const std::string &value, LPSTR buffer, DWORD size)
+// Copies a value cut to the buffer of size characters (bytes for the A functions, WCHARs for
+// the W ones). Unless it is to be taken as it is, quotes around the whole value are dropped;
+// when the text is cut to the buffer, Windows removes the last copied character at exactly
+// the length where the closing quote would fall.
+template <typename C> DWORD copy_entry(const std::basic_string<C> &value, bool as_it_is, C *buffer, DWORD size)
 {
-    const char *text = value.c_str();
+    const C *text = value.c_str();
+    size_t length = value.size();
     bool quoted = false;
-    if ((text[0] == '\'' || text[0] == '"') && text[1] && text[value.size() - 1] == text[0]) {
+    if (!as_it_is && length >= 2 && (text[0] == '\'' || text[0] == '"') && text[length - 1] == text[0]) {
         quoted = true;
         text++;
+        length--;
     }
-    size_t length = strlen(text);
     size_t copied = length < size - 1 ? length : size - 1;
-    memmove(buffer, text, copied);
+    for (size_t i = 0; i < copied; i++) buffer[i] = text[i];
     buffer[copied] = 0;
     if (quoted && size >= length && copied > 0) buffer[--copied] = 0;
     return static_cast<DWORD>(copied);
@@ -488,24 +491,52 @@ BOOL set_value(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file)
     return save_profile(native, data) ? TRUE : FALSE;
 }
 
-DWORD get_value(LPCSTR section, LPCSTR key, LPCSTR default_value, LPSTR buffer, DWORD size, LPCSTR file)
+// The text a read hands out, before it is cut to the buffer: the value, else the default.
+// Returns true when it is to be copied as it is, quotes and all, as Windows copies the default
+// when it has no file to look in.
+bool look_up(LPCSTR section, LPCSTR key, LPCSTR default_value, LPCSTR file, std::string &text)
 {
-    if (!buffer || size == 0) return 0;
-    std::string fallback = default_text(default_value); // the default may be the buffer itself
+    text = default_text(default_value);
     std::string native;
     profile data;
     open_result opened = open_profile(file, native, data);
-    if (opened == profile_missing_path || opened == profile_unreadable) {
-        // Without a file to look in, Windows copies the default as it is, quotes and all.
-        size_t copied = fallback.size() < size - 1 ? fallback.size() : size - 1;
-        memcpy(buffer, fallback.data(), copied);
-        buffer[copied] = 0;
-        return static_cast<DWORD>(copied);
-    }
+    if (opened == profile_missing_path || opened == profile_unreadable) return true;
     // Differs from Windows: listing sections or keys (a null section or key) is not offered.
     profile_section *found = section && key ? find_section(data, section) : nullptr;
     profile_key *entry = found ? find_key(*found, key) : nullptr;
-    return copy_entry(entry && entry->has_value ? entry->value : fallback, buffer, size);
+    if (entry && entry->has_value) text = entry->value;
+    return false;
+}
+
+DWORD get_value(LPCSTR section, LPCSTR key, LPCSTR default_value, LPSTR buffer, DWORD size, LPCSTR file)
+{
+    if (!buffer || size == 0) return 0;
+    std::string text; // the default may be the buffer itself: it is copied before the buffer is written
+    bool as_it_is = look_up(section, key, default_value, file, text);
+    return copy_entry(text, as_it_is, buffer, size);
+}
+
+// The W functions work on the text the A ones do: their WCHARs, code points here, become
+// UTF-8 (a lone surrogate its own three bytes, as in UTF-16 files), so that for the same
+// values both write the same bytes, into files of any encoding.
+struct narrow_text {
+    std::string text;
+    bool null;
+    const char *c_str() const { return null ? nullptr : text.c_str(); }
+};
+
+narrow_text narrow(LPCWSTR wide)
+{
+    narrow_text out = {std::string(), wide == nullptr};
+    for (; wide && *wide; wide++) put_utf8(out.text, static_cast<uint32_t>(*wide));
+    return out;
+}
+
+std::basic_string<WCHAR> widen(const std::string &text)
+{
+    std::basic_string<WCHAR> wide;
+    for (size_t i = 0; i < text.size();) wide += static_cast<WCHAR>(take_utf8(text, i));
+    return wide;
 }
 
 int hex_digit(char c) { return c <= '9' ? c - '0' : ascii_upper(c) - 'A' + 10; }
@@ -596,4 +627,36 @@ extern "C" BOOL GetPrivateProfileStructA(LPCSTR section, LPCSTR key, LPVOID buff
     }
     if (!struct_char(p[0]) || !struct_char(p[1])) return FALSE;
     return static_cast<BYTE>(hex_digit(p[0]) * 16 + hex_digit(p[1])) == sum ? TRUE : FALSE;
+}
+
+extern "C" DWORD GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR default_value, LPWSTR buffer,
+                                          DWORD size, LPCWSTR file)
+{
+    if (!buffer || size == 0) return 0;
+    narrow_text narrow_section = narrow(section), narrow_key = narrow(key), narrow_default = narrow(default_value);
+    std::string text;
+    bool as_it_is =
+        look_up(narrow_section.c_str(), narrow_key.c_str(), narrow_default.c_str(), narrow(file).c_str(), text);
+    // Differs from Windows: size counts code points; a character beyond U+FFFF takes two on Windows.
+    return copy_entry(widen(text), as_it_is, buffer, size);
+}
+
+extern "C" BOOL WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file)
+{
+    return set_value(narrow(section).c_str(), narrow(key).c_str(), narrow(value).c_str(), narrow(file).c_str());
+}
+
+extern "C" UINT GetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, INT default_value, LPCWSTR file)
+{
+    return GetPrivateProfileIntA(narrow(section).c_str(), narrow(key).c_str(), default_value, narrow(file).c_str());
+}
+
+extern "C" BOOL GetPrivateProfileStructW(LPCWSTR section, LPCWSTR key, LPVOID buffer, UINT size, LPCWSTR file)
+{
+    return GetPrivateProfileStructA(narrow(section).c_str(), narrow(key).c_str(), buffer, size, narrow(file).c_str());
+}
+
+extern "C" BOOL WritePrivateProfileStructW(LPCWSTR section, LPCWSTR key, LPVOID buffer, UINT size, LPCWSTR file)
+{
+    return WritePrivateProfileStructA(narrow(section).c_str(), narrow(key).c_str(), buffer, size, narrow(file).c_str());
 }
