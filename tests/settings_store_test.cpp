@@ -8,6 +8,17 @@
 #include <stdio.h>
 #include <string>
 #include <vector>
+#ifndef _WIN32
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <algorithm>
+#endif
 
 #include "config/settings_store.h"
 #include "output/track_output.h"
@@ -34,6 +45,18 @@ std::string file_text(const std::string &path)
 void put_text(const std::string &path, const std::string &text)
 {
     write_file(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+// A UTF-16 file's bytes: its byte-order mark, then one code unit per character of text.
+std::string utf16(bool big_endian, const wchar_t *text)
+{
+    std::string bytes = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+    for (; *text; text++) {
+        char high = static_cast<char>(*text >> 8), low = static_cast<char>(*text & 0xFF);
+        bytes += big_endian ? high : low;
+        bytes += big_endian ? low : high;
+    }
+    return bytes;
 }
 
 std::string hex_of(const void *data, size_t bytes)
@@ -319,6 +342,124 @@ TEST_F(settings_store, quit_finishes_an_open_track_before_it_saves)
     EXPECT_EQ(0, cfg_mode);
 }
 
+#ifndef _WIN32
+bool write_text(const char *path, const char *text)
+{
+    int fd = open(path, O_WRONLY);
+    if (fd < 0) return false;
+    bool ok = write(fd, text, strlen(text)) == static_cast<ssize_t>(strlen(text));
+    return close(fd) == 0 && ok;
+}
+
+// Gives the calling process a mount namespace of its own with a 16-page tmpfs at dir: inside a
+// user namespace of its own (as `unshare -rm`), or for root a mount namespace alone (as
+// `unshare -m`). Returns why neither works, or "".
+std::string mount_small_tmpfs(const char *dir)
+{
+    uid_t uid = geteuid();
+    gid_t gid = getegid();
+    if (unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0) {
+        char map[64];
+        snprintf(map, sizeof map, "0 %u 1", static_cast<unsigned>(uid));
+        bool mapped = write_text("/proc/self/setgroups", "deny") && write_text("/proc/self/uid_map", map);
+        snprintf(map, sizeof map, "0 %u 1", static_cast<unsigned>(gid));
+        if (!mapped || !write_text("/proc/self/gid_map", map)) return "cannot map the user namespace's ids";
+    } else {
+        std::string user_error = strerror(errno);
+        if (uid != 0) return "no user namespace (" + user_error + ") and not root";
+        if (unshare(CLONE_NEWNS) != 0) return std::string("no mount namespace: ") + strerror(errno);
+    }
+    // Nothing mounted here may reach the namespace the test runs in.
+    if (mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return std::string("cannot make the mounts private: ") + strerror(errno);
+    std::string size = "size=" + std::to_string(16 * sysconf(_SC_PAGESIZE));
+    if (mount("tmpfs", dir, "tmpfs", 0, size.c_str()) != 0)
+        return std::string("cannot mount a tmpfs: ") + strerror(errno);
+    return "";
+}
+
+// In the child: fills the disk under ini, then lets the plug-in save changed settings at quit
+// and writes one more key directly. Reports the direct write's result and error, the folder's
+// entries and the INI's bytes.
+std::string save_on_a_full_disk(out_module *module, const std::string &seed)
+{
+    std::string why = mount_small_tmpfs("full_disk");
+    if (!why.empty()) return "skip " + why;
+    const char ini[] = "full_disk/player.ini";
+    put_text(ini, seed);
+    int filler = open("full_disk/filler", O_WRONLY | O_CREAT, 0600);
+    char block[4096] = {};
+    while (write(filler, block, sizeof block) > 0) {}
+    while (write(filler, block, 1) > 0) {}
+    close(filler);
+
+    module->init();
+    strcpy(ini_path, ini);
+    strcpy(config_waveoutdir, "D:\\Music Out");
+    cfg_cvt = cfg_wav1 = cfg_thread = 1;
+    cfg_mode = 2;
+    module->quit();
+    SetLastError(0);
+    BOOL written = WritePrivateProfileStringA("Player", "volume", "100", ini);
+    std::string report = std::to_string(written) + " " + std::to_string(GetLastError()) + "\n";
+
+    std::vector<std::string> names;
+    DIR *folder = opendir("full_disk");
+    while (dirent *entry = folder ? readdir(folder) : nullptr)
+        if (entry->d_name[0] != '.' || strlen(entry->d_name) > 2) names.push_back(entry->d_name);
+    if (folder) closedir(folder);
+    std::sort(names.begin(), names.end());
+    for (const std::string &name : names) report += name + " ";
+    return report + "\n" + file_text(ini);
+}
+#endif
+
+// The stand-in writes a changed INI whole or not at all. The file holds other programs'
+// sections around the plug-in's and fills its page nearly: the saved text needs one page more,
+// so a file rewritten in place would be cut at that page with the sections behind it.
+TEST_F(settings_store, a_save_on_a_full_disk_leaves_the_ini_as_it_was)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "a promise of the stand-in; Windows writes its files its own way";
+#else
+    std::string seed = "[Player]\r\nvolume=200\r\n[WAV Writing Output Driver]\r\ncfg_mode=1\r\n[Other Plugin]\r\n";
+    for (int i = 0; seed.size() + 60 < static_cast<size_t>(sysconf(_SC_PAGESIZE)); i++)
+        seed += "key" + std::to_string(i) + "=a value of another program\r\n";
+    seed += "[Last Section]\r\nend=1\r\n";
+    mkdir("full_disk", 0777);
+
+    int channel[2];
+    ASSERT_EQ(0, pipe(channel));
+    fflush(nullptr);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(channel[0]);
+        std::string report = save_on_a_full_disk(module, seed);
+        ssize_t sent = write(channel[1], report.data(), report.size());
+        _exit(sent == static_cast<ssize_t>(report.size()) ? 0 : 1);
+    }
+    close(channel[1]);
+    std::string report;
+    char chunk[4096];
+    ssize_t n;
+    while ((n = read(channel[0], chunk, sizeof chunk)) > 0) report.append(chunk, static_cast<size_t>(n));
+    close(channel[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+    if (report.compare(0, 5, "skip ") == 0) GTEST_SKIP() << "no small file system to fill: " << report.substr(5);
+
+    size_t first = report.find('\n'), second = report.find('\n', first + 1);
+    ASSERT_NE(std::string::npos, second);
+    EXPECT_EQ("0 112", report.substr(0, first)); // FALSE, ERROR_DISK_FULL
+    EXPECT_EQ("filler player.ini ", report.substr(first + 1, second - first - 1)); // no new file left behind
+    std::string ini = report.substr(second + 1);
+    EXPECT_TRUE(ini == seed) << ini.size() << " bytes instead of " << seed.size() << ", ending in "
+                             << testing::PrintToString(ini.substr(ini.size() > 60 ? ini.size() - 60 : 0));
+#endif
+}
+
 TEST(ini_path_rule, extension_of_the_file_name_becomes_ini)
 {
     struct row { std::string exe, ini; } rows[] = {
@@ -383,10 +524,38 @@ TEST_F(profile_functions, writes_create_replace_in_place_and_keep_foreign_lines)
     EXPECT_TRUE(WritePrivateProfileStructA("S", "z", record, 0, f));
     EXPECT_EQ("\xEF\xBB\xBF[S]\r\nk=2\r\nf=0100020044AC000010B10200040010000000CA\r\nz=00\r\n", file_text(file));
 
+    // UTF-16 stays UTF-16 in its byte order, every code unit kept (a lone surrogate too).
+    for (bool big_endian : {false, true}) {
+        SCOPED_TRACE(big_endian ? "big-endian" : "little-endian");
+        put_text(file, utf16(big_endian, L"[O]\r\nn=\u041F\xD800\r\n[S]\r\nk=1\r\n"));
+        EXPECT_TRUE(WritePrivateProfileStringA("S", "k", "2", f));
+        EXPECT_TRUE(WritePrivateProfileStringA("S", "j", "3", f));
+        EXPECT_EQ(utf16(big_endian, L"[O]\r\nn=\u041F\xD800\r\n[S]\r\nk=2\r\nj=3\r\n"), file_text(file));
+        char text[8];
+        EXPECT_EQ(1u, GetPrivateProfileStringA("S", "k", "", text, sizeof text, f));
+        EXPECT_STREQ("2", text);
+    }
+
     remove_file(file);
     EXPECT_FALSE(WritePrivateProfileStringA("S", "k", "v", ""));
     EXPECT_FALSE(WritePrivateProfileStructA("S", "k", record, 18, ""));
     EXPECT_FALSE(file_exists(file));
+
+#ifndef _WIN32
+    // The stand-in's new text replaces the file: through a link (relative here) its target,
+    // which keeps its mode, and the link stays a link.
+    std::string target = beside_exe("_target.ini");
+    put_text(target, "[S]\r\nk=1\r\n");
+    ASSERT_EQ(0, chmod(target.c_str(), 0604));
+    ASSERT_EQ(0, symlink(target.substr(target.rfind('/') + 1).c_str(), f));
+    EXPECT_TRUE(WritePrivateProfileStringA("S", "k", "2", f));
+    EXPECT_EQ("[S]\r\nk=2\r\n", file_text(target));
+    struct stat st;
+    EXPECT_TRUE(lstat(f, &st) == 0 && S_ISLNK(st.st_mode));
+    EXPECT_TRUE(stat(target.c_str(), &st) == 0 && (st.st_mode & 07777) == 0604) << std::oct << st.st_mode;
+    remove_file(file);
+    remove_file(target);
+#endif
 }
 
 TEST_F(profile_functions, strings_read_trimmed_unquoted_and_cut_to_the_buffer)
@@ -479,6 +648,148 @@ TEST_F(profile_functions, struct_reads_need_the_count_and_the_checksum)
         EXPECT_EQ(r.ok, GetPrivateProfileStructA("S", ("k" + std::to_string(&r - rows)).c_str(), buffer, r.count, f));
         EXPECT_EQ(r.bytes, hex_of(buffer, 3));
     }
+}
+
+// Both builds' wide text: MultiByteToWideChar from the ANSI code page.
+std::basic_string<WCHAR> wide_of(const char *text)
+{
+    WCHAR wide[600];
+    int count = MultiByteToWideChar(CP_ACP, 0, text, -1, wide, 600);
+    return count > 0 ? std::basic_string<WCHAR>(wide, static_cast<size_t>(count - 1)) : std::basic_string<WCHAR>();
+}
+
+// The ANSI code page's spelling of wide text; "spelled" false where it has no such characters.
+std::string ansi_of(const WCHAR *wide, bool *spelled = nullptr)
+{
+    char text[600];
+    BOOL used = FALSE;
+    int count = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, -1, text, sizeof text, nullptr, &used);
+    if (spelled) *spelled = count > 0 && !used;
+    return count > 0 ? text : "";
+}
+
+enum file_encoding { no_file, ansi_file, utf8_file, utf16le_file, utf16be_file };
+
+std::string encoded(file_encoding encoding, const WCHAR *text)
+{
+    if (encoding == utf16le_file || encoding == utf16be_file) return utf16(encoding == utf16be_file, text);
+    if (encoding != utf8_file) return ansi_of(text);
+    char utf8[600];
+    int count = WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
+    return "\xEF\xBB\xBF" + std::string(utf8, count > 0 ? static_cast<size_t>(count - 1) : 0);
+}
+
+// Each row writes one key through the W functions into a file of one encoding, then reads it
+// back; the A functions, given the ANSI code page's spelling of the same text, must leave the
+// same bytes and read the same value, wherever that code page can spell the text.
+TEST_F(profile_functions, wide_functions_read_and_write_what_the_ansi_ones_do)
+{
+    const char *f = file.c_str();
+    std::basic_string<WCHAR> wide_file = wide_of(f);
+    const WCHAR *wf = wide_file.c_str();
+    struct row { file_encoding encoding; const WCHAR *seed, *section, *key, *value, *after; } rows[] = {
+        /* 0 */ {no_file, nullptr, L"S", L"k", L"v", L"[S]\r\nk=v\r\n"}, // a new file is ANSI text
+        /* 1 */ {ansi_file, L"[O]\r\nz=1\r\n", L"S", L"k", L"caf\u00E9", L"[O]\r\nz=1\r\n[S]\r\nk=caf\u00E9\r\n"},
+        /* 2 */ {utf8_file, L"[S]\r\nk=1\r\n", L"s", L"K", L" \u043A\u043B", L"[S]\r\nk=\u043A\u043B\r\n"},
+        /* 3 */ {utf16le_file, L"[\u0414]\r\nz=\u041F\r\n", L"\u0414", L"\u044F", L"\"q\"",
+                 L"[\u0414]\r\nz=\u041F\r\n\u044F=\"q\"\r\n"},
+        /* 4 */ {utf16be_file, L"[O]\r\nz=1\r\n[S]\r\nk=1\r\nj=2\r\n", L"S", L"k", nullptr,
+                 L"[O]\r\nz=1\r\n[S]\r\nj=2\r\n"},
+        /* 5 */ {utf16be_file, L"[O]\r\nz=1\r\n[S]\r\nk=1\r\n", L"S", nullptr, nullptr, L"[O]\r\nz=1\r\n"},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << (&r - rows));
+        remove_file(file);
+        if (r.seed) put_text(file, encoded(r.encoding, r.seed));
+        EXPECT_TRUE(WritePrivateProfileStringW(r.section, r.key, r.value, wf));
+        EXPECT_EQ(encoded(r.encoding, r.after), file_text(file));
+        std::basic_string<WCHAR> value = r.value && r.value[0] == ' ' ? r.value + 1 : r.value ? r.value : L"none";
+        if (value == L"\"q\"") value = L"q";
+        WCHAR wide[40];
+        EXPECT_EQ(value.size(), GetPrivateProfileStringW(r.section, r.key ? r.key : L"k", L"none", wide, 40, wf));
+        EXPECT_EQ(value, wide);
+
+        bool spelled[3] = {true, true, true};
+        std::string section = ansi_of(r.section, &spelled[0]), key = r.key ? ansi_of(r.key, &spelled[1]) : "",
+                    text = r.value ? ansi_of(r.value, &spelled[2]) : "";
+        if (!spelled[0] || !spelled[1] || !spelled[2]) continue; // Windows in a code page without them
+        remove_file(file);
+        if (r.seed) put_text(file, encoded(r.encoding, r.seed));
+        EXPECT_TRUE(WritePrivateProfileStringA(section.c_str(), r.key ? key.c_str() : nullptr,
+                                               r.value ? text.c_str() : nullptr, f));
+        EXPECT_EQ(encoded(r.encoding, r.after), file_text(file));
+        char narrow[40];
+        GetPrivateProfileStringA(section.c_str(), r.key ? key.c_str() : "k", "none", narrow, sizeof narrow, f);
+        EXPECT_EQ(ansi_of(value.c_str()), narrow);
+    }
+
+    // Cut to the buffer alike, sizes in characters; structs and integers alike.
+    put_text(file, "[S]\r\nq=\"quoted\"\r\nn=-5\r\n");
+    for (DWORD size = 1; size <= 9; size++) {
+        SCOPED_TRACE(testing::Message() << "size " << size);
+        char narrow[16];
+        WCHAR wide[16];
+        EXPECT_EQ(GetPrivateProfileStringA("S", "q", "", narrow, size, f),
+                  GetPrivateProfileStringW(L"S", L"q", L"", wide, size, wf));
+        EXPECT_EQ(wide_of(narrow), wide);
+    }
+    EXPECT_EQ(0xFFFFFFFBu, GetPrivateProfileIntW(L"S", L"n", 7, wf));
+    EXPECT_EQ(7u, GetPrivateProfileIntW(L"S", L"missing", 7, wf));
+    BYTE record[3] = {1, 2, 0xFE}, back[3] = {};
+    EXPECT_TRUE(WritePrivateProfileStructW(L"S", L"st", record, 3, wf));
+    EXPECT_EQ("[S]\r\nq=\"quoted\"\r\nn=-5\r\nst=0102FE01\r\n", file_text(file));
+    EXPECT_TRUE(GetPrivateProfileStructW(L"S", L"st", back, 3, wf));
+    EXPECT_EQ("0102FE", hex_of(back, 3));
+
+    char module[MAX_PATH];
+    WCHAR wide_module[MAX_PATH];
+    GetModuleFileNameA(nullptr, module, MAX_PATH);
+    DWORD length = GetModuleFileNameW(nullptr, wide_module, MAX_PATH);
+    EXPECT_EQ(wide_of(module), std::basic_string<WCHAR>(wide_module, length));
+}
+
+// The UTF-8 conversions the W functions rest on, as Wine gives them.
+TEST(code_page_conversions, malformed_text_and_small_buffers)
+{
+    WCHAR wide[8];
+    struct row {
+        const char *text;
+        int bytes;
+        DWORD flags;
+        int count;
+        DWORD error;
+        std::basic_string<WCHAR> wide;
+    } rows[] = {
+        /* 0 */ {"a\xFF" "b", 3, 0, 3, 0, L"a\uFFFDb"},
+        /* 1 */ {"a\xFF" "b", 3, MB_ERR_INVALID_CHARS, 0, ERROR_NO_UNICODE_TRANSLATION, L""},
+        /* 2 */ {"\xC0\xAF", 2, 0, 2, 0, L"\uFFFD\uFFFD"}, // overlong
+        /* 3 */ {"a\xE2\x82" "b", 4, 0, 3, 0, L"a\uFFFDb"},  // cut short
+        /* 4 */ {"\xD0\xBA\xC3\xA9", -1, 0, 3, 0, std::basic_string<WCHAR>(L"\u043A\u00E9\0", 3)},
+        /* 5 */ {"abcdefghi", 9, 0, 0, ERROR_INSUFFICIENT_BUFFER, L""},
+        /* 6 */ {"ab", 0, 0, 0, ERROR_INVALID_PARAMETER, L""},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << (&r - rows));
+        SetLastError(12345);
+        EXPECT_EQ(r.count, MultiByteToWideChar(CP_UTF8, r.flags, r.text, r.bytes, wide, 8));
+        if (r.error) {
+            EXPECT_EQ(r.error, GetLastError());
+        }
+        EXPECT_EQ(r.wide, std::basic_string<WCHAR>(wide, r.count > 0 ? r.count : 0));
+    }
+    EXPECT_EQ(3, MultiByteToWideChar(CP_UTF8, 0, "abc", 3, nullptr, 0)); // the size needed
+
+    char text[8];
+    BOOL used = 12345;
+    EXPECT_EQ(5, WideCharToMultiByte(CP_UTF8, 0, L"a\xD800" L"b", 3, text, sizeof text, nullptr, &used));
+    EXPECT_EQ("a\xEF\xBF\xBD" "b", std::string(text, 5)); // a lone surrogate becomes U+FFFD
+    EXPECT_EQ(TRUE, used);
+    EXPECT_EQ(3, WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, L"ab", -1, text, sizeof text, nullptr, &used));
+    EXPECT_EQ(FALSE, used);
+    EXPECT_EQ(4, WideCharToMultiByte(CP_UTF8, 0, L"\u043A\u00E9", 2, nullptr, 0, nullptr, nullptr));
+    SetLastError(12345);
+    EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, 0, L"\u043A\u00E9", 2, text, 3, nullptr, nullptr));
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
 }
 
 } // namespace

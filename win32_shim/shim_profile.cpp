@@ -1,13 +1,18 @@
 // The profile (INI) functions over a real file, reading and writing the text Windows writes:
 // CRLF lines, keys in first-write order, values replaced in place, structs as upper-case hex
-// plus a checksum byte. Every rule below was seen in Wine's own functions; where the stand-in
-// knowingly differs, a one-line comment says so. The file is read afresh on every call.
+// plus a checksum byte, all in the encoding the file has. Every rule below was seen in Wine's
+// own functions; where the stand-in knowingly differs, a one-line comment says so. The file is
+// read afresh on every call, and a changed file is written whole to a new file that then
+// replaces the old one.
 #include <windows.h>
 
 #include "shim_control.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -24,12 +29,123 @@ struct profile_section {
     std::vector<profile_key> keys;
 };
 
+// Kept on rewrite, as Windows keeps the encoding it found; only a byte-order mark tells.
+enum profile_encoding { encoding_ansi, encoding_utf8, encoding_utf16le, encoding_utf16be };
+
 struct profile {
     std::vector<profile_section> sections;
-    bool utf8_bom; // kept on rewrite, as Windows keeps the file's encoding
+    profile_encoding encoding;
 };
 
-enum open_result { profile_missing_path, profile_new, profile_loaded };
+enum open_result { profile_missing_path, profile_unreadable, profile_new, profile_loaded };
+
+// Text inside the stand-in is in its ANSI code page, UTF-8. A UTF-16 code unit that is a lone
+// surrogate gets the three bytes UTF-8 would give it were it a character, so that a rewrite
+// gives it back: Windows, which holds the text as WCHARs, keeps it too.
+// Differs from Windows: an A read hands out those three bytes, where Windows gives '?'.
+void put_utf8(std::string &text, uint32_t code_point)
+{
+    if (code_point > 0x10FFFF) code_point = 0xFFFD;
+    if (code_point < 0x80) {
+        text += static_cast<char>(code_point);
+    } else if (code_point < 0x800) {
+        text += static_cast<char>(0xC0 | code_point >> 6);
+        text += static_cast<char>(0x80 | (code_point & 0x3F));
+    } else if (code_point < 0x10000) {
+        text += static_cast<char>(0xE0 | code_point >> 12);
+        text += static_cast<char>(0x80 | (code_point >> 6 & 0x3F));
+        text += static_cast<char>(0x80 | (code_point & 0x3F));
+    } else {
+        text += static_cast<char>(0xF0 | code_point >> 18);
+        text += static_cast<char>(0x80 | (code_point >> 12 & 0x3F));
+        text += static_cast<char>(0x80 | (code_point >> 6 & 0x3F));
+        text += static_cast<char>(0x80 | (code_point & 0x3F));
+    }
+}
+
+// The code point at text[i], moving i past it; the surrogates' forms are taken as written by
+// put_utf8. A byte that starts no valid sequence gives U+FFFD, as the code page converts it.
+uint32_t take_utf8(const std::string &text, size_t &i)
+{
+    static const unsigned char lead_bits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    static const uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000}; // below it a form is overlong
+    unsigned char lead = static_cast<unsigned char>(text[i]);
+    size_t length = lead < 0x80 ? 1 : lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
+    uint32_t code_point = lead & lead_bits[length];
+    bool valid = length > 0 && i + length <= text.size();
+    for (size_t k = 1; valid && k < length; k++) {
+        unsigned char next = static_cast<unsigned char>(text[i + k]);
+        valid = (next & 0xC0) == 0x80;
+        code_point = code_point << 6 | (next & 0x3F);
+    }
+    if (!valid || code_point < smallest[length] || code_point > 0x10FFFF) {
+        i++;
+        return 0xFFFD;
+    }
+    i += length;
+    return code_point;
+}
+
+// A UTF-16 file's text after its mark. An odd last byte is a code unit of its own, as Windows
+// reads it.
+std::string from_utf16(const std::string &bytes, size_t start, bool big_endian)
+{
+    std::vector<uint32_t> units;
+    for (size_t i = start; i < bytes.size(); i += 2) {
+        uint32_t first = static_cast<unsigned char>(bytes[i]);
+        if (i + 1 == bytes.size()) {
+            units.push_back(first);
+            break;
+        }
+        uint32_t second = static_cast<unsigned char>(bytes[i + 1]);
+        units.push_back(big_endian ? first << 8 | second : second << 8 | first);
+    }
+    std::string text;
+    for (size_t i = 0; i < units.size(); i++) {
+        uint32_t unit = units[i];
+        if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000)
+            unit = 0x10000 + ((unit - 0xD800) << 10) + (units[++i] - 0xDC00);
+        put_utf8(text, unit);
+    }
+    return text;
+}
+
+std::string to_utf16(const std::string &text, bool big_endian)
+{
+    std::string bytes;
+    auto put_unit = [&](uint32_t unit) {
+        bytes += static_cast<char>(big_endian ? unit >> 8 : unit & 0xFF);
+        bytes += static_cast<char>(big_endian ? unit & 0xFF : unit >> 8);
+    };
+    put_unit(0xFEFF);
+    for (size_t i = 0; i < text.size();) {
+        uint32_t code_point = take_utf8(text, i);
+        if (code_point >= 0x10000) {
+            put_unit(0xD800 + ((code_point - 0x10000) >> 10));
+            put_unit(0xDC00 + ((code_point - 0x10000) & 0x3FF));
+        } else {
+            put_unit(code_point);
+        }
+    }
+    return bytes;
+}
+
+DWORD error_from_errno(int error)
+{
+    switch (error) {
+    case ENOENT: case ENOTDIR: return ERROR_PATH_NOT_FOUND;
+    case EACCES: case EPERM: case EISDIR: case EROFS: case ETXTBSY: return ERROR_ACCESS_DENIED;
+    case ENOSPC: case EDQUOT: case EFBIG: return ERROR_DISK_FULL;
+    case ENOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    default: return ERROR_WRITE_FAULT;
+    }
+}
+
+std::string folder_of(const std::string &path)
+{
+    size_t slash = path.find_last_of('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
 
 // ^Z counts as white space: DOS editors left it at the end of the file.
 bool profile_space(unsigned char c) { return (c >= 0x09 && c <= 0x0d) || c == 0x1a || c == ' '; }
@@ -65,13 +181,18 @@ std::string c_text(const char *start, const char *end)
 void parse_profile(const std::string &bytes, profile &out)
 {
     out.sections.assign(1, profile_section());
-    out.utf8_bom = false;
+    out.encoding = encoding_ansi;
+    std::string text;
     const char *p = bytes.data();
     const char *end = p + bytes.size();
-    // Differs from Windows: UTF-16 files are read as bytes; only the UTF-8 mark is understood.
     if (bytes.size() >= 3 && memcmp(p, "\xEF\xBB\xBF", 3) == 0) {
-        out.utf8_bom = true;
+        out.encoding = encoding_utf8;
         p += 3;
+    } else if (bytes.size() >= 2 && (memcmp(p, "\xFF\xFE", 2) == 0 || memcmp(p, "\xFE\xFF", 2) == 0)) {
+        out.encoding = p[0] == '\xFF' ? encoding_utf16le : encoding_utf16be;
+        text = from_utf16(bytes, 2, out.encoding == encoding_utf16be);
+        p = text.data();
+        end = p + text.size();
     }
     const profile_key *prev_key = nullptr;
     while (p < end) {
@@ -123,36 +244,139 @@ void parse_profile(const std::string &bytes, profile &out)
 
 // Loads the file behind a Windows-style name. A missing file in an existing folder is an
 // empty profile that a write will create; an empty name or a missing folder is no profile.
+// A file that exists but cannot be read is never taken for an empty one: a write would
+// replace it. The last error is set for every result but a loaded or new profile.
 open_result open_profile(LPCSTR file, std::string &native, profile &out)
 {
     out.sections.assign(1, profile_section());
-    out.utf8_bom = false;
-    if (!file || !*file) return profile_missing_path;
+    out.encoding = encoding_ansi;
+    if (!file || !*file) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return profile_missing_path;
+    }
     char path[4096];
     shim_native_path(file, path, sizeof path);
     native = path;
     FILE *f = fopen(path, "rb");
     if (!f) {
+        int error = errno;
         // Differs from Windows: a bare file name stays in the current folder, not C:\windows.
-        std::string folder = native.substr(0, native.find_last_of('/') == std::string::npos ? 0 : native.find_last_of('/') + 1);
+        std::string folder = folder_of(native);
         if (folder.empty()) folder = ".";
         struct stat st;
-        if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return profile_missing_path;
-        return profile_new;
+        if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            SetLastError(ERROR_PATH_NOT_FOUND);
+            return profile_missing_path;
+        }
+        if (error == ENOENT) return profile_new;
+        SetLastError(error_from_errno(error));
+        return profile_unreadable;
     }
     std::string bytes;
     char chunk[4096];
     size_t n;
     while ((n = fread(chunk, 1, sizeof chunk, f)) > 0) bytes.append(chunk, n);
+    bool failed = ferror(f) != 0;
+    int error = errno;
     fclose(f);
+    if (failed) {
+        SetLastError(error_from_errno(error));
+        return profile_unreadable;
+    }
     parse_profile(bytes, out);
     return profile_loaded;
+}
+
+// The file a name stands for: a symbolic link is followed to its target (a relative target
+// from the link's folder), so that the new file replaces the target and the link stays.
+bool follow_links(std::string &path)
+{
+    for (int hops = 0; hops < 40; hops++) {
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+        char target[4096];
+        ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+        if (n < 0) return false;
+        target[n] = 0;
+        path = target[0] == '/' ? std::string(target) : folder_of(path) + target;
+    }
+    errno = ELOOP;
+    return false;
+}
+
+bool write_all(int fd, const std::string &text)
+{
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Writes the whole text to a new file beside the old one and renames it over the old one, so
+// that a full disk or any other failure leaves the old file as it was, never cut mid-line.
+// The new file takes the old one's mode (and its owner where allowed); a file made afresh
+// gets the mode a plain create gives. A failure sets Windows' error and returns false.
+// Differs from Windows, which rewrites the file in place: the folder must be writable too.
+// No fsync: the fault this guards against is a full disk, as Windows does not sync either.
+bool replace_file(const std::string &native, const std::string &text)
+{
+    std::string target = native;
+    if (!follow_links(target)) {
+        SetLastError(error_from_errno(errno));
+        return false;
+    }
+    struct stat old;
+    bool existed = stat(target.c_str(), &old) == 0;
+    // The old file's own permission decides, as it did when the file was rewritten in place.
+    if (existed && (!S_ISREG(old.st_mode) || faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)) {
+        SetLastError(S_ISREG(old.st_mode) ? error_from_errno(errno) : ERROR_ACCESS_DENIED);
+        return false;
+    }
+    std::string folder = folder_of(target);
+    std::string base = target.substr(folder.size());
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; attempt++) {
+        char suffix[40];
+        snprintf(suffix, sizeof suffix, ".%ld.%d~", static_cast<long>(getpid()), attempt);
+        temporary = folder + "." + base.substr(0, 200) + suffix; // stays within a 255-byte name
+        fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) {
+        SetLastError(error_from_errno(errno));
+        return false;
+    }
+    bool ok = write_all(fd, text);
+    if (ok && existed) {
+        if (old.st_uid != geteuid() || old.st_gid != getegid())
+            (void)!fchown(fd, old.st_uid, old.st_gid); // only root may give a file away: kept where allowed
+        ok = fchmod(fd, old.st_mode & 07777) == 0;
+    }
+    int error = errno;
+    if (close(fd) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    if (ok && rename(temporary.c_str(), target.c_str()) != 0) {
+        ok = false;
+        error = errno;
+    }
+    if (!ok) {
+        unlink(temporary.c_str());
+        SetLastError(error_from_errno(error));
+    }
+    return ok;
 }
 
 bool save_profile(const std::string &native, const profile &data)
 {
     std::string text;
-    if (data.utf8_bom) text = "\xEF\xBB\xBF";
+    if (data.encoding == encoding_utf8) text = "\xEF\xBB\xBF";
     for (const profile_section &section : data.sections) {
         if (!section.name.empty()) text += "[" + section.name + "]\r\n";
         for (const profile_key &key : section.keys) {
@@ -161,11 +385,9 @@ bool save_profile(const std::string &native, const profile &data)
             text += "\r\n";
         }
     }
-    FILE *f = fopen(native.c_str(), "wb");
-    if (!f) return false;
-    bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
-    if (fclose(f) != 0) ok = false;
-    return ok;
+    if (data.encoding == encoding_utf16le || data.encoding == encoding_utf16be)
+        text = to_utf16(text, data.encoding == encoding_utf16be);
+    return replace_file(native, text);
 }
 
 // Only the first section of a name is searched, even when the file repeats it.
@@ -192,19 +414,22 @@ std::string new_name(const char *name)
     return name;
 }
 
-// Quotes around the whole value are dropped; when the text is cut to the buffer, Windows
-// removes the last copied character at exactly the length where the closing quote would fall.
-DWORD copy_entry(const std::string &value, LPSTR buffer, DWORD size)
+// Copies a value cut to the buffer of size characters (bytes for the A functions, WCHARs for
+// the W ones). Unless it is to be taken as it is, quotes around the whole value are dropped;
+// when the text is cut to the buffer, Windows removes the last copied character at exactly
+// the length where the closing quote would fall.
+template <typename C> DWORD copy_entry(const std::basic_string<C> &value, bool as_it_is, C *buffer, DWORD size)
 {
-    const char *text = value.c_str();
+    const C *text = value.c_str();
+    size_t length = value.size();
     bool quoted = false;
-    if ((text[0] == '\'' || text[0] == '"') && text[1] && text[value.size() - 1] == text[0]) {
+    if (!as_it_is && length >= 2 && (text[0] == '\'' || text[0] == '"') && text[length - 1] == text[0]) {
         quoted = true;
         text++;
+        length--;
     }
-    size_t length = strlen(text);
     size_t copied = length < size - 1 ? length : size - 1;
-    memmove(buffer, text, copied);
+    for (size_t i = 0; i < copied; i++) buffer[i] = text[i];
     buffer[copied] = 0;
     if (quoted && size >= length && copied > 0) buffer[--copied] = 0;
     return static_cast<DWORD>(copied);
@@ -224,7 +449,8 @@ BOOL set_value(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file)
 {
     std::string native;
     profile data;
-    if (open_profile(file, native, data) == profile_missing_path || !section) return FALSE;
+    open_result opened = open_profile(file, native, data);
+    if (opened == profile_missing_path || opened == profile_unreadable || !section) return FALSE;
 
     if (!key) {
         size_t before = data.sections.size();
@@ -265,23 +491,52 @@ BOOL set_value(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file)
     return save_profile(native, data) ? TRUE : FALSE;
 }
 
-DWORD get_value(LPCSTR section, LPCSTR key, LPCSTR default_value, LPSTR buffer, DWORD size, LPCSTR file)
+// The text a read hands out, before it is cut to the buffer: the value, else the default.
+// Returns true when it is to be copied as it is, quotes and all, as Windows copies the default
+// when it has no file to look in.
+bool look_up(LPCSTR section, LPCSTR key, LPCSTR default_value, LPCSTR file, std::string &text)
 {
-    if (!buffer || size == 0) return 0;
-    std::string fallback = default_text(default_value); // the default may be the buffer itself
+    text = default_text(default_value);
     std::string native;
     profile data;
-    if (open_profile(file, native, data) == profile_missing_path) {
-        // Without a file to look in, Windows copies the default as it is, quotes and all.
-        size_t copied = fallback.size() < size - 1 ? fallback.size() : size - 1;
-        memcpy(buffer, fallback.data(), copied);
-        buffer[copied] = 0;
-        return static_cast<DWORD>(copied);
-    }
+    open_result opened = open_profile(file, native, data);
+    if (opened == profile_missing_path || opened == profile_unreadable) return true;
     // Differs from Windows: listing sections or keys (a null section or key) is not offered.
     profile_section *found = section && key ? find_section(data, section) : nullptr;
     profile_key *entry = found ? find_key(*found, key) : nullptr;
-    return copy_entry(entry && entry->has_value ? entry->value : fallback, buffer, size);
+    if (entry && entry->has_value) text = entry->value;
+    return false;
+}
+
+DWORD get_value(LPCSTR section, LPCSTR key, LPCSTR default_value, LPSTR buffer, DWORD size, LPCSTR file)
+{
+    if (!buffer || size == 0) return 0;
+    std::string text; // the default may be the buffer itself: it is copied before the buffer is written
+    bool as_it_is = look_up(section, key, default_value, file, text);
+    return copy_entry(text, as_it_is, buffer, size);
+}
+
+// The W functions work on the text the A ones do: their WCHARs, code points here, become
+// UTF-8 (a lone surrogate its own three bytes, as in UTF-16 files), so that for the same
+// values both write the same bytes, into files of any encoding.
+struct narrow_text {
+    std::string text;
+    bool null;
+    const char *c_str() const { return null ? nullptr : text.c_str(); }
+};
+
+narrow_text narrow(LPCWSTR wide)
+{
+    narrow_text out = {std::string(), wide == nullptr};
+    for (; wide && *wide; wide++) put_utf8(out.text, static_cast<uint32_t>(*wide));
+    return out;
+}
+
+std::basic_string<WCHAR> widen(const std::string &text)
+{
+    std::basic_string<WCHAR> wide;
+    for (size_t i = 0; i < text.size();) wide += static_cast<WCHAR>(take_utf8(text, i));
+    return wide;
 }
 
 int hex_digit(char c) { return c <= '9' ? c - '0' : ascii_upper(c) - 'A' + 10; }
@@ -372,4 +627,36 @@ extern "C" BOOL GetPrivateProfileStructA(LPCSTR section, LPCSTR key, LPVOID buff
     }
     if (!struct_char(p[0]) || !struct_char(p[1])) return FALSE;
     return static_cast<BYTE>(hex_digit(p[0]) * 16 + hex_digit(p[1])) == sum ? TRUE : FALSE;
+}
+
+extern "C" DWORD GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR default_value, LPWSTR buffer,
+                                          DWORD size, LPCWSTR file)
+{
+    if (!buffer || size == 0) return 0;
+    narrow_text narrow_section = narrow(section), narrow_key = narrow(key), narrow_default = narrow(default_value);
+    std::string text;
+    bool as_it_is =
+        look_up(narrow_section.c_str(), narrow_key.c_str(), narrow_default.c_str(), narrow(file).c_str(), text);
+    // Differs from Windows: size counts code points; a character beyond U+FFFF takes two on Windows.
+    return copy_entry(widen(text), as_it_is, buffer, size);
+}
+
+extern "C" BOOL WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file)
+{
+    return set_value(narrow(section).c_str(), narrow(key).c_str(), narrow(value).c_str(), narrow(file).c_str());
+}
+
+extern "C" UINT GetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, INT default_value, LPCWSTR file)
+{
+    return GetPrivateProfileIntA(narrow(section).c_str(), narrow(key).c_str(), default_value, narrow(file).c_str());
+}
+
+extern "C" BOOL GetPrivateProfileStructW(LPCWSTR section, LPCWSTR key, LPVOID buffer, UINT size, LPCWSTR file)
+{
+    return GetPrivateProfileStructA(narrow(section).c_str(), narrow(key).c_str(), buffer, size, narrow(file).c_str());
+}
+
+extern "C" BOOL WritePrivateProfileStructW(LPCWSTR section, LPCWSTR key, LPVOID buffer, UINT size, LPCWSTR file)
+{
+    return WritePrivateProfileStructA(narrow(section).c_str(), narrow(key).c_str(), buffer, size, narrow(file).c_str());
 }

@@ -1,8 +1,8 @@
-// The rest of what the plug-in calls on Windows: last error, process heap, MulDiv, module
-// path, thread calls, and the user-interface calls, which go to the installed answerers; and
-// the fault switch, which counts the calls of the file and heap functions and fails the chosen
-// one, so that a test can walk a scenario through every point at which a disk, a network share
-// or the heap can let the plug-in down.
+// The rest of what the plug-in calls on Windows: last error, process heap, MulDiv, code page
+// conversions, module path, thread calls, and the user-interface calls, which go to the
+// installed answerers; and the fault switch, which counts the calls of the file and heap
+// functions and fails the chosen one, so that a test can walk a scenario through every point
+// at which a disk, a network share or the heap can let the plug-in down.
 #include <windows.h>
 
 #include "shim_control.h"
@@ -13,6 +13,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -156,6 +157,114 @@ extern "C" UINT GetACP(void) { return CP_UTF8; }
 
 extern "C" BOOL IsDBCSLeadByte(BYTE) { return FALSE; }
 
+namespace {
+
+// The code point that starts at text[*i] (of length bytes), moving *i past it; -1 for a
+// malformed sequence, *i then past its longest well-formed start (at least one byte), which
+// stands for one U+FFFD as Unicode advises. Differs from Wine 8, which gives fewer for some
+// (two for the encoded surrogate ED A0 80, where this gives three).
+long next_code_point(const unsigned char *text, size_t length, size_t *i)
+{
+    unsigned char lead = text[(*i)++];
+    if (lead < 0x80) return lead;
+    size_t more = lead < 0xC2 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : lead < 0xF5 ? 3 : 0;
+    if (more == 0) return -1;
+    // These second bytes rule out overlong forms, surrogates and code points past U+10FFFF.
+    unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+    unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+    long code_point = lead & (0x3F >> more);
+    for (size_t k = 0; k < more; k++, (*i)++) {
+        if (*i >= length || text[*i] < (k == 0 ? low : 0x80) || text[*i] > (k == 0 ? high : 0xBF)) return -1;
+        code_point = code_point << 6 | (text[*i] & 0x3F);
+    }
+    return code_point;
+}
+
+size_t utf8_bytes(uint32_t code_point)
+{
+    return code_point < 0x80 ? 1 : code_point < 0x800 ? 2 : code_point < 0x10000 ? 3 : 4;
+}
+
+bool known_code_page(UINT code_page) { return code_page == CP_ACP || code_page == CP_UTF8; }
+
+} // namespace
+
+// CP_ACP and CP_UTF8 alike: UTF-8 to code points, one WCHAR each. A length below 0 means up to
+// and with the terminating NUL. A malformed byte becomes U+FFFD, or fails the call with
+// MB_ERR_INVALID_CHARS. With wide_size 0 the call returns the WCHARs needed.
+extern "C" int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR text, int bytes, LPWSTR wide, int wide_size)
+{
+    if (!known_code_page(code_page) || !text || bytes == 0 || wide_size < 0 || (wide_size > 0 && !wide)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
+    size_t length = bytes < 0 ? strlen(text) + 1 : static_cast<size_t>(bytes);
+    int count = 0;
+    for (size_t i = 0; i < length;) {
+        long code_point = next_code_point(p, length, &i);
+        if (code_point < 0) {
+            if (flags & MB_ERR_INVALID_CHARS) {
+                SetLastError(ERROR_NO_UNICODE_TRANSLATION);
+                return 0;
+            }
+            code_point = 0xFFFD;
+        }
+        if (wide_size > 0) {
+            if (count == wide_size) {
+                SetLastError(ERROR_INSUFFICIENT_BUFFER);
+                return 0;
+            }
+            wide[count] = static_cast<WCHAR>(code_point);
+        }
+        count++;
+    }
+    return count;
+}
+
+// CP_ACP and CP_UTF8 alike, as Wine converts to UTF-8: a WCHAR that is no character (a
+// surrogate, beyond U+10FFFF) becomes U+FFFD and sets *used_default_char. UTF-8 has no best
+// fit, so WC_NO_BEST_FIT_CHARS changes nothing; default_char is not used, as for UTF-8.
+extern "C" int WideCharToMultiByte(UINT code_page, DWORD, LPCWSTR wide, int wide_length, LPSTR text, int text_size,
+                                   LPCSTR, LPBOOL used_default_char)
+{
+    if (!known_code_page(code_page) || !wide || wide_length == 0 || text_size < 0 || (text_size > 0 && !text)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    size_t length = 0;
+    if (wide_length < 0)
+        while (wide[length++]) {}
+    else
+        length = static_cast<size_t>(wide_length);
+    if (used_default_char) *used_default_char = FALSE;
+    int count = 0;
+    for (size_t i = 0; i < length; i++) {
+        uint32_t code_point = static_cast<uint32_t>(wide[i]);
+        if (code_point > 0x10FFFF || (code_point >= 0xD800 && code_point < 0xE000)) {
+            code_point = 0xFFFD;
+            if (used_default_char) *used_default_char = TRUE;
+        }
+        size_t needed = utf8_bytes(code_point);
+        if (text_size > 0) {
+            if (static_cast<size_t>(count) + needed > static_cast<size_t>(text_size)) {
+                SetLastError(ERROR_INSUFFICIENT_BUFFER);
+                return 0;
+            }
+            char *out = text + count;
+            if (needed == 1) {
+                out[0] = static_cast<char>(code_point);
+            } else {
+                for (size_t k = needed - 1; k > 0; k--, code_point >>= 6)
+                    out[k] = static_cast<char>(0x80 | (code_point & 0x3F));
+                out[0] = static_cast<char>((0xF00 >> needed) | code_point); // lead C0, E0 or F0
+            }
+        }
+        count += static_cast<int>(needed);
+    }
+    return count;
+}
+
 extern "C" DWORD GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size)
 {
     if (!buffer || size == 0) return 0;
@@ -171,6 +280,31 @@ extern "C" DWORD GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size)
     // A cut path: Windows returns the buffer size and says so; Vista and later (not XP, nor
     // Wine 8) also terminate it, as the stand-in does.
     memcpy(buffer, path, size - 1);
+    buffer[size - 1] = 0;
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return size;
+}
+
+// The path in WCHARs, one per code point. Differs from Windows: a path that is not UTF-8 has
+// U+FFFD in place of its bad bytes, which no file function finds again (the A path is exact).
+extern "C" DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size)
+{
+    if (!buffer || size == 0) return 0;
+    char path[4096];
+    DWORD length = GetModuleFileNameA(module, path, sizeof path);
+    if (length == 0) {
+        buffer[0] = 0;
+        return 0;
+    }
+    std::vector<WCHAR> wide(length + 1);
+    int count = MultiByteToWideChar(CP_UTF8, 0, path, -1, wide.data(), static_cast<int>(wide.size()));
+    DWORD characters = count > 0 ? static_cast<DWORD>(count) - 1 : 0;
+    if (characters < size) {
+        memcpy(buffer, wide.data(), (characters + 1) * sizeof(WCHAR));
+        return characters;
+    }
+    // A cut path: as GetModuleFileNameA, the buffer size, terminated, and the error.
+    memcpy(buffer, wide.data(), (size - 1) * sizeof(WCHAR));
     buffer[size - 1] = 0;
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return size;

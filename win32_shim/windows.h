@@ -21,12 +21,16 @@ typedef int32_t LONG;
 typedef uint32_t UINT;
 typedef int INT;
 typedef char CHAR;
+typedef wchar_t WCHAR; // 32 bits here: one WCHAR holds a whole code point, not a UTF-16 unit
 typedef DWORD *LPDWORD;
 typedef LONG *PLONG;
 typedef void *LPVOID;
 typedef const void *LPCVOID;
 typedef char *LPSTR;
 typedef const char *LPCSTR;
+typedef WCHAR *LPWSTR;
+typedef const WCHAR *LPCWSTR;
+typedef BOOL *LPBOOL;
 typedef uintptr_t UINT_PTR;
 typedef intptr_t LONG_PTR;
 typedef uintptr_t WPARAM;
@@ -67,6 +71,7 @@ typedef LRESULT (*WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 #define ERROR_DISK_FULL 112
 #define ERROR_INSUFFICIENT_BUFFER 122
 #define ERROR_ALREADY_EXISTS 183
+#define ERROR_NO_UNICODE_TRANSLATION 1113
 
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
@@ -123,12 +128,20 @@ int MulDiv(int number, int numerator, int denominator);
 
 // The stand-in's ANSI code page is UTF-8, as the file names it hands to Linux are: GetACP
 // answers CP_UTF8 and, as on Windows with that code page, no byte leads a double-byte pair.
+// CP_ACP and CP_UTF8 convert alike, between UTF-8 and WCHARs that hold code points.
+#define CP_ACP 0
 #define CP_UTF8 65001
+#define MB_ERR_INVALID_CHARS 0x00000008
+#define WC_NO_BEST_FIT_CHARS 0x00000400
 UINT GetACP(void);
 BOOL IsDBCSLeadByte(BYTE test_char);
+int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR text, int bytes, LPWSTR wide, int wide_size);
+int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR wide, int wide_length, LPSTR text, int text_size,
+                        LPCSTR default_char, LPBOOL used_default_char);
 
 // Module and thread.
 DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
 void Sleep(DWORD milliseconds);
 HANDLE GetCurrentThread(void);
 BOOL SetThreadPriority(HANDLE thread, int priority);
@@ -138,13 +151,20 @@ int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 int wsprintfA(LPSTR buffer, LPCSTR format, ...);
 
-// Profile (INI) files, written as the text Windows writes.
+// Profile (INI) files, written as the text Windows writes, in the encoding the file has
+// (ANSI, UTF-8 with its mark, UTF-16 with its mark); a new file is ANSI, for the W functions too.
 UINT GetPrivateProfileIntA(LPCSTR section, LPCSTR key, int default_value, LPCSTR file);
 DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value, LPSTR buffer,
                                DWORD size, LPCSTR file);
 BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file);
 BOOL GetPrivateProfileStructA(LPCSTR section, LPCSTR key, LPVOID buffer, UINT size, LPCSTR file);
 BOOL WritePrivateProfileStructA(LPCSTR section, LPCSTR key, LPVOID buffer, UINT size, LPCSTR file);
+UINT GetPrivateProfileIntW(LPCWSTR section, LPCWSTR key, INT default_value, LPCWSTR file);
+DWORD GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR default_value, LPWSTR buffer,
+                               DWORD size, LPCWSTR file);
+BOOL WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file);
+BOOL GetPrivateProfileStructW(LPCWSTR section, LPCWSTR key, LPVOID buffer, UINT size, LPCWSTR file);
+BOOL WritePrivateProfileStructW(LPCWSTR section, LPCWSTR key, LPVOID buffer, UINT size, LPCWSTR file);
 
 #ifdef __cplusplus
 }
