@@ -589,3 +589,32 @@ TEST_F(tollvane_play, a_killed_track_keeps_every_frame_on_disk_for_the_next_appe
     EXPECT_EQ(read_file("mix.wav"), expected_output(44100, 2, 16, both));
     fs::remove("in/long.wav");
 }
+
+// wav-frames, whose numbers the demo's table shows: the frames the reader hands out (a cut
+// file's whole frames, and the bytes its data chunk claims beyond the end), or its reason.
+TEST_F(tollvane_play, wav_frames_prints_what_the_reader_reads)
+{
+#ifdef _WIN32
+    const char *frames_program = "wav-frames.exe";
+#else
+    const char *frames_program = "./wav-frames";
+#endif
+    fs::remove(frames_program);
+    fs::copy_file(TOLLVANE_WAV_FRAMES_PATH, frames_program);
+    auto audio = pcm_block(1001, 2, 24);
+    write_file("in/s24.wav", make_wav(96000, 2, 24, audio, true, true));
+    bytes cut = make_wav(22050, 1, 16, std::vector<char>(3000, 1));
+    cut.resize(44 + 2001); // 1000 frames and half of the next
+    write_file("in/cut.wav", cut);
+    bytes ima = make_wav(44100, 2, 16, audio);
+    ima[20] = 0x11;
+    write_file("in/ima.wav", ima);
+    run_result result = run("in/s24.wav in/cut.wav in/ima.wav >frames.txt", frames_program);
+    EXPECT_EQ(result.status, 1) << result.errors;
+    std::string text;
+    for (uint8_t c : read_file("frames.txt"))
+        if (c != '\r') text += static_cast<char>(c); // Windows' console lines
+    EXPECT_EQ(text, "in/s24.wav\tpcm\t96000\t2\t24\t1001\t0\n"
+                    "in/cut.wav\tpcm\t22050\t1\t16\t1000\t999\n"
+                    "in/ima.wav\trefused\tnot PCM data (compressed or floating-point format)\n");
+}
