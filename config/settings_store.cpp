@@ -15,6 +15,7 @@ WAVEFORMATEX cfg_wfx1;
 BYTE cfg_mode;
 BYTE cfg_thread;
 char ini_path[MAX_PATH];
+WCHAR ini_path_wide[MAX_PATH];
 
 static void reset_codec_format(BYTE *buffer)
 {
@@ -34,31 +35,96 @@ void settings_reset(void)
     cfg_thread = 0;
 }
 
-void derive_ini_path(char *path)
+void derive_ini_path(WCHAR *path)
 {
     path[MAX_PATH - 1] = 0;
-    size_t length = strlen(path);
+    size_t length = 0;
+    while (path[length]) length++;
     // Only the file name's own '.' counts: a dot in a folder name must not move the INI
     // out of the player's folder.
     size_t dot = length;
-    while (dot > 0 && path[dot - 1] != '\\' && path[dot - 1] != '/') {
-        if (path[dot - 1] == '.') break;
+    while (dot > 0 && path[dot - 1] != L'\\' && path[dot - 1] != L'/') {
+        if (path[dot - 1] == L'.') break;
         dot--;
     }
     if (length == 0) return;
-    if (dot > 0 && path[dot - 1] == '.') {
-        if (dot + 4 > MAX_PATH) { // "ini" and its terminator must fit behind the dot
-            path[0] = 0;
-            return;
-        }
-        memcpy(path + dot, "ini", 4);
-        return;
-    }
-    if (length + 5 > MAX_PATH) {
+    static const WCHAR extension[] = L".ini";
+    size_t at = dot > 0 && path[dot - 1] == L'.' ? dot - 1 : length;
+    if (at + 5 > MAX_PATH) { // ".ini" and its terminator must fit
         path[0] = 0;
         return;
     }
-    memcpy(path + length, ".ini", 5);
+    memcpy(path + at, extension, sizeof extension);
+}
+
+// The wide profile functions take the section and the keys as wide text: plain ASCII, each
+// character its own code.
+constexpr unsigned key_chars = 32;
+
+static void widen_ascii(const char *text, WCHAR *wide)
+{
+    size_t i = 0;
+    for (; text[i] && i < key_chars - 1; i++) wide[i] = static_cast<WCHAR>(text[i]);
+    wide[i] = 0;
+}
+
+// The profile calls of the store, through the ANSI functions as always, or the wide ones where
+// the ANSI code page cannot spell the INI's folder. Values pass through the ANSI code page
+// either way, so the file holds the same text.
+static UINT profile_int(const char *key, int default_value)
+{
+    if (!ini_path_wide[0]) return GetPrivateProfileIntA(settings_section, key, default_value, ini_path);
+    WCHAR section[key_chars], wide_key[key_chars];
+    widen_ascii(settings_section, section);
+    widen_ascii(key, wide_key);
+    return GetPrivateProfileIntW(section, wide_key, default_value, ini_path_wide);
+}
+
+// value null removes the key.
+static void profile_write_text(const char *key, const char *value)
+{
+    if (!ini_path_wide[0]) {
+        WritePrivateProfileStringA(settings_section, key, value, ini_path);
+        return;
+    }
+    WCHAR section[key_chars], wide_key[key_chars], wide_value[text_setting_bytes];
+    widen_ascii(settings_section, section);
+    widen_ascii(key, wide_key);
+    if (value && MultiByteToWideChar(CP_ACP, 0, value, -1, wide_value, text_setting_bytes) == 0) wide_value[0] = 0;
+    WritePrivateProfileStringW(section, wide_key, value ? wide_value : nullptr, ini_path_wide);
+}
+
+// Reads key into buffer (text_setting_bytes), which is also its default.
+static void profile_read_text(const char *key, char *buffer)
+{
+    if (!ini_path_wide[0]) {
+        GetPrivateProfileStringA(settings_section, key, buffer, buffer, text_setting_bytes, ini_path);
+        return;
+    }
+    WCHAR section[key_chars], wide_key[key_chars], fallback[text_setting_bytes], value[text_setting_bytes];
+    widen_ascii(settings_section, section);
+    widen_ascii(key, wide_key);
+    if (MultiByteToWideChar(CP_ACP, 0, buffer, -1, fallback, text_setting_bytes) == 0) fallback[0] = 0;
+    GetPrivateProfileStringW(section, wide_key, fallback, value, text_setting_bytes, ini_path_wide);
+    // A character takes up to four bytes in an ANSI code page; the text is cut to 259 bytes as
+    // the ANSI function cuts it.
+    char narrow[4 * text_setting_bytes];
+    if (WideCharToMultiByte(CP_ACP, 0, value, -1, narrow, sizeof narrow, nullptr, nullptr) == 0) return;
+    size_t length = strnlen(narrow, text_setting_bytes - 1);
+    memcpy(buffer, narrow, length);
+    buffer[length] = 0;
+}
+
+static BOOL profile_struct(bool saving, const char *key, void *buffer, UINT bytes)
+{
+    if (!ini_path_wide[0])
+        return saving ? WritePrivateProfileStructA(settings_section, key, buffer, bytes, ini_path)
+                      : GetPrivateProfileStructA(settings_section, key, buffer, bytes, ini_path);
+    WCHAR section[key_chars], wide_key[key_chars];
+    widen_ascii(settings_section, section);
+    widen_ascii(key, wide_key);
+    return saving ? WritePrivateProfileStructW(section, wide_key, buffer, bytes, ini_path_wide)
+                  : GetPrivateProfileStructW(section, wide_key, buffer, bytes, ini_path_wide);
 }
 
 // Writes value as decimal digits.
@@ -72,7 +138,7 @@ static void write_int_setting(const char *key, DWORD value)
         *--p = static_cast<char>('0' + value % 10);
         value /= 10;
     }
-    WritePrivateProfileStringA(settings_section, key, p, ini_path);
+    profile_write_text(key, p);
 }
 
 // Saving: writes value under key and returns it unchanged. Loading: returns the key's integer,
@@ -83,18 +149,18 @@ static DWORD exchange_int_setting(bool saving, DWORD value, const char *key)
         write_int_setting(key, value);
         return value;
     }
-    return GetPrivateProfileIntA(settings_section, key, static_cast<int>(value), ini_path);
+    return profile_int(key, static_cast<int>(value));
 }
 
 // Saving: writes the text. Loading: reads the key into buffer (text_setting_bytes).
 static void exchange_string_setting(bool saving, char *buffer, const char *key)
 {
     if (saving) {
-        WritePrivateProfileStringA(settings_section, key, buffer, ini_path);
+        profile_write_text(key, buffer);
         return;
     }
     // The buffer is its own default: a missing key leaves the text as it is.
-    GetPrivateProfileStringA(settings_section, key, buffer, buffer, text_setting_bytes, ini_path);
+    profile_read_text(key, buffer);
 }
 
 // A codec record must fit its buffer with its cbSize bytes: whoever writes it to a file
@@ -112,16 +178,16 @@ static void exchange_formats(bool saving)
         refuse_oversized_codec_format();
         DWORD bytes = cfg_wfx_format()->cbSize + sizeof(WAVEFORMATEX);
         write_int_setting("cfg_wfx_s", bytes);
-        WritePrivateProfileStructA(settings_section, "cfg_wfx", cfg_wfx, bytes, ini_path);
-        WritePrivateProfileStructA(settings_section, "cfg_wfx1", &cfg_wfx1, sizeof cfg_wfx1, ini_path);
+        profile_struct(true, "cfg_wfx", cfg_wfx, bytes);
+        profile_struct(true, "cfg_wfx1", &cfg_wfx1, sizeof cfg_wfx1);
         return;
     }
 
     // A missing, zero, negative or oversized count leaves cfg_wfx as it is.
-    UINT bytes = GetPrivateProfileIntA(settings_section, "cfg_wfx_s", 0, ini_path);
+    UINT bytes = profile_int("cfg_wfx_s", 0);
     if (bytes != 0 && bytes <= format_buffer_bytes) {
         BYTE loaded[format_buffer_bytes];
-        if (GetPrivateProfileStructA(settings_section, "cfg_wfx", loaded, bytes, ini_path)) {
+        if (profile_struct(false, "cfg_wfx", loaded, bytes)) {
             memcpy(cfg_wfx, loaded, bytes); // the bytes behind the stored ones stay as they were
             refuse_oversized_codec_format();
         }
@@ -130,14 +196,14 @@ static void exchange_formats(bool saving)
     // The single file's fmt chunk is written from these 18 bytes alone, and only a PCM file
     // can be appended to later: any other format tag gives way to the default format.
     WAVEFORMATEX loaded;
-    if (GetPrivateProfileStructA(settings_section, "cfg_wfx1", &loaded, sizeof loaded, ini_path))
+    if (profile_struct(false, "cfg_wfx1", &loaded, sizeof loaded))
         cfg_wfx1 = loaded.wFormatTag == WAVE_FORMAT_PCM ? loaded : default_format;
 }
 
 void exchange_settings(bool saving)
 {
     // Without a path there is no file: nothing is read and nothing is written.
-    if (!ini_path[0]) return;
+    if (!ini_path[0] && !ini_path_wide[0]) return;
     exchange_string_setting(saving, config_waveoutdir, "config_waveoutdir");
     cfg_cvt = exchange_int_setting(saving, cfg_cvt, "cfg_cvt") != 0;
     cfg_wav1 = exchange_int_setting(saving, cfg_wav1, "cfg_wav1") != 0;
@@ -147,12 +213,35 @@ void exchange_settings(bool saving)
     exchange_formats(saving);
 }
 
+// The ANSI profile functions serve wherever the ANSI code page can spell the INI's path, as
+// they always have. Where it cannot (a player in a folder named in Cyrillic on a Western
+// system), the ANSI path holds '?' for those characters and names no file: the wide functions
+// take over.
+static void choose_ini_path(const WCHAR *path)
+{
+    ini_path[0] = 0;
+    ini_path_wide[0] = 0;
+    if (!path[0]) return;
+    WCHAR back[MAX_PATH];
+    bool spelled = WideCharToMultiByte(CP_ACP, 0, path, -1, ini_path, MAX_PATH, nullptr, nullptr) > 0 &&
+                   MultiByteToWideChar(CP_ACP, 0, ini_path, -1, back, MAX_PATH) > 0;
+    for (size_t i = 0; spelled; i++) {
+        if (back[i] != path[i]) spelled = false;
+        if (!path[i]) break;
+    }
+    if (spelled) return;
+    ini_path[0] = 0;
+    memcpy(ini_path_wide, path, sizeof ini_path_wide);
+}
+
 void settings_load(void)
 {
     // A path cut to the buffer (or none at all) names no file of ours.
-    DWORD length = GetModuleFileNameA(nullptr, ini_path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) ini_path[0] = 0;
-    derive_ini_path(ini_path);
+    WCHAR path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) path[0] = 0;
+    derive_ini_path(path);
+    choose_ini_path(path);
     exchange_settings(false);
 }
 

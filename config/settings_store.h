@@ -20,7 +20,11 @@ extern WAVEFORMATEX cfg_wfx1;
 extern BYTE cfg_mode;
 extern BYTE cfg_thread;
 
-extern char ini_path[MAX_PATH]; // empty when no path could be derived: nothing is read or written
+// The INI file as the ANSI profile functions name it; empty when the ANSI code page cannot spell
+// its folder, and ini_path_wide names it instead. Both empty when no path could be derived:
+// nothing is read or written then.
+extern char ini_path[MAX_PATH];
+extern WCHAR ini_path_wide[MAX_PATH];
 
 inline const WAVEFORMATEX *cfg_wfx_format(void) { return reinterpret_cast<const WAVEFORMATEX *>(cfg_wfx); }
 
@@ -34,6 +38,6 @@ void exchange_settings(bool saving);
 // Turns the executable path in a MAX_PATH buffer into the INI path beside it, in place:
 // the file name's extension becomes "ini" (".ini" is appended when it has none). A path
 // that is empty or leaves no room for the new ending becomes the empty text.
-void derive_ini_path(char *path);
+void derive_ini_path(WCHAR *path);
 
 #endif

@@ -462,33 +462,35 @@ TEST_F(settings_store, a_save_on_a_full_disk_leaves_the_ini_as_it_was)
 
 TEST(ini_path_rule, extension_of_the_file_name_becomes_ini)
 {
-    struct row { std::string exe, ini; } rows[] = {
-        /* 0 */ {"D:\\Apps\\player.exe", "D:\\Apps\\player.ini"},
-        /* 1 */ {"D:\\a.b\\player", "D:\\a.b\\player.ini"},     // a folder's dot is not the extension
-        /* 2 */ {"/usr/bin/tollvane-play", "/usr/bin/tollvane-play.ini"},
-        /* 3 */ {"/opt/x.y/play", "/opt/x.y/play.ini"},
-        /* 4 */ {"C:\\p\\my.player.exe", "C:\\p\\my.player.ini"},
-        /* 5 */ {"C:\\p\\player.longext", "C:\\p\\player.ini"},
-        /* 6 */ {"C:\\p\\player.", "C:\\p\\player.ini"},
-        /* 7 */ {"", ""},
-        /* 8 */ {std::string(251, 'a') + ".exe", std::string(251, 'a') + ".ini"},  // dot at 251
-        /* 9 */ {std::string(255, 'a') + ".exe", std::string(255, 'a') + ".ini"},  // dot at 255: just fits
-        /* 10 */ {std::string(256, 'a') + ".ex", ""},                              // dot at 256: no room
-        /* 11 */ {std::string(255, 'a'), std::string(255, 'a') + ".ini"},          // 259 with ".ini"
-        /* 12 */ {std::string(256, 'a'), ""},
+    struct row { std::wstring exe, ini; } rows[] = {
+        /* 0 */ {L"D:\\Apps\\player.exe", L"D:\\Apps\\player.ini"},
+        /* 1 */ {L"D:\\a.b\\player", L"D:\\a.b\\player.ini"},     // a folder's dot is not the extension
+        /* 2 */ {L"/usr/bin/tollvane-play", L"/usr/bin/tollvane-play.ini"},
+        /* 3 */ {L"/opt/x.y/play", L"/opt/x.y/play.ini"},
+        /* 4 */ {L"C:\\p\\my.player.exe", L"C:\\p\\my.player.ini"},
+        /* 5 */ {L"C:\\p\\player.longext", L"C:\\p\\player.ini"},
+        /* 6 */ {L"C:\\p\\player.", L"C:\\p\\player.ini"},
+        /* 7 */ {L"", L""},
+        /* 8 */ {std::wstring(251, L'a') + L".exe", std::wstring(251, L'a') + L".ini"},  // dot at 251
+        /* 9 */ {std::wstring(255, L'a') + L".exe", std::wstring(255, L'a') + L".ini"},  // dot at 255: just fits
+        /* 10 */ {std::wstring(256, L'a') + L".ex", L""},                               // dot at 256: no room
+        /* 11 */ {std::wstring(255, L'a'), std::wstring(255, L'a') + L".ini"},          // 259 with ".ini"
+        /* 12 */ {std::wstring(256, L'a'), L""},
+        /* 13 */ {L"C:\\\x43f\x430\x43f\x43a\x430\\player.exe", L"C:\\\x43f\x430\x43f\x43a\x430\\player.ini"},
     };
     for (const row &r : rows) {
         SCOPED_TRACE(testing::Message() << "row " << (&r - rows));
-        char path[MAX_PATH];
-        memset(path, 0x7F, sizeof path);
-        memcpy(path, r.exe.c_str(), r.exe.size() + 1);
+        WCHAR path[MAX_PATH];
+        for (WCHAR &c : path) c = 0x7F;
+        std::copy(r.exe.begin(), r.exe.end(), path);
+        path[r.exe.size()] = 0;
         derive_ini_path(path);
-        EXPECT_EQ(r.ini, path);
+        EXPECT_TRUE(r.ini == path);
     }
-    char unterminated[MAX_PATH];
-    memset(unterminated, 'a', sizeof unterminated);
+    WCHAR unterminated[MAX_PATH];
+    for (WCHAR &c : unterminated) c = L'a';
     derive_ini_path(unterminated);
-    EXPECT_STREQ("", unterminated);
+    EXPECT_EQ(0, unterminated[0]);
 }
 
 // --- the profile functions, as the store relies on them ---

@@ -441,8 +441,63 @@ TEST(module_path, a_cut_path_returns_the_buffer_size)
         EXPECT_EQ(std::string(buffer.data(), size - 1), std::string(full, size - 1));
         EXPECT_TRUE(buffer[size - 1] == 0 || buffer[size - 1] == full[size - 1]);
         EXPECT_EQ(buffer[size], '\xCC');
+        // The wide path, which the plug-in reads, is cut the same way.
+        std::vector<WCHAR> wide(size + 4, 0x7F7F);
+        EXPECT_EQ(GetModuleFileNameW(nullptr, wide.data(), size), cut ? size : length);
+        EXPECT_EQ(wide[size], 0x7F7F);
     }
 }
+
+#ifdef _WIN32
+// A player in a folder whose name the ANSI code page cannot spell (here in three scripts, which
+// no code page but UTF-8 holds together): the plug-in still reads its INI beside the program
+// and saves to it, and tollvane-play loads the plug-in and reads its input from there.
+TEST_F(tollvane_play, settings_are_read_and_saved_in_a_folder_the_ansi_code_page_cannot_spell)
+{
+    const std::wstring folder = L"\x43f\x430\x43f\x43a\x430 \x3c6\x3ac\x3ba\x3b5\x3bb\x3bf\x3c2 \x645\x62c\x644\x62f";
+    BOOL lossy = FALSE;
+    char ansi[MAX_PATH];
+    WideCharToMultiByte(CP_ACP, 0, folder.c_str(), -1, ansi, sizeof ansi, nullptr, &lossy);
+    if (!lossy) printf("note: code page %u spells the folder's name; the wide path is not needed here\n", GetACP());
+    CreateDirectoryW(folder.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(L"tollvane-play.exe", (folder + L"\\tollvane-play.exe").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileW(L"out_tollvane.dll", (folder + L"\\out_tollvane.dll").c_str(), FALSE));
+    const std::wstring ini = folder + L"\\tollvane-play.ini";
+    const std::string ini_text = "[WAV Writing Output Driver]\r\nconfig_waveoutdir=out_folder\r\ncfg_mode=2\r\n";
+    auto audio = pcm_block(50, 2, 16);
+    bytes input = make_wav(44100, 2, 16, audio);
+    for (auto [name, content] : {std::pair{ini, bytes(ini_text.begin(), ini_text.end())},
+                                 std::pair{folder + L"\\song.wav", input}}) {
+        FILE *f = _wfopen(name.c_str(), L"wb");
+        ASSERT_NE(f, nullptr);
+        fwrite(content.data(), 1, content.size(), f);
+        fclose(f);
+    }
+    fs::create_directories("out_folder");
+    fs::remove("out_folder/song.raw");
+
+    std::wstring command = L"\"" + folder + L"\\tollvane-play.exe\" \"" + folder + L"\\song.wav\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+    WaitForSingleObject(process.hProcess, 60000);
+    DWORD status = 99;
+    GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    EXPECT_EQ(status, 0u);
+    EXPECT_EQ(read_file("out_folder/song.raw"), bytes(audio.begin(), audio.end())); // the INI's mode and folder
+    FILE *f = _wfopen(ini.c_str(), L"rb");
+    ASSERT_NE(f, nullptr);
+    char saved[4096];
+    std::string text(saved, fread(saved, 1, sizeof saved, f));
+    fclose(f);
+    EXPECT_EQ(text, ini_text + "cfg_cvt=\r\ncfg_wav1=\r\ncfg_wav1p=c:\\out.wav\r\ncfg_thread=\r\ncfg_wfx_s=18\r\n"
+                               "cfg_wfx=0100020044AC000010B10200040010000000CA\r\n"
+                               "cfg_wfx1=0100020044AC000010B10200040010000000CA\r\n");
+}
+#endif
 
 #ifndef _WIN32
 // Natively the program can live deeper than MAX_PATH; its cut path must name no INI file.

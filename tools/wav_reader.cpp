@@ -8,9 +8,29 @@
 
 #include <stdlib.h>
 #include <string.h>
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/types.h>
 #endif
+
+// Paths are UTF-8. On Windows the file opens by its wide name, so that a name the ANSI code
+// page cannot spell opens too.
+static FILE *open_for_reading(const char *path)
+{
+#ifdef _WIN32
+    int length = MultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0);
+    if (length <= 0) return nullptr;
+    wchar_t *wide = static_cast<wchar_t *>(malloc(sizeof(wchar_t) * length));
+    if (!wide) return nullptr;
+    MultiByteToWideChar(CP_UTF8, 0, path, -1, wide, length);
+    FILE *file = _wfopen(wide, L"rb");
+    free(wide);
+    return file;
+#else
+    return fopen(path, "rb");
+#endif
+}
 
 // Offsets of 64 bits in both builds: a long, which ftell and fseek take, has 32 on Windows
 // and would misread files of 2 GiB and more.
@@ -53,7 +73,7 @@ static bool fail(wav_input *wav, const char **reason, const char *text)
 bool wav_reader_open(const char *path, wav_input *wav, const char **reason)
 {
     memset(wav, 0, sizeof *wav);
-    wav->file = fopen(path, "rb");
+    wav->file = open_for_reading(path);
     if (!wav->file) return fail(wav, reason, "cannot open the file");
     // The player's 576-frame blocks would otherwise cost a read of the file's page size each.
     // The buffer is our own: glibc ignores the size when setvbuf is to allocate it.

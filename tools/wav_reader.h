@@ -19,7 +19,8 @@ struct wav_input {
     char *read_buffer;        // the stdio buffer: the file is read in pieces of its size
 };
 
-// Opens and checks the file; on failure returns false with a reason fit for one line.
+// Opens and checks the file (its path in UTF-8); on failure returns false with a reason fit for
+// one line.
 bool wav_reader_open(const char *path, wav_input *wav, const char **reason);
 // Reads up to frames whole frames; returns the bytes read (0 at the end).
 size_t wav_reader_read(wav_input *wav, void *buffer, size_t frames);
