@@ -22,7 +22,6 @@ struct enable_row {
 };
 
 constexpr unsigned enable_rows = 13;
-constexpr unsigned mode_count = 3;
 
 static const enable_row enable_table[enable_rows] = {
     {IDC_OUTPUT_DIR_LABEL, 1},
@@ -40,8 +39,9 @@ static const enable_row enable_table[enable_rows] = {
     {IDC_SINGLE_FORMAT, 0},
 };
 
-// Indexed by cfg_mode.
-static const char *const mode_texts[mode_count] = {"Auto (recommended)", "Force WAV file", "Force raw data"};
+// Indexed by cfg_mode: file_mode_auto, file_mode_wav, file_mode_raw.
+static const char *const mode_texts[file_mode_count] = {"Auto (recommended)", "Force WAV file", "Force raw data"};
+static_assert(file_mode_auto == 0 && file_mode_wav == 1 && file_mode_raw == 2, "the texts follow the modes");
 static const char config_dialog_title[] = TOLLVANE_VERSION " configuration";
 
 // Enables the per-track controls and disables the single-file ones when single_file_state is 0,
@@ -78,24 +78,28 @@ static void open_dialog(HWND dialog)
     SetDlgItemTextA(dialog, IDC_CODEC_FORMAT, text);
     describe_pcm_format(&dlg_wfx1, text);
     SetDlgItemTextA(dialog, IDC_SINGLE_FORMAT, text);
-    for (unsigned i = 0; i < mode_count; i++)
+    for (unsigned i = 0; i < file_mode_count; i++)
         SendDlgItemMessageA(dialog, IDC_FILE_MODE, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(mode_texts[i]));
     // A cfg_mode past the list selects nothing; OK then stores CB_ERR's low byte, 255.
     SendDlgItemMessageA(dialog, IDC_FILE_MODE, CB_SETCURSEL, cfg_mode, 0);
     enable_controls(dialog, cfg_wav1);
 }
 
-// GetDlgItemTextA cuts to the buffer: at most 259 characters and the terminator.
+// Everything under edit, handed to the settings at once. GetDlgItemTextA cuts to the buffer: at
+// most 259 characters and the terminator. A combo box with no selection gives CB_ERR, whose low
+// byte, 255, is the mode then.
 static void commit_settings(HWND dialog)
 {
-    cfg_cvt = check_state(dialog, IDC_CONVERT);
-    GetDlgItemTextA(dialog, IDC_OUTPUT_DIR, config_waveoutdir, text_setting_bytes);
-    memcpy(cfg_wfx, dlg_wfx, format_buffer_bytes);
-    cfg_wfx1 = dlg_wfx1;
-    cfg_wav1 = check_state(dialog, IDC_SINGLE_FILE);
-    cfg_thread = check_state(dialog, IDC_THREAD);
-    cfg_mode = static_cast<BYTE>(SendDlgItemMessageA(dialog, IDC_FILE_MODE, CB_GETCURSEL, 0, 0));
-    GetDlgItemTextA(dialog, IDC_SINGLE_PATH, cfg_wav1p, text_setting_bytes);
+    settings_values values;
+    values.cvt = check_state(dialog, IDC_CONVERT);
+    GetDlgItemTextA(dialog, IDC_OUTPUT_DIR, values.waveoutdir, text_setting_bytes);
+    memcpy(values.wfx, dlg_wfx, format_buffer_bytes);
+    values.wfx1 = dlg_wfx1;
+    values.wav1 = check_state(dialog, IDC_SINGLE_FILE);
+    values.thread = check_state(dialog, IDC_THREAD);
+    values.mode = static_cast<BYTE>(SendDlgItemMessageA(dialog, IDC_FILE_MODE, CB_GETCURSEL, 0, 0));
+    GetDlgItemTextA(dialog, IDC_SINGLE_PATH, values.wav1p, text_setting_bytes);
+    settings_commit(&values);
 }
 
 INT_PTR CALLBACK config_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)

@@ -1,6 +1,7 @@
 // Owns the settings variables and their defaults; loads them at init and saves them at quit
-// through the platform's profile functions, one routine walking the keys in both directions.
-// Called from the host entry points only; every other part reads the variables in place.
+// through the platform's profile functions, one routine walking the keys in both directions,
+// and commits what the configuration dialog hands over on OK. Every other part reads the
+// variables in place.
 #include "settings_store.h"
 
 const WAVEFORMATEX default_format = {WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
@@ -21,6 +22,24 @@ static void reset_codec_format(BYTE *buffer)
 {
     memset(buffer + sizeof(WAVEFORMATEX), 0, format_buffer_bytes - sizeof(WAVEFORMATEX));
     memcpy(buffer, &default_format, sizeof(WAVEFORMATEX));
+}
+
+// Texts are cut to their buffers; nothing else is normalised, as the dialog gives what the
+// track output and the next save take: a mode of 255 stays 255.
+void settings_commit(const settings_values *values)
+{
+    cfg_cvt = values->cvt;
+    size_t length = strnlen(values->waveoutdir, text_setting_bytes - 1);
+    memcpy(config_waveoutdir, values->waveoutdir, length);
+    config_waveoutdir[length] = 0;
+    memcpy(cfg_wfx, values->wfx, format_buffer_bytes);
+    cfg_wfx1 = values->wfx1;
+    cfg_wav1 = values->wav1;
+    cfg_thread = values->thread;
+    cfg_mode = values->mode;
+    length = strnlen(values->wav1p, text_setting_bytes - 1);
+    memcpy(cfg_wav1p, values->wav1p, length);
+    cfg_wav1p[length] = 0;
 }
 
 void settings_reset(void)

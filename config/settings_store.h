@@ -11,6 +11,13 @@ constexpr unsigned text_setting_bytes = 260;
 
 extern const WAVEFORMATEX default_format; // PCM, 2 channels, 44100 Hz, 16 bits
 
+// cfg_mode: the per-track file mode, numbered as the dialog lists its texts. Any other value
+// (255 from a dialog left with no selection, or a hand edit) acts as file_mode_wav.
+constexpr BYTE file_mode_auto = 0; // WAV, or a bare ".mp3" stream for MPEG Layer-3
+constexpr BYTE file_mode_wav = 1;
+constexpr BYTE file_mode_raw = 2;
+constexpr unsigned file_mode_count = 3;
+
 extern char config_waveoutdir[text_setting_bytes];
 extern BYTE cfg_cvt;
 extern BYTE cfg_wfx[format_buffer_bytes];
@@ -28,8 +35,24 @@ extern WCHAR ini_path_wide[MAX_PATH];
 
 inline const WAVEFORMATEX *cfg_wfx_format(void) { return reinterpret_cast<const WAVEFORMATEX *>(cfg_wfx); }
 
+// What the configuration dialog hands over when the user presses OK: its working values,
+// committed to the settings at once. Flags are 0 or 1 as the check boxes give them, texts at
+// most 259 characters.
+struct settings_values {
+    char waveoutdir[text_setting_bytes];
+    BYTE cvt;
+    BYTE wfx[format_buffer_bytes];
+    BYTE wav1;
+    char wav1p[text_setting_bytes];
+    WAVEFORMATEX wfx1;
+    BYTE mode;
+    BYTE thread;
+};
+
 // Every setting at its default, as at library attach.
 void settings_reset(void);
+// The one way the settings change between init and quit: the dialog's values, as they are.
+void settings_commit(const settings_values *values);
 void settings_load(void); // init: derive the INI path, then read every key
 void settings_save(void); // quit: write every key
 // Walks every key in one order, reading each into its variable or writing it from there.

@@ -27,7 +27,7 @@ struct track_plan {
     WAVEFORMATEX pcm_target; // a PCM target with the frame size and byte rate its fields imply
     const WAVEFORMATEX *target;
     bool single_file;
-    bool write_header;
+    bool has_header;
     bool converting;
     const char *extension; // per-track files only
     BYTE header[wav_header_max_bytes];
@@ -42,7 +42,7 @@ enum file_start : BYTE {
 };
 
 // The error box about the track's file.
-static void tell(const char *message) { show_error(output_state.player_window, output_state.path, message); }
+static void show_file_error(const char *message) { show_error(output_state.player_window, output_state.path, message); }
 
 static void show_init_error(void)
 {
@@ -84,18 +84,18 @@ static bool plan_track(int rate, int channels, int bits, track_plan *plan)
         return false;
 
     plan->single_file = cfg_wav1 != 0;
-    plan->write_header = true;
+    plan->has_header = true;
     plan->extension = ".wav";
     if (plan->single_file) {
         plan->target = &cfg_wfx1;
     } else {
         plan->target = cfg_cvt ? cfg_wfx_format() : &plan->input;
-        if (cfg_mode == 2) {
+        if (cfg_mode == file_mode_raw) {
             plan->extension = ".raw";
-            plan->write_header = false;
-        } else if (cfg_mode == 0 && plan->target->wFormatTag == WAVE_FORMAT_MPEGLAYER3) {
+            plan->has_header = false;
+        } else if (cfg_mode == file_mode_auto && plan->target->wFormatTag == WAVE_FORMAT_MPEGLAYER3) {
             plan->extension = ".mp3";
-            plan->write_header = false;
+            plan->has_header = false;
         }
     }
     if (plan->target->wFormatTag == WAVE_FORMAT_PCM && plan->target != &plan->input) {
@@ -112,7 +112,7 @@ static bool plan_track(int rate, int channels, int bits, track_plan *plan)
     if (plan->target->wFormatTag != WAVE_FORMAT_PCM && plan->target->cbSize + sizeof(WAVEFORMATEX) > record_bytes)
         return false;
     plan->converting = memcmp(&plan->input, plan->target, sizeof plan->input) != 0;
-    if (plan->write_header) wav_build_header(plan->target, plan->header, &plan->layout);
+    if (plan->has_header) wav_build_header(plan->target, plan->header, &plan->layout);
     return true;
 }
 
@@ -137,7 +137,7 @@ static bool start_output_file(bool single_file, file_start *start)
     }
     DWORD error = GetLastError();
     if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
-        tell(cannot_create);
+        show_file_error(cannot_create);
         return false;
     }
     if (single_file) {
@@ -164,7 +164,7 @@ static bool open_for_append(void)
     output_state.file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (output_state.file == INVALID_HANDLE_VALUE) {
-        tell(cannot_open);
+        show_file_error(cannot_open);
         return false;
     }
     uint32_t fmt_bytes = 0, data_bytes = 0;
@@ -183,7 +183,7 @@ static bool open_for_append(void)
     // A payload that would carry the container past 4 GiB cannot be patched after the append.
     if (header == wav_appendable && data_bytes > wav_max_file_bytes - payload_offset) header = wav_not_pcm;
     if (header != wav_appendable) {
-        tell(header == wav_unreadable ? cannot_open : "Not a PCM WAV file");
+        show_file_error(header == wav_unreadable ? cannot_open : "Not a PCM WAV file");
         close_file();
         return false;
     }
@@ -216,14 +216,21 @@ static int fail_open(bool own_file, const char *message)
     close_file();
     // A file that cannot be deleted either is left as it is; the message says the track failed.
     if (own_file) DeleteFileA(output_state.path);
-    if (message) tell(message);
+    if (message) show_file_error(message);
     else show_init_error();
     return -1;
 }
 
-static bool write_whole(const void *data, uint32_t bytes)
+// The whole header in one write, its sizes zero until close. One piece that did not reach the
+// file would leave a file that is no WAV file.
+static bool write_new_header(const track_plan &plan)
 {
-    return file_put(output_state.file, data, bytes) == bytes;
+    if (file_put(output_state.file, plan.header, plan.layout.header_bytes) != plan.layout.header_bytes) return false;
+    output_state.file_bytes = plan.layout.header_bytes;
+    output_state.payload_offset = plan.layout.header_bytes;
+    output_state.data_size_offset = plan.layout.data_size_offset;
+    output_state.fact_offset = plan.layout.fact_offset;
+    return true;
 }
 
 static void name_output_file(const track_plan &plan)
@@ -240,8 +247,8 @@ static void name_output_file(const track_plan &plan)
 // A new track: its format, clocks and counters from zero, nothing told yet.
 static void reset_track_state(int rate, int channels, int bits)
 {
-    output_state.frames_written = 0;
-    output_state.track_frames = 0;
+    output_state.frames_since_flush = 0;
+    output_state.frames_since_open = 0;
     output_state.input_rate = rate;
     output_state.input_channels = channels;
     output_state.input_bits = bits;
@@ -281,7 +288,7 @@ int track_open(HWND player_window, int rate, int channels, int bits)
         target = &output_state.existing_format;
         converting = memcmp(&plan.input, target, sizeof plan.input) != 0;
     }
-    output_state.write_header = plan.write_header;
+    output_state.has_header = plan.has_header;
     output_state.converting = converting;
     output_state.target_rate = target->nSamplesPerSec;
     output_state.target_frame_bytes = start == start_append ? pcm_frame_bytes(target) : target->nBlockAlign;
@@ -298,13 +305,8 @@ int track_open(HWND player_window, int rate, int channels, int bits)
     }
     if (start == start_append) {
         if (!prepare_append()) return fail_open(false, cannot_open);
-    } else if (plan.write_header) {
-        // One piece that did not reach the file would leave a file that is no WAV file.
-        if (!write_whole(plan.header, plan.layout.header_bytes)) return fail_open(own_file, cannot_write);
-        output_state.file_bytes = plan.layout.header_bytes;
-        output_state.payload_offset = plan.layout.header_bytes;
-        output_state.data_size_offset = plan.layout.data_size_offset;
-        output_state.fact_offset = plan.layout.fact_offset;
+    } else if (plan.has_header && !write_new_header(plan)) {
+        return fail_open(own_file, cannot_write);
     }
     output_state.is_open = true;
     output_state.time_offset_ms = 0;
@@ -316,7 +318,7 @@ static void report_write_failure(void)
 {
     if (output_state.write_failed) return;
     output_state.write_failed = true;
-    tell(cannot_write);
+    show_file_error(cannot_write);
 }
 
 // Appends bytes of the target format. The counters advance by what reached the disk, so the
@@ -327,12 +329,12 @@ static void report_write_failure(void)
 static void put_audio(const void *data, uint32_t bytes)
 {
     if (output_state.write_failed) return;
-    if (output_state.write_header && bytes > wav_max_file_bytes - output_state.file_bytes) {
+    if (output_state.has_header && bytes > wav_max_file_bytes - output_state.file_bytes) {
         uint32_t unit = output_state.target_frame_bytes;
         bytes = (wav_max_file_bytes - output_state.file_bytes) / unit * unit; // the rest is dropped
         if (!output_state.size_limit_reached) {
             output_state.size_limit_reached = true;
-            tell("WAV file size limit reached");
+            show_file_error("WAV file size limit reached");
         }
     }
     if (bytes == 0) return;
@@ -345,12 +347,12 @@ static void put_audio(const void *data, uint32_t bytes)
 // Through the stage: each piece it gives back is written as it comes, until a write fails.
 static void put_converted(const BYTE *block, uint32_t length)
 {
-    codec_feed(block, length, output_state.frames_written == 0);
+    codec_feed(block, length, output_state.frames_since_flush == 0);
     codec_output output;
     while (!output_state.write_failed && codec_take(&output)) put_audio(output.bytes, output.byte_count);
     if (codec_stopped() && !output_state.codec_stop_told) {
         output_state.codec_stop_told = true;
-        tell("Codec stopped accepting data");
+        show_file_error("Codec stopped accepting data");
     }
 }
 
@@ -370,8 +372,8 @@ int track_write(char *block, int length)
         if (output_state.converting) put_converted(reinterpret_cast<const BYTE *>(block), static_cast<uint32_t>(length));
         else put_audio(block, static_cast<uint32_t>(length));
     }
-    output_state.frames_written += frames;
-    output_state.track_frames += static_cast<uint32_t>(frames);
+    output_state.frames_since_flush += frames;
+    output_state.frames_since_open += static_cast<uint32_t>(frames);
     return 0;
 }
 
@@ -436,20 +438,20 @@ void track_close(void)
         codec_destroy();
     }
     if (output_state.write_failed) keep_whole_units();
-    if (output_state.write_header) finish_header(counts);
+    if (output_state.has_header) finish_header(counts);
     close_file();
 }
 
 void track_flush(int time_ms)
 {
     output_state.time_offset_ms = time_ms;
-    output_state.frames_written = 0;
+    output_state.frames_since_flush = 0;
 }
 
 // Before the first open the rate is 0: MulDiv gives -1 and so does the clock, less the offset.
 int track_time_ms(void)
 {
-    return output_state.time_offset_ms + MulDiv(output_state.frames_written, 1000, output_state.input_rate);
+    return output_state.time_offset_ms + MulDiv(output_state.frames_since_flush, 1000, output_state.input_rate);
 }
 
 void track_reset(void)

@@ -15,20 +15,20 @@ struct track_output {
     HWND player_window; // owner of every box about the track, and asked for its title
     HANDLE file;
     bool is_open;
-    bool write_header;
-    bool converting;
+    bool has_header;             // a RIFF WAVE container (not raw or bare MPEG data)
+    bool converting;             // blocks go through the codec stage
     int32_t input_rate;
     int32_t input_channels;
     int32_t input_bits;
-    uint32_t file_bytes;
-    uint32_t data_bytes;
+    uint32_t file_bytes;         // the container's length: every byte written or skipped over
+    uint32_t data_bytes;         // the audio in it
     uint32_t payload_offset;     // where the audio starts: the header's length, 0 without one
-    uint32_t data_size_offset;
-    uint32_t fact_offset;
-    int32_t frames_written;
-    int32_t time_offset_ms;
-    WAVEFORMATEX existing_format;
-    uint32_t track_frames;       // input frames since open, not reset by flush
+    uint32_t data_size_offset;   // 0: no such field
+    uint32_t fact_offset;        // 0: no such field
+    int32_t frames_since_flush;  // input frames since open or the last flush: the player's clock
+    int32_t time_offset_ms;      // where flush put the clock
+    uint32_t frames_since_open;  // input frames of the whole track
+    WAVEFORMATEX existing_format; // of the single file being appended to
     uint32_t target_rate;        // sample rate of what the file holds
     uint32_t target_frame_bytes; // its frame or codec block: the file keeps only whole ones
     // Each message is shown once per track.

@@ -338,7 +338,7 @@ TEST_F(codec_stage_test, blocks_larger_than_the_buffers_lose_nothing)
             ASSERT_EQ(m->open(r.rate, r.channels, 16), 0);
             size_t step = large ? audio.size() : 576 * 2 * r.channels;
             for (size_t at = 0; at < audio.size(); at += step) write(audio, at, step);
-            EXPECT_EQ(output_state.frames_written, r.frames);
+            EXPECT_EQ(output_state.frames_since_flush, r.frames);
             m->close();
             files[large] = read_file("out/track.wav");
         }
@@ -382,7 +382,7 @@ TEST_F(codec_stage_test, a_codec_that_stops_consuming_is_told_once_and_never_han
     auto audio = pcm_block(576, 2, 16);
     ASSERT_EQ(m->open(44100, 2, 16), 0);
     for (int i = 0; i < 200; i++) write(audio); // 460800 bytes: more than the source buffer holds
-    EXPECT_EQ(output_state.frames_written, 200 * 576); // the clock runs on
+    EXPECT_EQ(output_state.frames_since_flush, 200 * 576); // the clock runs on
     EXPECT_EQ(codec_state.source_pending_bytes, stage_buffer_bytes);
     m->close();
     ASSERT_EQ(host_boxes.size(), 1u);
@@ -437,7 +437,7 @@ TEST_F(codec_stage_test, a_full_disk_while_converting_is_reported_once)
     auto audio = pcm_block(576, 2, 16);
     for (int i = 0; i < 5; i++) write(audio);
     EXPECT_EQ(output_state.data_bytes, 0u);
-    EXPECT_EQ(output_state.frames_written, 5 * 576);
+    EXPECT_EQ(output_state.frames_since_flush, 5 * 576);
     m->close();
     ASSERT_EQ(host_boxes.size(), 2u); // the overwrite question, then one error
     EXPECT_EQ(host_boxes[1].text, "Cannot write to output file: \"full.raw\"");

@@ -176,9 +176,9 @@ TEST_F(track_output_test, partial_frames_are_written_but_not_counted)
     ASSERT_EQ(m->open(44100, 2, 16), 0);
     auto audio = pcm_block(100, 2, 16);
     m->write(audio.data(), 7); // one whole frame and three bytes
-    EXPECT_EQ(output_state.frames_written, 1);
+    EXPECT_EQ(output_state.frames_since_flush, 1);
     m->write(audio.data() + 7, 393);
-    EXPECT_EQ(output_state.frames_written, 1 + 98);
+    EXPECT_EQ(output_state.frames_since_flush, 1 + 98);
     m->close();
     EXPECT_EQ(read_file("out/track.wav"), concat(pcm_header(2, 44100, 16, 400), audio));
 }
@@ -223,7 +223,7 @@ TEST_F(track_output_test, empty_and_negative_writes_change_nothing_while_convert
         EXPECT_EQ(m->write(audio.data() + at, -4), 0);
         m->write(audio.data() + at, static_cast<int>(std::min<size_t>(576 * 4, audio.size() - at)));
     }
-    EXPECT_EQ(output_state.frames_written, 2000);
+    EXPECT_EQ(output_state.frames_since_flush, 2000);
     m->close();
     EXPECT_EQ(read_file("out/track.wav"), plain);
 }
@@ -340,7 +340,7 @@ TEST_F(track_output_test, a_full_disk_refuses_a_header_and_is_reported_once_duri
     auto audio = pcm_block(100, 2, 16);
     for (int i = 0; i < 3; i++) EXPECT_EQ(m->write(audio.data(), 400), 0);
     EXPECT_EQ(output_state.data_bytes, 0u);
-    EXPECT_EQ(output_state.frames_written, 300);
+    EXPECT_EQ(output_state.frames_since_flush, 300);
     m->close();
     ASSERT_EQ(host_boxes.size(), 2u);
     EXPECT_EQ(host_boxes[1].text, "Cannot write to output file: \"full.raw\"");
@@ -588,7 +588,7 @@ TEST_F(single_file_test, riff_size_never_passes_32_bits_and_only_whole_frames_fi
     EXPECT_EQ(output_state.file_bytes, wav_max_file_bytes - 2);
     ASSERT_EQ(host_boxes.size(), 1u);
     EXPECT_EQ(host_boxes[0].text, "WAV file size limit reached: \"single.wav\"");
-    EXPECT_EQ(output_state.frames_written, 8); // the player's clock runs on
+    EXPECT_EQ(output_state.frames_since_flush, 8); // the player's clock runs on
     m->close();
     EXPECT_EQ(file_length("single.wav"), uint64_t(wav_max_file_bytes - 2));
     EXPECT_EQ(head_of("single.wav", 44), pcm_header(2, 44100, 16, wav_max_file_bytes - 2 - 44));

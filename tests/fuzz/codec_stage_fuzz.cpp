@@ -91,7 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         module->write(block.data(), static_cast<int>(length));
         if (codec_state.source_pending_bytes > stage_buffer_bytes) abort();
     }
-    uint32_t header_bytes = output_state.write_header ? output_state.data_size_offset + 4 : 0;
+    uint32_t header_bytes = output_state.has_header ? output_state.data_size_offset + 4 : 0;
     module->close();
     if (codec_state.stream || codec_state.converter || codec_state.source_buffer) abort();
 
