@@ -15,6 +15,9 @@
 // format choosers change them, OK commits them.
 static BYTE dlg_wfx[format_buffer_bytes];
 static WAVEFORMATEX dlg_wfx1;
+// The working copies of the naming options, which the names dialog edits.
+static char dlg_name[text_setting_bytes];
+static BYTE dlg_exists, dlg_info, dlg_split;
 
 struct enable_row {
     WORD control_id;
@@ -71,6 +74,10 @@ static void open_dialog(HWND dialog)
     set_check_state(dialog, IDC_CONVERT, cfg_cvt);
     memcpy(dlg_wfx, cfg_wfx, format_buffer_bytes);
     dlg_wfx1 = cfg_wfx1;
+    memcpy(dlg_name, cfg_name, text_setting_bytes);
+    dlg_exists = cfg_exists;
+    dlg_info = cfg_info;
+    dlg_split = cfg_split;
     set_check_state(dialog, IDC_SINGLE_FILE, cfg_wav1);
     set_check_state(dialog, IDC_THREAD, cfg_thread);
     SetDlgItemTextA(dialog, IDC_SINGLE_PATH, cfg_wav1p);
@@ -99,6 +106,10 @@ static void commit_settings(HWND dialog)
     values.thread = check_state(dialog, IDC_THREAD);
     values.mode = static_cast<BYTE>(SendDlgItemMessageA(dialog, IDC_FILE_MODE, CB_GETCURSEL, 0, 0));
     GetDlgItemTextA(dialog, IDC_SINGLE_PATH, values.wav1p, text_setting_bytes);
+    memcpy(values.name, dlg_name, text_setting_bytes);
+    values.exists = dlg_exists;
+    values.info = dlg_info;
+    values.split = dlg_split;
     settings_commit(&values);
 }
 

@@ -15,8 +15,14 @@ char cfg_wav1p[text_setting_bytes];
 WAVEFORMATEX cfg_wfx1;
 BYTE cfg_mode;
 BYTE cfg_thread;
+char cfg_name[text_setting_bytes];
+BYTE cfg_exists;
+BYTE cfg_info;
+BYTE cfg_split;
 char ini_path[MAX_PATH];
 WCHAR ini_path_wide[MAX_PATH];
+
+static const char default_name_pattern[] = "%title%";
 
 static void reset_codec_format(BYTE *buffer)
 {
@@ -40,6 +46,12 @@ void settings_commit(const settings_values *values)
     length = strnlen(values->wav1p, text_setting_bytes - 1);
     memcpy(cfg_wav1p, values->wav1p, length);
     cfg_wav1p[length] = 0;
+    length = strnlen(values->name, text_setting_bytes - 1);
+    memcpy(cfg_name, values->name, length);
+    cfg_name[length] = 0;
+    cfg_exists = values->exists;
+    cfg_info = values->info;
+    cfg_split = values->split;
 }
 
 void settings_reset(void)
@@ -52,6 +64,10 @@ void settings_reset(void)
     cfg_wfx1 = default_format;
     cfg_mode = 0;
     cfg_thread = 0;
+    strcpy(cfg_name, default_name_pattern);
+    cfg_exists = exists_ask;
+    cfg_info = 0;
+    cfg_split = 0;
 }
 
 void derive_ini_path(WCHAR *path)
@@ -113,25 +129,28 @@ static void profile_write_text(const char *key, const char *value)
     WritePrivateProfileStringW(section, wide_key, value ? wide_value : nullptr, ini_path_wide);
 }
 
-// Reads key into buffer (text_setting_bytes), which is also its default.
-static void profile_read_text(const char *key, char *buffer)
+// Reads key's text into out (at most profile_text_chars with its terminator), or fallback
+// when the key is missing; fallback may be out itself.
+constexpr unsigned profile_text_chars = text_setting_bytes + 4;
+
+static void profile_read_text(const char *key, const char *fallback, char *out, DWORD out_chars)
 {
     if (!ini_path_wide[0]) {
-        GetPrivateProfileStringA(settings_section, key, buffer, buffer, text_setting_bytes, ini_path);
+        GetPrivateProfileStringA(settings_section, key, fallback, out, out_chars, ini_path);
         return;
     }
-    WCHAR section[key_chars], wide_key[key_chars], fallback[text_setting_bytes], value[text_setting_bytes];
+    WCHAR section[key_chars], wide_key[key_chars], wide_fallback[profile_text_chars], value[profile_text_chars];
     widen_ascii(settings_section, section);
     widen_ascii(key, wide_key);
-    if (MultiByteToWideChar(CP_ACP, 0, buffer, -1, fallback, text_setting_bytes) == 0) fallback[0] = 0;
-    GetPrivateProfileStringW(section, wide_key, fallback, value, text_setting_bytes, ini_path_wide);
-    // A character takes up to four bytes in an ANSI code page; the text is cut to 259 bytes as
+    if (MultiByteToWideChar(CP_ACP, 0, fallback, -1, wide_fallback, profile_text_chars) == 0) wide_fallback[0] = 0;
+    GetPrivateProfileStringW(section, wide_key, wide_fallback, value, out_chars, ini_path_wide);
+    // A character takes up to four bytes in an ANSI code page; the text is cut to the buffer as
     // the ANSI function cuts it.
-    char narrow[4 * text_setting_bytes];
+    char narrow[4 * profile_text_chars];
     if (WideCharToMultiByte(CP_ACP, 0, value, -1, narrow, sizeof narrow, nullptr, nullptr) == 0) return;
-    size_t length = strnlen(narrow, text_setting_bytes - 1);
-    memcpy(buffer, narrow, length);
-    buffer[length] = 0;
+    size_t length = strnlen(narrow, out_chars - 1);
+    memcpy(out, narrow, length);
+    out[length] = 0;
 }
 
 static BOOL profile_struct(bool saving, const char *key, void *buffer, UINT bytes)
@@ -179,7 +198,7 @@ static void exchange_string_setting(bool saving, char *buffer, const char *key)
         return;
     }
     // The buffer is its own default: a missing key leaves the text as it is.
-    profile_read_text(key, buffer);
+    profile_read_text(key, buffer, buffer, text_setting_bytes);
 }
 
 // A codec record must fit its buffer with its cbSize bytes: whoever writes it to a file
@@ -219,6 +238,46 @@ static void exchange_formats(bool saving)
         cfg_wfx1 = loaded.wFormatTag == WAVE_FORMAT_PCM ? loaded : default_format;
 }
 
+// The options added after the first keys stand in the file only while they differ from their
+// defaults, so that a file saved with the defaults is the same as before they existed: saving a
+// default removes the key. The pattern is saved in quotes, which keep its leading and trailing
+// spaces (the profile functions strip spaces, then one pair of quotes). A missing key gives the
+// default.
+static void save_optional_int(const char *key, BYTE value, BYTE default_value)
+{
+    if (value == default_value) profile_write_text(key, nullptr);
+    else write_int_setting(key, value);
+}
+
+static void exchange_optional_settings(bool saving)
+{
+    if (saving) {
+        if (strcmp(cfg_name, default_name_pattern) == 0) {
+            profile_write_text("cfg_name", nullptr);
+        } else {
+            char quoted[text_setting_bytes + 2];
+            wsprintfA(quoted, "\"%s\"", cfg_name);
+            profile_write_text("cfg_name", quoted);
+        }
+        save_optional_int("cfg_exists", cfg_exists, exists_ask);
+        save_optional_int("cfg_info", cfg_info, 0);
+        save_optional_int("cfg_split", cfg_split, 0);
+        return;
+    }
+    // Read beyond the setting's 259 characters, then cut: the profile functions drop a quoted
+    // text's last character when the buffer ends just where its closing quote was.
+    char pattern[profile_text_chars];
+    profile_read_text("cfg_name", default_name_pattern, pattern, sizeof pattern);
+    if (!pattern[0]) strcpy(pattern, default_name_pattern);
+    size_t length = strnlen(pattern, text_setting_bytes - 1);
+    memcpy(cfg_name, pattern, length);
+    cfg_name[length] = 0;
+    UINT exists = profile_int("cfg_exists", exists_ask);
+    cfg_exists = exists < exists_policy_count ? static_cast<BYTE>(exists) : exists_ask;
+    cfg_info = profile_int("cfg_info", 0) != 0;
+    cfg_split = profile_int("cfg_split", 0) != 0;
+}
+
 void exchange_settings(bool saving)
 {
     // Without a path there is no file: nothing is read and nothing is written.
@@ -230,6 +289,7 @@ void exchange_settings(bool saving)
     cfg_mode = static_cast<BYTE>(exchange_int_setting(saving, cfg_mode, "cfg_mode")); // any value, low 8 bits
     cfg_thread = exchange_int_setting(saving, cfg_thread, "cfg_thread") != 0;
     exchange_formats(saving);
+    exchange_optional_settings(saving);
 }
 
 // The ANSI profile functions serve wherever the ANSI code page can spell the INI's path, as

@@ -18,6 +18,13 @@ constexpr BYTE file_mode_wav = 1;
 constexpr BYTE file_mode_raw = 2;
 constexpr unsigned file_mode_count = 3;
 
+// cfg_exists, numbered as the dialog lists its texts.
+constexpr BYTE exists_ask = 0;      // the overwrite question
+constexpr BYTE exists_replace = 1;  // without asking
+constexpr BYTE exists_number = 2;   // keep both: the new file is "NAME (2)", "NAME (3)", ...
+constexpr BYTE exists_skip = 3;     // the track plays on, and nothing is written
+constexpr unsigned exists_policy_count = 4;
+
 extern char config_waveoutdir[text_setting_bytes];
 extern BYTE cfg_cvt;
 extern BYTE cfg_wfx[format_buffer_bytes];
@@ -26,6 +33,11 @@ extern char cfg_wav1p[text_setting_bytes];
 extern WAVEFORMATEX cfg_wfx1;
 extern BYTE cfg_mode;
 extern BYTE cfg_thread;
+// Per-track files only (single-file mode ignores the last three):
+extern char cfg_name[text_setting_bytes]; // the file name's pattern: %title%, %pos%, %% and literal text
+extern BYTE cfg_exists;                   // what to do when the file exists, one of the exists_ values
+extern BYTE cfg_info;                     // 1: the title and number go into the file as tags
+extern BYTE cfg_split;                    // 1: a new file when a stream's title changes
 
 // The INI file as the ANSI profile functions name it; empty when the ANSI code page cannot spell
 // its folder, and ini_path_wide names it instead. Both empty when no path could be derived:
@@ -47,6 +59,10 @@ struct settings_values {
     WAVEFORMATEX wfx1;
     BYTE mode;
     BYTE thread;
+    char name[text_setting_bytes];
+    BYTE exists;
+    BYTE info;
+    BYTE split;
 };
 
 // Every setting at its default, as at library attach.

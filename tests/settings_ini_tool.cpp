@@ -15,8 +15,8 @@
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID);
 
 struct settings_image {
-    std::string waveoutdir, wav1p;
-    BYTE cvt, wav1, mode, thread;
+    std::string waveoutdir, wav1p, name;
+    BYTE cvt, wav1, mode, thread, exists, info, split;
     BYTE wfx[format_buffer_bytes];
     WAVEFORMATEX wfx1;
 };
@@ -32,6 +32,9 @@ static void apply_set(int set)
         memcpy(cfg_wfx, &ima, sizeof ima);
         for (int i = 0; i < 30; i++) cfg_wfx[18 + i] = static_cast<BYTE>(i * 37 + 5);
         cfg_wfx1 = {WAVE_FORMAT_PCM, 1, 8000, 8000, 1, 8, 0};
+        strcpy(cfg_name, " %pos% - %title% ");
+        cfg_exists = exists_number;
+        cfg_info = cfg_split = 1;
     } else if (set == 2) {
         memset(config_waveoutdir, 'd', 259);
         config_waveoutdir[259] = 0;
@@ -42,6 +45,10 @@ static void apply_set(int set)
         memcpy(cfg_wfx, &codec, sizeof codec);
         for (int i = 0; i < 2048; i++) cfg_wfx[18 + i] = static_cast<BYTE>(255 - i);
         cfg_wfx1 = {WAVE_FORMAT_PCM, 6, 96000, 1728000, 18, 24, 0};
+        memset(cfg_name, 'n', 259);
+        memcpy(cfg_name, "\"%%x%pos%", 9);
+        cfg_name[259] = 0;
+        cfg_exists = exists_skip;
     }
 }
 
@@ -54,6 +61,10 @@ static settings_image snapshot(void)
     image.wav1 = cfg_wav1;
     image.mode = cfg_mode;
     image.thread = cfg_thread;
+    image.name = cfg_name;
+    image.exists = cfg_exists;
+    image.info = cfg_info;
+    image.split = cfg_split;
     memcpy(image.wfx, cfg_wfx, sizeof image.wfx);
     image.wfx1 = cfg_wfx1;
     return image;
@@ -94,5 +105,9 @@ int main(int argc, char **argv)
     check(expected.thread == loaded.thread, "cfg_thread");
     check(memcmp(expected.wfx, loaded.wfx, sizeof expected.wfx) == 0, "cfg_wfx");
     check(memcmp(&expected.wfx1, &loaded.wfx1, sizeof expected.wfx1) == 0, "cfg_wfx1");
+    check(expected.name == loaded.name, "cfg_name");
+    check(expected.exists == loaded.exists, "cfg_exists");
+    check(expected.info == loaded.info, "cfg_info");
+    check(expected.split == loaded.split, "cfg_split");
     return wrong ? 1 : 0;
 }

@@ -147,18 +147,21 @@ TEST_F(settings_store, every_setting_survives_quit_and_the_next_init)
     cfg_mode = 2;
     set_ima_format();
     cfg_wfx1 = {WAVE_FORMAT_PCM, 1, 8000, 8000, 1, 8, 0};
+    strcpy(cfg_name, " %pos% - %title% ");
+    cfg_exists = exists_skip;
+    cfg_info = cfg_split = 1;
     std::vector<BYTE> codec(cfg_wfx, cfg_wfx + 48);
     module->quit();
-    EXPECT_EQ(ini_body("config_waveoutdir=D:\\Music Out\r\n"
-                       "cfg_cvt=1\r\n"
-                       "cfg_wav1=1\r\n"
-                       "cfg_wav1p=D:\\all tracks.wav\r\n"
-                       "cfg_mode=2\r\n"
-                       "cfg_thread=1\r\n"
-                       "cfg_wfx_s=48\r\n"
-                       "cfg_wfx=" + std::string(ima_hex) + "4F\r\n"
-                       "cfg_wfx1=01000100401F0000401F0000010008000000C9\r\n"),
-              file_text(ini));
+    const std::string saved = ini_body("config_waveoutdir=D:\\Music Out\r\n"
+                                       "cfg_cvt=1\r\n"
+                                       "cfg_wav1=1\r\n"
+                                       "cfg_wav1p=D:\\all tracks.wav\r\n"
+                                       "cfg_mode=2\r\n"
+                                       "cfg_thread=1\r\n"
+                                       "cfg_wfx_s=48\r\n"
+                                       "cfg_wfx=" + std::string(ima_hex) + "4F\r\n"
+                                       "cfg_wfx1=01000100401F0000401F0000010008000000C9\r\n");
+    EXPECT_EQ(saved + "cfg_name=\" %pos% - %title% \"\r\ncfg_exists=3\r\ncfg_info=1\r\ncfg_split=1\r\n", file_text(ini));
 
     DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr);
     cfg_cvt = cfg_wav1 = cfg_mode = cfg_thread = 0;
@@ -174,6 +177,39 @@ TEST_F(settings_store, every_setting_survives_quit_and_the_next_init)
     EXPECT_EQ(std::vector<BYTE>(format_buffer_bytes - 48, 0xCC), std::vector<BYTE>(cfg_wfx + 48, cfg_wfx + 2066));
     EXPECT_EQ(8000u, cfg_wfx1.nSamplesPerSec);
     EXPECT_EQ(1, cfg_wfx1.nChannels);
+    EXPECT_STREQ(" %pos% - %title% ", cfg_name);
+    EXPECT_EQ(exists_skip, cfg_exists);
+    EXPECT_EQ(1, cfg_info + cfg_split - 1);
+
+    // Back at their defaults, the options leave the file as before they existed.
+    strcpy(cfg_name, "%title%");
+    cfg_exists = cfg_info = cfg_split = 0;
+    module->quit();
+    EXPECT_EQ(saved, file_text(ini));
+}
+
+TEST_F(settings_store, naming_options_load_bounded_and_missing_or_strange_ones_give_defaults)
+{
+    struct row { std::string keys, name; BYTE exists, info, split; } rows[] = {
+        /* 0 */ {"", "%title%", 0, 0, 0},
+        /* 1 */ {"cfg_name=%pos%. %title%\r\ncfg_exists=2\r\ncfg_info=7\r\ncfg_split=1\r\n", "%pos%. %title%", 2, 1, 1},
+        /* 2 */ {"cfg_name=\r\ncfg_exists=4\r\ncfg_info=0\r\n", "%title%", 0, 0, 0}, // empty, out of range
+        /* 3 */ {"cfg_exists=-1\r\ncfg_name=\"\"\r\n", "%title%", 0, 0, 0},
+        /* 4 */ {"cfg_name=\"" + std::string(259, 'n') + "\"\r\n", std::string(259, 'n'), 0, 0, 0}, // quotes at the limit
+        /* 5 */ {"cfg_name=" + std::string(300, 'n') + "\r\n", std::string(259, 'n'), 0, 0, 0},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << (&r - rows));
+        put_text(ini, ini_body(r.keys));
+        DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr);
+        strcpy(cfg_name, "before");
+        cfg_exists = cfg_info = cfg_split = 3;
+        module->init();
+        EXPECT_EQ(r.name, cfg_name);
+        EXPECT_EQ(r.exists, cfg_exists);
+        EXPECT_EQ(r.info, cfg_info);
+        EXPECT_EQ(r.split, cfg_split);
+    }
 }
 
 TEST_F(settings_store, integers_load_normalised_and_empty_or_missing_keep_the_value)
