@@ -1,6 +1,8 @@
-// Builds the per-track output path from config_waveoutdir and the player's title, and formats
-// the error box. The player's window, which answers for the title and owns the box, is the
-// caller's to give.
+// Builds the per-track output path from config_waveoutdir and the name pattern cfg_name, filled
+// in from the player's playlist entry, and formats the error box. The player's window, which
+// answers for the entry and owns the box, is the caller's to give. A title comes from wherever
+// the player got it (an internet stream's server, for one): it is bounded when it is read and
+// every character of it is checked before it reaches a name.
 #include "output_naming.h"
 
 #include "../config/plugin_version.h"
@@ -20,10 +22,15 @@ static const char superscript_digits[] = "\xB9\xB2\xB3";
 // MAX_PATH with the terminator.
 constexpr size_t name_part_chars = 255;
 constexpr size_t whole_path_chars = MAX_PATH - 1;
+// The longest copy suffix, kept free wherever copies may be numbered.
+static const char longest_copy_suffix[] = " (99999)";
 
-static bool is_replaced(char c)
+// A pattern's own text keeps its dots (a pattern may say "%pos%. %title%"); a title's dots go,
+// as does everything that would name another folder or that Windows refuses in a name.
+static bool is_replaced(char c, bool keep_dots)
 {
     if (c >= 1 && c <= 31) return true; // control characters are refused in file names
+    if (c == '.' && keep_dots) return false;
     for (char r : replaced_chars)
         if (c == r) return true;
     return false;
@@ -74,56 +81,217 @@ static size_t utf8_whole_characters(const char *name, size_t length)
     return length - (start - 1) < sequence ? start - 1 : length;
 }
 
-// Copies the title into name (room characters at most) as a file system takes it: replaced
-// characters become '_', a double-byte character of the ANSI code page is kept whole (its
-// second byte may look like '\\' or '|') and never cut in two, a lead byte without its second
-// byte becomes '_', a cut never ends inside a UTF-8 character, and a device name gets a '_'.
-// Returns the characters written.
-static size_t copy_title(char *name, const char *title, size_t room)
+// The bytes of text that a cut at most room bytes long keeps whole: a double-byte character of
+// the ANSI code page is never cut in two, and where that code page is UTF-8, neither is a UTF-8
+// character.
+static size_t whole_characters(const char *text, size_t length, size_t room)
 {
-    size_t length = 0;
-    size_t i = 0;
-    while (title[i]) {
-        bool lead = IsDBCSLeadByte(static_cast<BYTE>(title[i]));
-        bool pair = lead && title[i + 1];
-        size_t width = pair ? 2 : 1;
-        if (length + width > room) break;
-        if (pair) {
-            name[length++] = title[i];
-            name[length++] = title[i + 1];
-        } else {
-            // A lead byte that ends the title would pair with the extension's '.'.
-            name[length++] = lead || is_replaced(title[i]) ? '_' : title[i];
-        }
-        i += width;
+    size_t kept = 0;
+    while (kept < length) {
+        size_t width = IsDBCSLeadByte(static_cast<BYTE>(text[kept])) && kept + 1 < length ? 2 : 1;
+        if (kept + width > room) break;
+        kept += width;
     }
-    if (title[i] && GetACP() == CP_UTF8) length = utf8_whole_characters(name, length);
-    if (is_device_name(name, length)) {
-        if (length < room) length++; // within the limits the '_' is added, else it takes the last place
-        name[length - 1] = '_';
-    }
-    return length;
+    if (kept < length && GetACP() == CP_UTF8) kept = utf8_whole_characters(text, kept);
+    return kept;
 }
 
-void build_output_path(HWND player_window, char *buffer, const char *extension)
+bool ask_playlist_entry(HWND player_window, bool wait_briefly, playlist_entry *entry)
+{
+    LRESULT position = 0, title = 0;
+    if (wait_briefly) {
+        // From the decoding thread the player's window thread may be waiting for this very
+        // thread to stop: a plain SendMessage would never come back.
+        DWORD_PTR answer = 0;
+        if (!SendMessageTimeoutA(player_window, WM_USER, 0, request_playlist_position, SMTO_ABORTIFHUNG,
+                                 playlist_wait_ms, &answer))
+            return false;
+        position = static_cast<LRESULT>(answer);
+        if (!SendMessageTimeoutA(player_window, WM_USER, static_cast<WPARAM>(position), request_playlist_title,
+                                 SMTO_ABORTIFHUNG, playlist_wait_ms, &answer))
+            return false;
+        title = static_cast<LRESULT>(answer);
+    } else {
+        position = SendMessageA(player_window, WM_USER, 0, request_playlist_position);
+        title = SendMessageA(player_window, WM_USER, static_cast<WPARAM>(position), request_playlist_title);
+    }
+    entry->position = position;
+    const char *text = reinterpret_cast<const char *>(title);
+    if (!text) text = ""; // the player has no title for this entry
+    // Read at once, never beyond the bound: the title may come from a remote server.
+    size_t length = whole_characters(text, strnlen(text, title_max_bytes + 1), title_max_bytes);
+    memcpy(entry->title, text, length);
+    entry->title[length] = 0;
+    return true;
+}
+
+// Copies text (length bytes, already cut to whole characters) into name as a file system takes
+// it: replaced characters become '_', a double-byte character of the ANSI code page is kept
+// whole (its second byte may look like '\\' or '|'), and a lead byte without its second byte
+// (it would pair with what follows) becomes '_'.
+static void copy_name_part(char *name, const char *text, size_t length, bool keep_dots)
+{
+    for (size_t i = 0; i < length; i++) {
+        bool lead = IsDBCSLeadByte(static_cast<BYTE>(text[i]));
+        if (lead && i + 1 < length) {
+            name[i] = text[i];
+            name[i + 1] = text[i + 1];
+            i++;
+            continue;
+        }
+        name[i] = lead || is_replaced(text[i], keep_dots) ? '_' : text[i];
+    }
+}
+
+// One piece of a name: text of the pattern, the title, or the playlist number.
+enum name_piece_kind : BYTE { piece_literal, piece_title, piece_number };
+
+struct name_piece {
+    name_piece_kind kind;
+    const char *text;
+    size_t length; // what stays of it once the name is cut to its room
+};
+
+// The pieces of cfg_name for entry: "%title%", "%pos%" and "%%" (one '%'); every other
+// character, a lone '%' too, stands for itself. A pattern of 259 characters has at most as
+// many pieces.
+static size_t pattern_pieces(const playlist_entry *entry, const char *number, name_piece *pieces)
+{
+    const char *pattern = cfg_name;
+    size_t count = 0;
+    while (*pattern) {
+        name_piece &piece = pieces[count++];
+        if (strncmp(pattern, "%title%", 7) == 0) {
+            piece = {piece_title, entry->title, strlen(entry->title)};
+            pattern += 7;
+        } else if (strncmp(pattern, "%pos%", 5) == 0) {
+            piece = {piece_number, number, strlen(number)};
+            pattern += 5;
+        } else if (strncmp(pattern, "%%", 2) == 0) {
+            piece = {piece_literal, pattern, 1};
+            pattern += 2;
+        } else {
+            size_t run = 1; // up to the next '%', which may start a field
+            while (pattern[run] && pattern[run] != '%') run++;
+            piece = {piece_literal, pattern, run};
+            pattern += run;
+        }
+    }
+    return count;
+}
+
+// Cuts the pieces to room bytes: the last title first, then the text of the pattern behind it,
+// from its end; the number, and whatever comes before the last title, never. False when even
+// that leaves the name too long.
+static void cut_piece(name_piece *piece, size_t *total, size_t room)
+{
+    if (*total <= room) return;
+    size_t keep = piece->length > *total - room ? piece->length - (*total - room) : 0;
+    keep = whole_characters(piece->text, piece->length, keep);
+    *total -= piece->length - keep;
+    piece->length = keep;
+}
+
+static bool cut_pieces(name_piece *pieces, size_t count, size_t room)
+{
+    size_t total = 0;
+    for (size_t i = 0; i < count; i++) total += pieces[i].length;
+    size_t tail = 0; // the first piece behind the last title
+    for (size_t i = count; i-- > 0;)
+        if (pieces[i].kind == piece_title) {
+            cut_piece(&pieces[i], &total, room);
+            tail = i + 1;
+            break;
+        }
+    for (size_t i = count; i-- > tail;)
+        if (pieces[i].kind == piece_literal) cut_piece(&pieces[i], &total, room);
+    return total <= room;
+}
+
+// Where a name's last whole character starts (see whole_characters).
+static size_t last_character_start(const char *name, size_t length)
+{
+    if (length == 0) return 0;
+    if (GetACP() == CP_UTF8) return utf8_whole_characters(name, length - 1);
+    size_t start = 0;
+    for (size_t i = 0; i < length; i += IsDBCSLeadByte(static_cast<BYTE>(name[i])) && i + 1 < length ? 2 : 1)
+        start = i;
+    return start;
+}
+
+// Windows takes the part of a name before its first dot, trailing spaces aside, for a device:
+// such a name gets a '_' behind that part, so that the track reaches a file. Where the name is
+// at its room, its last character makes way.
+static size_t keep_off_devices(char *name, size_t length, size_t room)
+{
+    size_t base = 0;
+    while (base < length && name[base] != '.') base++;
+    if (!is_device_name(name, base)) return length;
+    if (length >= room) {
+        length = last_character_start(name, length);
+        if (base > length) base = length;
+    }
+    memmove(name + base + 1, name + base, length - base);
+    name[base] = '_';
+    return length + 1;
+}
+
+static size_t write_decimal(char *text, unsigned long long value, unsigned min_digits)
+{
+    char digits[24];
+    size_t count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value || count < min_digits);
+    for (size_t i = 0; i < count; i++) text[i] = digits[count - 1 - i];
+    text[count] = 0;
+    return count;
+}
+
+bool build_output_path(char *buffer, const char *extension, const playlist_entry *entry, unsigned copy,
+                       bool room_for_copies)
 {
     size_t length = strlen(config_waveoutdir); // at most 259: the setting's buffer bounds it
     memcpy(buffer, config_waveoutdir, length);
     if (length > 0 && buffer[length - 1] != '\\') buffer[length++] = '\\';
 
-    LRESULT position = SendMessageA(player_window, WM_USER, 0, request_playlist_position);
-    const char *title = reinterpret_cast<const char *>(
-        SendMessageA(player_window, WM_USER, static_cast<WPARAM>(position), request_playlist_title));
-    if (!title) title = ""; // the player has no title for this entry
+    char suffix[sizeof longest_copy_suffix] = "";
+    if (copy >= 2 && copy <= max_copy_number) {
+        suffix[0] = ' ';
+        suffix[1] = '(';
+        size_t digits = write_decimal(suffix + 2, copy, 1);
+        suffix[2 + digits] = ')';
+        suffix[3 + digits] = 0;
+    } else if (copy != 0) {
+        return false;
+    }
+    size_t suffix_length = room_for_copies ? strlen(longest_copy_suffix) : strlen(suffix);
 
-    // The name part and the whole path bound the title; a directory that leaves no room gets
-    // an empty title rather than a changed directory.
-    size_t extension_length = strlen(extension);
-    size_t room = name_part_chars - extension_length;
-    if (length + extension_length >= whole_path_chars) room = 0;
-    else if (whole_path_chars - length - extension_length < room) room = whole_path_chars - length - extension_length;
-    length += copy_title(buffer + length, title, room);
-    memcpy(buffer + length, extension, extension_length + 1);
+    // The name part and the whole path bound the name; a directory that leaves no room gets an
+    // empty name rather than a changed directory.
+    size_t tail_length = strlen(extension) + suffix_length;
+    size_t room = name_part_chars > tail_length ? name_part_chars - tail_length : 0;
+    if (length + tail_length >= whole_path_chars) room = 0;
+    else if (whole_path_chars - length - tail_length < room) room = whole_path_chars - length - tail_length;
+
+    char number[24];
+    long long position = entry->position < 0 ? 0 : entry->position;
+    write_decimal(number, static_cast<unsigned long long>(position) + 1, 2); // counted from 1, two digits at least
+    name_piece pieces[text_setting_bytes];
+    size_t count = pattern_pieces(entry, number, pieces);
+    if (!cut_pieces(pieces, count, room)) return false;
+    char *name = buffer + length;
+    size_t name_length = 0;
+    for (size_t i = 0; i < count; i++) {
+        copy_name_part(name + name_length, pieces[i].text, pieces[i].length, pieces[i].kind == piece_literal);
+        name_length += pieces[i].length;
+    }
+    name_length = keep_off_devices(name, name_length, room);
+    memcpy(name + name_length, suffix, strlen(suffix));
+    name_length += strlen(suffix);
+    memcpy(name + name_length, extension, strlen(extension) + 1);
+    return true;
 }
 
 // The box's text: the message and the whole 512-character path fit, and wsprintfA, which

@@ -11,13 +11,35 @@ constexpr unsigned output_path_chars = 512;
 constexpr int request_playlist_position = 125;
 constexpr int request_playlist_title = 212;
 
-// Fills buffer (output_path_chars) with directory + '\' + title + extension. Only the title
-// part is changed to make a name every Windows file system takes: control characters and
-// those Windows forbids in a name, '.' too, become '_'; it is cut (never inside a double-byte
-// or UTF-8 character) so that the name has at most 255 characters and the path at most 259;
-// a device name (CON, NUL, COM1, ...) gets a '_' appended.
-// player_window answers the two requests.
-void build_output_path(HWND player_window, char *buffer, const char *extension);
+// A title is read up to this many bytes (at a whole character): a name takes at most 255 of
+// them, a tag 1 KiB.
+constexpr unsigned title_max_bytes = 1024;
+// How long a request from the decoding thread waits for the player's window.
+constexpr unsigned playlist_wait_ms = 200;
+// Copies of a name are numbered up to here.
+constexpr unsigned max_copy_number = 99999;
+
+// The player's current playlist entry: its position (counted from 0) and its title, read at once.
+struct playlist_entry {
+    long long position;
+    char title[title_max_bytes + 1];
+};
+
+// Asks the player's window for the current entry. wait_briefly: the request comes from the
+// decoding thread and gives up after playlist_wait_ms, or at once when the player hangs (false).
+bool ask_playlist_entry(HWND player_window, bool wait_briefly, playlist_entry *entry);
+
+// Fills buffer (output_path_chars) with config_waveoutdir, a '\', the name cfg_name gives for
+// entry and the extension. In the name, a title's characters that a Windows file name cannot
+// hold (the ten of the replacement set, '.' among them, and control characters) become '_'; the
+// pattern's own text keeps its dots. The name is cut so that it has at most 255 characters and
+// the path at most 259 (never inside a double-byte or UTF-8 character): the last %title% first,
+// then the pattern's text behind it, never the number. A name whose part before its first dot
+// is a device name (CON, NUL, COM1, ...) gets a '_' there. copy 0 is the name itself; copy 2 to
+// max_copy_number adds " (copy)" before the extension, and room_for_copies keeps room for that
+// in every copy, so that all share one name. False when no such name fits.
+bool build_output_path(char *buffer, const char *extension, const playlist_entry *entry, unsigned copy,
+                       bool room_for_copies);
 
 // "message: "path"" in an error box owned by owner.
 void show_error(HWND owner, const char *path, const char *message);

@@ -1,41 +1,27 @@
-// The life of one track's output file: open decides format and kind of file and writes the
-// header, write appends each block (directly or through the codec stage), close patches sizes.
-// Called from the host entry points; output_state is written here and nowhere else.
+// The life of one track: open plans it and starts its file, write hands each block to the file
+// and keeps the player's clock, close finishes the file. With the split option a stream's title
+// change starts a new file within the track. Called from the host entry points; output_state is
+// written here and nowhere else (the file itself is track_file's).
 #ifndef TOLLVANE_TRACK_OUTPUT_H
 #define TOLLVANE_TRACK_OUTPUT_H
 
 #include <stdint.h>
 #include <windows.h>
-#include <mmreg.h>
 
-#include "output_naming.h"
-#include "wav_container.h"
+#include "output/output_naming.h"
 
 struct track_output {
     HWND player_window; // owner of every box about the track, and asked for its title
-    HANDLE file;
     bool is_open;
-    bool has_header;             // a RIFF WAVE container (not raw or bare MPEG data)
-    bool converting;             // blocks go through the codec stage
+    bool discarding;             // the next file of a split stream could not be started: the rest goes
     int32_t input_rate;
     int32_t input_channels;
     int32_t input_bits;
-    uint32_t file_bytes;         // the container's length: every byte written or skipped over
-    uint32_t data_bytes;         // the audio in it
-    uint32_t payload_offset;     // where the audio starts: the header's length, 0 without one
-    uint32_t data_size_offset;   // 0: no such field
-    uint32_t fact_offset;        // 0: no such field
     int32_t frames_since_flush;  // input frames since open or the last flush: the player's clock
     int32_t time_offset_ms;      // where flush put the clock
-    uint32_t frames_since_open;  // input frames of the whole track
-    WAVEFORMATEX existing_format; // of the single file being appended to
-    uint32_t target_rate;        // sample rate of what the file holds
-    uint32_t target_frame_bytes; // its frame or codec block: the file keeps only whole ones
-    // Each message is shown once per track.
-    bool write_failed;           // and nothing is written after it
-    bool size_limit_reached;
-    bool codec_stop_told;
-    char path[output_path_chars];
+    uint64_t frames_since_open;  // input frames of the whole track
+    uint64_t next_title_check;   // frames_since_open at which a split stream asks for the title again
+    playlist_entry entry;        // the playlist entry the current file is named after
 };
 
 extern track_output output_state;

@@ -6,6 +6,7 @@
 
 #include "config/settings_store.h"
 #include "convert/codec_stage.h"
+#include "output/track_file.h"
 #include "output/track_output.h"
 #include "test_codec.h"
 #include "test_support.h"
@@ -129,7 +130,7 @@ TEST_F(codec_stage_test, an_input_past_two_gigabytes_a_second_is_converted_in_pi
         write(audio);
         m->close();
         EXPECT_TRUE(host_boxes.empty());
-        EXPECT_EQ(output_state.data_bytes, r.data_bytes);
+        EXPECT_EQ(file_state.data_bytes, r.data_bytes);
         remove_file("out/track.wav");
     }
 }
@@ -288,6 +289,68 @@ TEST_F(codec_stage_test, leftover_source_is_carried_and_the_last_partial_block_i
     EXPECT_EQ(read_file("out/track.wav"), expected);
 }
 
+// Each file of a split stream is a stream of its own for the codec: the old one drains with END,
+// the new one's first frames come with START, and each file holds what its own frames made.
+TEST_F(codec_stage_test, each_file_of_a_split_stream_is_a_stream_of_its_own)
+{
+    use_codec(frame_codec());
+    cfg_split = 1;
+    remove_file("out/next.wav");
+    auto audio = pcm_block(44100 * 2, 2, 16);
+    ASSERT_EQ(m->open(44100, 2, 16), 0);
+    for (int at = 0; at < 44100 * 2; at += 4410) {
+        if (at == 4410 * 5) host_set_playlist(0, "next");
+        write(audio, at * 4, 4410 * 4);
+    }
+    m->close();
+    std::vector<DWORD> flags = flags_seen();
+    ASSERT_EQ(flags.size(), 22u); // 20 blocks and two drains
+    EXPECT_EQ(flags[0], start | blockalign);
+    EXPECT_EQ(flags[10], end);                  // the first file's drain, after one second
+    EXPECT_EQ(flags[11], start | blockalign);   // the next file's first block
+    EXPECT_EQ(flags[12], blockalign);
+    EXPECT_EQ(flags[21], end);
+    for (const char *name : {"out/track.wav", "out/next.wav"}) {
+        bytes file = read_file(name);
+        ASSERT_EQ(file.size(), 60u + 44100u) << name;
+        size_t first_frame = name[4] == 't' ? 0 : 44100;
+        for (size_t i = 0; i < 44100; i += 997) ASSERT_EQ(file[60 + i], static_cast<uint8_t>(audio[4 * (first_frame + i)]));
+    }
+    remove_file("out/next.wav");
+}
+
+// An MPEG Layer-3 stream starts with an ID3v2.3 tag: the title in ISO-8859-1 where it is plain
+// ASCII, else in UCS-2 with a byte-order mark, and the playlist number.
+TEST_F(codec_stage_test, an_mp3_stream_starts_with_its_title_and_number)
+{
+    const char *accented = GetACP() == CP_UTF8 ? "Caf\xC3\xA9" : "Caf\xE9"; // U+00E9 in either code page
+    struct row { const char *title; bytes frames; } rows[] = {
+        {"Intro", {'T', 'I', 'T', '2', 0, 0, 0, 6, 0, 0, 0, 'I', 'n', 't', 'r', 'o'}},
+        {accented, {'T', 'I', 'T', '2', 0, 0, 0, 11, 0, 0, 1, 0xFF, 0xFE, 'C', 0, 'a', 0, 'f', 0, 0xE9, 0}},
+    };
+    auto audio = pcm_block(300, 2, 16);
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.title);
+        test_codec_behaviour b = frame_codec();
+        b.format_tag = 0x55;
+        use_codec(b, 0);
+        cfg_info = 1;
+        host_set_playlist(11, r.title);
+        ASSERT_EQ(m->open(44100, 2, 16), 0);
+        write(audio);
+        m->close();
+        std::string name = std::string("out/") + (r.title[0] == 'I' ? "Intro" : r.title) + ".mp3";
+        bytes file = read_file(name);
+        remove_file(name);
+        bytes expected = {'I', 'D', '3', 3, 0, 0, 0, 0, 0, static_cast<uint8_t>(r.frames.size() + 13)};
+        expected.insert(expected.end(), r.frames.begin(), r.frames.end());
+        expected.insert(expected.end(), {'T', 'R', 'C', 'K', 0, 0, 0, 3, 0, 0, 0, '1', '2'});
+        ASSERT_EQ(file.size(), expected.size() + 300);
+        EXPECT_EQ(bytes(file.begin(), file.begin() + expected.size()), expected);
+        test_codec_remove();
+    }
+}
+
 TEST_F(codec_stage_test, mode_and_tag_choose_mp3_raw_or_wav)
 {
     struct row {
@@ -414,14 +477,14 @@ TEST_F(codec_stage_test, a_codec_is_never_trusted_beyond_its_buffers)
             write(audio);
             EXPECT_LE(codec_state.source_pending_bytes, stage_buffer_bytes);
         }
-        uint32_t data = output_state.data_bytes;
+        uint32_t data = file_state.data_bytes;
         m->close();
         size_t calls = test_codec_calls().size();
         EXPECT_LE(data, calls * stage_buffer_bytes);
         if (r.over_destination == 0) {
             EXPECT_EQ(data, 3u * 576u);
         }
-        EXPECT_EQ(read_file("out/track.wav").size(), 60u + output_state.data_bytes + (output_state.data_bytes & 1));
+        EXPECT_EQ(read_file("out/track.wav").size(), 60u + file_state.data_bytes + (file_state.data_bytes & 1));
         test_codec_remove();
     }
 }
@@ -436,7 +499,7 @@ TEST_F(codec_stage_test, a_full_disk_while_converting_is_reported_once)
     ASSERT_EQ(m->open(44100, 2, 16), 0);
     auto audio = pcm_block(576, 2, 16);
     for (int i = 0; i < 5; i++) write(audio);
-    EXPECT_EQ(output_state.data_bytes, 0u);
+    EXPECT_EQ(file_state.data_bytes, 0u);
     EXPECT_EQ(output_state.frames_since_flush, 5 * 576);
     m->close();
     ASSERT_EQ(host_boxes.size(), 2u); // the overwrite question, then one error

@@ -6,16 +6,23 @@
 #include "output/output_naming.h"
 #include "test_support.h"
 
-static std::string path_for(const char *dir, const char *title, const char *extension = ".wav")
+// The path a title gets; "" where no name fits. pattern: cfg_name, copy and room as the track
+// output passes them.
+static std::string path_for(const char *dir, const char *title, const char *extension = ".wav",
+                            const char *pattern = "%title%", int position = 3, unsigned copy = 0,
+                            bool room_for_copies = false)
 {
     out_module *m = fresh_plugin();
     snprintf(config_waveoutdir, sizeof config_waveoutdir, "%s", dir);
-    host_set_playlist(3, title);
+    snprintf(cfg_name, sizeof cfg_name, "%s", pattern);
+    host_set_playlist(position, title);
     char buffer[output_path_chars + 16];
     memset(buffer, 0xCC, sizeof buffer);
-    build_output_path(m->main_window, buffer, extension);
+    playlist_entry entry;
+    EXPECT_TRUE(ask_playlist_entry(m->main_window, false, &entry));
+    bool built = build_output_path(buffer, extension, &entry, copy, room_for_copies);
     EXPECT_EQ(static_cast<unsigned char>(buffer[output_path_chars]), 0xCC) << "wrote past the 512-character buffer";
-    return buffer;
+    return built ? buffer : "";
 }
 
 TEST(output_naming, directory_title_and_extension_are_joined)
@@ -35,6 +42,54 @@ TEST(output_naming, directory_title_and_extension_are_joined)
     for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
         SCOPED_TRACE(i);
         EXPECT_EQ(path_for(rows[i].dir, rows[i].title, rows[i].extension), rows[i].expected);
+    }
+}
+
+// The pattern: its fields filled in, its own text kept but for what would leave the folder or
+// that Windows refuses (its dots stay), the device rule on the part before the first dot.
+TEST(output_naming, patterns_number_and_name_the_file_within_its_folder)
+{
+    struct row { const char *pattern, *title; int position; const char *expected; } rows[] = {
+        {"%pos%. %title%", "Intro", 0, "c:\\01. Intro.wav"},                   // 0: from 1, two digits
+        {"%pos% - %title%", "A.B", 99, "c:\\100 - A_B.wav"},                  // 1: the title's dots go
+        {"%title% (%pos%)", "x", 1233, "c:\\x (1234).wav"},                   // 2
+        {"100%% %title% %x% %", "t", 0, "c:\\100% t %x% %.wav"},              // 3: %% and strays
+        {"..\\%title%/x:%pos%*", "t", 4, "c:\\.._t_x_05_.wav"},             // 4: no other folder
+        {"live\t%title%", "t", 0, "c:\\live_t.wav"},                          // 5: control characters
+        {"NUL.%title%", "song", 0, "c:\\NUL_.song.wav"},                      // 6: the device before the dot
+        {"con .%pos%", "", 0, "c:\\con _.01.wav"},                            // 7
+        {"%title%.%title%", "aux", 0, "c:\\aux_.aux.wav"},                    // 8
+        {"%pos%%title%", "", -1, "c:\\01.wav"},                               // 9: a position the player lacks
+        {"%title%", "01. Intro", 0, "c:\\01_ Intro.wav"},                     // 10: today's names
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << (&r - rows));
+        EXPECT_EQ(path_for("c:\\", r.title, ".wav", r.pattern, r.position), r.expected);
+    }
+}
+
+// Cut to fit: the last %title% first, then the pattern's text behind it, the number never; a
+// name that still does not fit is none. Copies keep room for " (99999)" when asked to.
+TEST(output_naming, long_names_cut_the_last_title_then_the_tail_and_number_their_copies)
+{
+    const std::string t(300, 't'), z(246, 'z'), c = "c:\\", d200 = "c:\\" + std::string(197, 'd'); // 251, 54 to fill
+    struct row { std::string dir, pattern, title; unsigned copy; bool room; std::string expected; } rows[] = {
+        {c, "%pos% - %title% [live]", t, 0, false, c + "04 - " + std::string(239, 't') + " [live].wav"},   // 0
+        {c, "%pos% %title%" + z, "song", 0, false, c + "04 so" + z + ".wav"},                            // 1
+        {d200, "%pos% %title%" + z, t, 0, false, d200 + "\\04 " + std::string(51, 'z') + ".wav"},       // 2
+        {c, "%title%-%pos%-%title%", t, 0, false, ""}, // 3: the first title alone is too long
+        {c + std::string(252, 'd'), "%pos%", "x", 0, false, ""},                                        // 4
+        {c + std::string(252, 'd'), "%title%", "x", 0, false, c + std::string(252, 'd') + "\\.wav"},   // 5
+        {c, "%title%", t, 0, true, c + std::string(243, 't') + ".wav"},                                  // 6
+        {c, "%title%", t, 2, true, c + std::string(243, 't') + " (2).wav"},                              // 7
+        {c, "%title%", t, 12345, true, c + std::string(243, 't') + " (12345).wav"},                      // 8
+        {c, "%title%", "a", 3, false, c + "a (3).wav"},                                                  // 9
+        {c, "%title%", "a", 100000, true, ""},                                                           // 10
+        {c, "%title%", "nul", 2, true, c + "nul_ (2).wav"},                                              // 11
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << (&r - rows));
+        EXPECT_EQ(path_for(r.dir.c_str(), r.title.c_str(), ".wav", r.pattern.c_str(), 3, r.copy, r.room), r.expected);
     }
 }
 

@@ -304,11 +304,53 @@ TEST_F(tollvane_play, never_overwrites_without_consent)
     EXPECT_EQ(read_file("song.wav"), expected_output(44100, 2, 16, audio));
 }
 
+// A stream as --retitle plays it, with numbered names and tags: each title gets a file of its
+// own from the second after it shows (the player is asked once a second), the files' audio
+// joined is the input's, and outside readers read that audio and see the tags.
+TEST_F(tollvane_play, a_retitled_stream_splits_into_numbered_tagged_files)
+{
+    std::ofstream("tollvane-play.ini", std::ios::binary)
+        << "[WAV Writing Output Driver]\r\nconfig_waveoutdir=\r\ncfg_name=\"%pos%. %title%\"\r\ncfg_info=1\r\n"
+           "cfg_split=1\r\n";
+    auto audio = pcm_block(44100 * 3, 2, 16);
+    write_file("in/radio.wav", make_wav(44100, 2, 16, audio));
+    run_result result = run("--title \"Station - Song one\" --retitle 1.5 \"Station - Song two\" in/radio.wav");
+    EXPECT_EQ(result.status, 0) << result.errors;
+    const char *names[] = {"01. Station - Song one.wav", "01. Station - Song two.wav"};
+    std::vector<char> joined;
+    for (const char *name : names) {
+        SCOPED_TRACE(name);
+        std::string title(name + 4, strlen(name) - 8);
+        bytes file = read_file(name);
+        ASSERT_GT(file.size(), 44u);
+        uint32_t data = le32_at(file, 40);
+        joined.insert(joined.end(), file.begin() + 44, file.begin() + 44 + data);
+        std::string tail(file.begin() + 44 + data, file.end());
+        EXPECT_NE(tail.find(std::string("INAM") + '\x13' + std::string(3, '\0') + title), std::string::npos);
+#ifndef _WIN32
+        std::string sox = "sox \"" + std::string(name) + "\" -t raw raw.out 2>&1";
+        EXPECT_EQ(system(sox.c_str()), 0);
+        bytes decoded = read_file("raw.out");
+        EXPECT_TRUE(decoded == bytes(file.begin() + 44, file.begin() + 44 + data)) << "sox reads other audio";
+        std::string info = "sndfile-info \"" + std::string(name) + "\" > info.out 2>&1";
+        if (system(info.c_str()) == 0) {
+            bytes text = read_file("info.out");
+            EXPECT_NE(std::string(text.begin(), text.end()).find("INAM : " + title), std::string::npos);
+        }
+#endif
+    }
+    // The new title is seen at 2.0 s, in the first block of 576 frames from there.
+    EXPECT_EQ(le32_at(read_file(names[0]), 40), (2u * 44100 + 575) / 576 * 576 * 4);
+    EXPECT_TRUE(joined == audio) << "the files' audio joined is not the input's";
+}
+
 TEST_F(tollvane_play, usage_errors_exit_with_2)
 {
     EXPECT_EQ(run("").status, 2);
     EXPECT_EQ(run("--block 0 x.wav").status, 2);
     EXPECT_EQ(run("--bogus x.wav").status, 2);
+    EXPECT_EQ(run("--retitle soon x x.wav").status, 2);
+    EXPECT_EQ(run("--retitle 1").status, 2);
     EXPECT_EQ(run("--help").status, 0);
 #ifndef _WIN32
     // The dialog needs a window system: this build says so instead of pretending.

@@ -3,7 +3,10 @@
 // and what happens when the disk or the 32-bit RIFF size runs out.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "config/settings_store.h"
+#include "output/track_file.h"
 #include "output/track_output.h"
 #include "output/wav_container.h"
 #include "test_support.h"
@@ -147,6 +150,140 @@ TEST_F(track_output_test, existing_file_is_replaced_only_after_ok)
     play(m, 44100, 2, 16, audio);
     EXPECT_EQ(host_boxes.size(), 2u);
     EXPECT_EQ(read_file("out/track.wav"), concat(pcm_header(2, 44100, 16, 32), audio));
+}
+
+// With a policy set, an existing file never stops the player with a question: it is replaced,
+// kept beside the first free "NAME (N)", or the track is skipped (it plays on, nothing is
+// written, the clock runs, and nothing is patched at close).
+TEST_F(track_output_test, an_existing_file_is_replaced_numbered_or_skipped_without_a_question)
+{
+    const bytes old_content = {'o', 'l', 'd'};
+    auto audio = pcm_block(8, 2, 16);
+    const bytes written = concat(pcm_header(2, 44100, 16, 32), audio);
+    struct row { BYTE policy; const char *second_file; bool track_written; } rows[] = {
+        {exists_replace, nullptr, true},
+        {exists_number, "out/track (2).wav", true},
+        {exists_skip, nullptr, false},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(static_cast<int>(r.policy));
+        for (const char *f : {"out/track.wav", "out/track (2).wav", "out/track (3).wav"}) remove_file(f);
+        write_file("out/track.wav", old_content);
+        host_boxes.clear();
+        cfg_exists = r.policy;
+        play(m, 44100, 2, 16, audio);
+        EXPECT_TRUE(host_boxes.empty());
+        EXPECT_EQ(output_state.frames_since_flush, 8); // the clock ran
+        EXPECT_EQ(read_file("out/track.wav"), r.policy == exists_replace ? written : old_content);
+        if (r.second_file) {
+            EXPECT_EQ(read_file(r.second_file), written);
+            play(m, 44100, 2, 16, audio); // and the next one along
+            EXPECT_EQ(read_file("out/track (3).wav"), written);
+        }
+        EXPECT_EQ(file_exists("out/track (2).wav"), r.second_file != nullptr);
+    }
+}
+
+// The title as the player gave it, its playlist number and the writer, in a LIST chunk of form
+// INFO behind the audio and its pad byte, counted in the RIFF size.
+TEST_F(track_output_test, tags_follow_the_audio_in_a_list_chunk)
+{
+    cfg_info = 1;
+    host_set_playlist(4, "A/B \"Live\"");
+    auto audio = pcm_block(7, 1, 8);
+    play(m, 8000, 1, 8, audio);
+    bytes expected = concat(pcm_header(1, 8000, 8, 7), audio);
+    expected.push_back(0); // the data chunk's pad byte
+    const bytes tags = {
+        'L', 'I', 'S', 'T', 56, 0, 0, 0, 'I', 'N', 'F', 'O',
+        'I', 'N', 'A', 'M', 11, 0, 0, 0, 'A', '/', 'B', ' ', '"', 'L', 'i', 'v', 'e', '"', 0, 0, // title, padded
+        'I', 'T', 'R', 'K', 2, 0, 0, 0, '5', 0,                                                     // position + 1
+        'I', 'S', 'F', 'T', 14, 0, 0, 0, 'T', 'o', 'l', 'l', 'v', 'a', 'n', 'e', ' ', 'v', '1', '.', '4', 0,
+    };
+    expected.insert(expected.end(), tags.begin(), tags.end());
+    put_le32(expected, 4, static_cast<uint32_t>(expected.size() - 8));
+    EXPECT_EQ(read_file("out/A_B _Live_.wav"), expected);
+    remove_file("out/A_B _Live_.wav");
+}
+
+// A stream's title changes: once a second of audio the player is asked, and a title that names
+// another file finishes the file and starts the next one with the block that showed it (up to
+// a second late). Without conversion the files' audio joined is the track's, and the clock
+// runs on. A name that exists gets a number, unasked.
+TEST_F(track_output_test, a_new_title_in_a_stream_starts_a_new_file_with_nothing_lost_or_doubled)
+{
+    cfg_split = 1;
+    for (const char *f : {"out/first.wav", "out/second.wav", "out/first (2).wav"}) remove_file(f);
+    const int second = 44100, block = second / 10;
+    auto audio = pcm_block(4 * second, 2, 16);
+    host_set_playlist(0, "first");
+    ASSERT_EQ(m->open(44100, 2, 16), 0);
+    for (int at = 0; at < 4 * second; at += block) {
+        if (at == 12 * block) host_set_playlist(0, "second"); // asked at 2.0 s
+        if (at == 25 * block) host_set_playlist(0, "first");  // asked at 3.0 s: first.wav exists
+        m->write(audio.data() + at * 4, block * 4);
+    }
+    EXPECT_EQ(output_state.frames_since_flush, 4 * second);
+    m->close();
+    EXPECT_TRUE(host_boxes.empty());
+    auto part = [&](int from, int to) {
+        return concat(pcm_header(2, 44100, 16, (to - from) * second * 4),
+                      std::vector<char>(audio.begin() + from * second * 4, audio.begin() + to * second * 4));
+    };
+    EXPECT_EQ(read_file("out/first.wav"), part(0, 2));
+    EXPECT_EQ(read_file("out/second.wav"), part(2, 3));
+    EXPECT_EQ(read_file("out/first (2).wav"), part(3, 4));
+}
+
+// No split: a title that gives the same name, a position the player moved on to, a player that
+// does not answer in time (the stand-in's hung window), or the option off. A next file that
+// cannot start is told about, and the rest of the track goes nowhere while the clock runs.
+TEST_F(track_output_test, a_stream_splits_only_where_a_title_names_another_file_that_opens)
+{
+    struct row { const char *name; int position; const char *title; BYTE split; bool hung; bool blocked; } rows[] = {
+        {"the same name", 0, "A?B", 1, false, false},
+        {"another position", 1, "other", 1, false, false},
+        {"the option off", 0, "other", 0, false, false},
+#ifndef _WIN32
+        {"a player that does not answer", 0, "other", 1, true, false},
+#endif
+        {"a next file that cannot start", 0, "other", 1, false, true},
+    };
+    auto audio = pcm_block(44100 * 2, 2, 16);
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.name);
+        for (const char *f : {"out/A_B.wav", "out/other.wav"}) remove_file(f);
+        // A folder of the next file's name, which replacing cannot make a file of.
+        if (r.blocked) std::filesystem::create_directory("out/other.wav");
+        cfg_exists = r.blocked ? exists_replace : exists_ask;
+        host_boxes.clear();
+        cfg_split = r.split;
+        host_set_playlist(0, "A.B");
+        ASSERT_EQ(m->open(44100, 2, 16), 0);
+        m->write(audio.data(), 44100 * 4);
+        host_set_playlist(r.position, r.title);
+#ifndef _WIN32
+        shim_set_window_hung(r.hung);
+#endif
+        m->write(audio.data() + 44100 * 4, 44100 * 4);
+#ifndef _WIN32
+        shim_set_window_hung(false);
+#endif
+        EXPECT_EQ(output_state.frames_since_flush, 2 * 44100);
+        m->close();
+        size_t kept = r.blocked ? 44100 * 4 : audio.size();
+        EXPECT_EQ(read_file("out/A_B.wav"),
+                  concat(pcm_header(2, 44100, 16, static_cast<uint32_t>(kept)),
+                         std::vector<char>(audio.begin(), audio.begin() + kept)));
+        if (r.blocked) {
+            ASSERT_EQ(host_boxes.size(), 1u);
+            EXPECT_EQ(host_boxes[0].text, "Cannot create output file: \"out\\other.wav\"");
+            std::filesystem::remove("out/other.wav");
+        } else {
+            EXPECT_TRUE(host_boxes.empty());
+            EXPECT_FALSE(file_exists("out/other.wav"));
+        }
+    }
 }
 
 TEST_F(track_output_test, raw_mode_writes_the_payload_alone)
@@ -316,7 +453,7 @@ TEST_F(track_output_test, raw_files_have_no_size_limit)
     ASSERT_EQ(m->open(44100, 2, 16), 0);
     std::vector<char> block(64u << 20); // 64 MiB: 65 of them pass 4 GiB
     for (int i = 0; i < 65; i++) m->write(block.data(), static_cast<int>(block.size()));
-    EXPECT_EQ(output_state.data_bytes, uint32_t(65ull * block.size())); // counted modulo 2^32, and never patched
+    EXPECT_EQ(file_state.data_bytes, uint32_t(65ull * block.size())); // counted modulo 2^32, and never patched
     m->close();
     ASSERT_EQ(host_boxes.size(), 1u); // only the overwrite question
 }
@@ -339,7 +476,7 @@ TEST_F(track_output_test, a_full_disk_refuses_a_header_and_is_reported_once_duri
     ASSERT_EQ(m->open(44100, 2, 16), 0);
     auto audio = pcm_block(100, 2, 16);
     for (int i = 0; i < 3; i++) EXPECT_EQ(m->write(audio.data(), 400), 0);
-    EXPECT_EQ(output_state.data_bytes, 0u);
+    EXPECT_EQ(file_state.data_bytes, 0u);
     EXPECT_EQ(output_state.frames_since_flush, 300);
     m->close();
     ASSERT_EQ(host_boxes.size(), 2u);
@@ -350,6 +487,7 @@ TEST_F(track_output_test, a_full_disk_refuses_a_header_and_is_reported_once_duri
 // The stand-in plays a full disk; Windows gives no portable way to fill one in a test.
 TEST_F(track_output_test, failed_writes_count_only_what_reached_the_file)
 {
+    cfg_info = 1; // the tags go only behind audio that is whole
     ASSERT_EQ(m->open(44100, 2, 16), 0);
     auto audio = pcm_block(100, 2, 16);
     shim_set_write_budget(100);
@@ -579,13 +717,13 @@ TEST_F(single_file_test, riff_size_never_passes_32_bits_and_only_whole_frames_fi
     // A track never closed, ten bytes short of the limit: two of the track's 4-byte frames fit.
     make_sparse("single.wav", pcm_header(2, 44100, 16, 0), wav_max_file_bytes - 10);
     ASSERT_EQ(m->open(44100, 2, 16), 0);
-    uint32_t data_before = output_state.data_bytes;
+    uint32_t data_before = file_state.data_bytes;
     auto audio = pcm_block(4, 2, 16);
     m->write(audio.data(), 16);
-    EXPECT_EQ(output_state.data_bytes, data_before + 8);
-    EXPECT_EQ(output_state.file_bytes, wav_max_file_bytes - 2);
+    EXPECT_EQ(file_state.data_bytes, data_before + 8);
+    EXPECT_EQ(file_state.file_bytes, wav_max_file_bytes - 2);
     m->write(audio.data(), 16);
-    EXPECT_EQ(output_state.file_bytes, wav_max_file_bytes - 2);
+    EXPECT_EQ(file_state.file_bytes, wav_max_file_bytes - 2);
     ASSERT_EQ(host_boxes.size(), 1u);
     EXPECT_EQ(host_boxes[0].text, "WAV file size limit reached: \"single.wav\"");
     EXPECT_EQ(output_state.frames_since_flush, 8); // the player's clock runs on

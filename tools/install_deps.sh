@@ -4,7 +4,7 @@
 # Windows cross-compiler, Wine, clang's fuzzing runtime and the benchmark's anchor libraries.
 # Runs as root (apt-get); does nothing when every package is already there.
 set -e
-native="cmake g++ make googletest libgtest-dev python3 sox binutils-mingw-w64-i686"
+native="cmake g++ make googletest libgtest-dev python3 sox sndfile-programs binutils-mingw-w64-i686"
 all="$native clang libclang-rt-14-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix wine wine32:i386 wine64 xvfb xauth fonts-wine
      libsamplerate0-dev libsoxr-dev libspeexdsp-dev pkg-config imagemagick"
 case "${1:-all}" in

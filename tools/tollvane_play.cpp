@@ -27,21 +27,31 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID);
 #endif
 
 static const char usage[] =
-    "usage: tollvane-play [--config] [--about] [--title TEXT] [--block FRAMES] [--yes|--no] [--plugin DLL]\n"
-    "                     FILE...\n"
+    "usage: tollvane-play [--config] [--about] [--title TEXT] [--retitle SECONDS TEXT]... [--block FRAMES]\n"
+    "                     [--yes|--no] [--plugin DLL] FILE...\n"
     "Plays each PCM WAV FILE through the Tollvane output plug-in, which writes it to disk as its\n"
     "settings say (the INI file beside this program).\n"
     "  --config        open the plug-in's configuration dialog first (Windows or Wine); with no\n"
     "                  FILE, only the dialog: what OK commits is saved to the INI file at the end\n"
     "  --about         show the plug-in's About box first; with no FILE, only the box\n"
     "  --title TEXT    playlist title of the next FILE (default: its name without extension)\n"
+    "  --retitle SECONDS TEXT\n"
+    "                  from that play position of the next FILE on, the player reports TEXT as\n"
+    "                  its title, as for an internet stream's next song (repeatable)\n"
     "  --block FRAMES  frames per write (default 576)\n"
     "  --yes, --no     answer OK or Cancel when the plug-in asks before overwriting a file\n"
     "  --plugin DLL    the plug-in to load (Windows; default out_tollvane.dll beside this program)\n";
 
+// A title the player reports from a play position on, as a stream's does.
+struct retitle {
+    double seconds;
+    std::string title; // in the ANSI code page
+};
+
 struct track {
     std::string path;
     std::string title; // in the ANSI code page, as the player hands titles over
+    std::vector<retitle> retitles;
 };
 
 struct play_options {
@@ -125,6 +135,7 @@ static int parse_arguments(const std::vector<std::string> &args, play_options *o
 {
     std::string next_title;
     bool have_title = false;
+    std::vector<retitle> next_retitles;
     host_config.questions = question_policy::ask_terminal;
     host_config.echo_boxes = true;
     for (size_t a = 0; a < args.size(); a++) {
@@ -133,6 +144,15 @@ static int parse_arguments(const std::vector<std::string> &args, play_options *o
         if (arg == "--title" && has_value) {
             next_title = args[++a];
             have_title = true;
+        } else if (arg == "--retitle" && a + 2 < args.size()) {
+            char *end = nullptr;
+            double seconds = strtod(args[a + 1].c_str(), &end);
+            if (!end || *end || !(seconds >= 0)) {
+                fprintf(stderr, "tollvane-play: --retitle takes a play position in seconds, then a title\n");
+                return 2;
+            }
+            next_retitles.push_back({seconds, ansi_title(args[a + 2])});
+            a += 2;
         } else if (arg == "--block" && has_value) {
             options->block_frames = atoi(args[++a].c_str());
             if (options->block_frames < 1 || options->block_frames > 1 << 20) {
@@ -156,8 +176,9 @@ static int parse_arguments(const std::vector<std::string> &args, play_options *o
             fprintf(stderr, "tollvane-play: unknown option or missing value: %s\n%s", arg.c_str(), usage);
             return 2;
         } else {
-            options->tracks.push_back({arg, ansi_title(have_title ? next_title : title_from_path(arg))});
+            options->tracks.push_back({arg, ansi_title(have_title ? next_title : title_from_path(arg)), next_retitles});
             have_title = false;
+            next_retitles.clear();
         }
     }
     if (options->tracks.empty() && !options->want_config && !options->want_about) {
@@ -258,7 +279,12 @@ static bool play_track(out_module *module, const track &t, size_t index, size_t 
     std::vector<char> block(frames_per_write * wav.frame_bytes);
     time_t started = time(nullptr), shown = 0;
     uint64_t done = 0;
+    size_t next_retitle = 0;
     for (;;) {
+        // The title the player shows from this play position on.
+        double position = static_cast<double>(done / wav.frame_bytes) / wav.rate;
+        while (next_retitle < t.retitles.size() && t.retitles[next_retitle].seconds <= position)
+            host_set_playlist(static_cast<int>(index), t.retitles[next_retitle++].title.c_str());
         size_t bytes = wav_reader_read(&wav, block.data(), frames_per_write);
         if (bytes == 0) break;
         module->write(block.data(), static_cast<int>(bytes));

@@ -14,6 +14,8 @@ void shim_set_message_box(shim_message_box_fn answerer);
 
 // SendMessageA to any window calls this procedure; with none installed it returns 0.
 void shim_set_window_proc(WNDPROC procedure);
+// A hung window: SendMessageTimeoutA gives up on it (SendMessageA still gets through).
+void shim_set_window_hung(bool hung);
 
 // WriteFile writes at most this many more bytes in the whole process, then fails with
 // ERROR_DISK_FULL after a short write. A negative budget means no limit (the default).

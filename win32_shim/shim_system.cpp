@@ -20,6 +20,7 @@ namespace {
 thread_local DWORD last_error = 0;
 shim_message_box_fn message_box_answerer = nullptr;
 WNDPROC window_procedure = nullptr;
+bool window_hung = false;
 int process_heap_tag;
 size_t allocation_limit = 0;
 
@@ -105,6 +106,7 @@ void shim_crash(void)
 
 void shim_set_message_box(shim_message_box_fn answerer) { message_box_answerer = answerer; }
 void shim_set_window_proc(WNDPROC procedure) { window_procedure = procedure; }
+void shim_set_window_hung(bool hung) { window_hung = hung; }
 void shim_set_allocation_limit(size_t bytes) { allocation_limit = bytes; }
 
 extern "C" DWORD GetLastError(void) { return last_error; }
@@ -331,6 +333,19 @@ extern "C" LRESULT SendMessageA(HWND window, UINT message, WPARAM wparam, LPARAM
 {
     if (window_procedure) return window_procedure(window, message, wparam, lparam);
     return 0;
+}
+
+// A window that a test declares hung does not answer: the call fails with ERROR_TIMEOUT.
+extern "C" LRESULT SendMessageTimeoutA(HWND window, UINT message, WPARAM wparam, LPARAM lparam, UINT, UINT,
+                                       PDWORD_PTR result)
+{
+    if (window_hung) {
+        SetLastError(ERROR_TIMEOUT);
+        return 0;
+    }
+    LRESULT answer = SendMessageA(window, message, wparam, lparam);
+    if (result) *result = static_cast<DWORD_PTR>(answer);
+    return 1;
 }
 
 // Windows caps the result at 1024 characters plus the terminator.

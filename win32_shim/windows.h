@@ -33,6 +33,8 @@ typedef const WCHAR *LPCWSTR;
 typedef BOOL *LPBOOL;
 typedef uintptr_t UINT_PTR;
 typedef intptr_t LONG_PTR;
+typedef uintptr_t DWORD_PTR;
+typedef DWORD_PTR *PDWORD_PTR;
 typedef uintptr_t WPARAM;
 typedef intptr_t LPARAM;
 typedef intptr_t LRESULT;
@@ -71,6 +73,7 @@ typedef LRESULT (*WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 #define ERROR_DISK_FULL 112
 #define ERROR_INSUFFICIENT_BUFFER 122
 #define ERROR_ALREADY_EXISTS 183
+#define ERROR_TIMEOUT 1460
 #define ERROR_NO_UNICODE_TRANSLATION 1113
 
 #define GENERIC_READ 0x80000000u
@@ -149,6 +152,11 @@ BOOL SetThreadPriority(HANDLE thread, int priority);
 // User interface, answered by whoever installed an answerer (win32_shim/shim_control.h).
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 LRESULT SendMessageA(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+#define SMTO_NORMAL 0x0000
+#define SMTO_BLOCK 0x0001
+#define SMTO_ABORTIFHUNG 0x0002
+LRESULT SendMessageTimeoutA(HWND window, UINT message, WPARAM wparam, LPARAM lparam, UINT flags, UINT timeout_ms,
+                            PDWORD_PTR result);
 int wsprintfA(LPSTR buffer, LPCSTR format, ...);
 
 // Profile (INI) files, written as the text Windows writes, in the encoding the file has

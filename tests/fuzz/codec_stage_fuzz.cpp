@@ -15,6 +15,7 @@
 #include "config/settings_store.h"
 #include "convert/codec_stage.h"
 #include "host/out_module.h"
+#include "output/track_file.h"
 #include "output/track_output.h"
 #include "host_support.h"
 #include "test_codec.h"
@@ -91,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         module->write(block.data(), static_cast<int>(length));
         if (codec_state.source_pending_bytes > stage_buffer_bytes) abort();
     }
-    uint32_t header_bytes = output_state.has_header ? output_state.data_size_offset + 4 : 0;
+    uint32_t header_bytes = file_state.has_header ? file_state.data_size_offset + 4 : 0;
     module->close();
     if (codec_state.stream || codec_state.converter || codec_state.source_buffer) abort();
 
@@ -102,7 +103,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     long file_bytes = ftell(f);
     fclose(f);
     remove(name);
-    uint32_t payload = output_state.data_bytes;
+    uint32_t payload = file_state.data_bytes;
     if (static_cast<uint64_t>(file_bytes) != header_bytes + payload + (header_bytes && (payload & 1))) abort();
     test_codec_remove();
     return 0;

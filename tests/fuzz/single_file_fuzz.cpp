@@ -15,6 +15,7 @@
 #include "config/settings_store.h"
 #include "host/out_module.h"
 #include "host_support.h"
+#include "output/track_file.h"
 #include "output/track_output.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID);
@@ -88,8 +89,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
     }
     // Accepted: the header was read, so the file holds "RIFF"..."data" and the size field.
-    const uint32_t payload_offset = output_state.data_size_offset + 4;
-    const uint32_t kept_bytes = output_state.data_bytes;
+    const uint32_t payload_offset = file_state.data_size_offset + 4;
+    const uint32_t kept_bytes = file_state.data_bytes;
     if (payload_offset < 44 || payload_offset > 46 || before.size() < payload_offset) abort();
     if (kept_bytes > before.size() - payload_offset) abort(); // an append never pads the old audio
     size_t half = audio.size() / 2;
@@ -108,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         abort();
     if (memcmp(after.data() + payload_offset, before.data() + payload_offset, kept_bytes) != 0) abort();
     // A track in the file's own format goes in unchanged.
-    if (!output_state.converting && (data_size - kept_bytes != audio.size() ||
+    if (!file_state.converting && (data_size - kept_bytes != audio.size() ||
                                      memcmp(after.data() + payload_offset + kept_bytes, audio.data(), audio.size())))
         abort();
     return 0;
