@@ -29,8 +29,11 @@ enum {
 #error "the block loops assume a little-endian machine"
 #endif
 
-#if defined(__SSE2__)
-#define TOLLVANE_SSE2 1
+// The loops are written for SSE2, which every build of the plug-in has: x86_64 always, i686 by
+// its flags (-msse2, for the same float arithmetic as x86_64).
+#if !defined(__SSE2__)
+#error "the block loops need SSE2"
+#endif
 #include <emmintrin.h>
 
 #if defined(__GNUC__)
@@ -48,14 +51,12 @@ static ALWAYS_INLINE void store_8_bytes(uint8_t *p, __m128i v)
 {
     _mm_storel_epi64(reinterpret_cast<__m128i *>(p), v);
 }
-#endif
 
 // The 16-bit value read as a float and written at 24 bits is x / 2^15 * 2^23, exactly x << 8:
 // a zero byte, then x's own two bytes.
 static uint8_t *widen_16_to_24(const uint8_t *in, uint32_t samples, uint8_t *out)
 {
     uint32_t k = 0;
-#if TOLLVANE_SSE2
     // Eight samples a pass (16 bytes in, 24 out). Each 64-bit lane becomes two 3-byte samples and
     // two spare zero bytes, stored 8 bytes at a time 6 bytes apart: the next store covers the
     // spare bytes. The last pass's spare bytes need a sample after it to cover them, hence < and
@@ -75,7 +76,6 @@ static uint8_t *widen_16_to_24(const uint8_t *in, uint32_t samples, uint8_t *out
         store_8_bytes(out + 12, second);
         store_8_bytes(out + 18, _mm_unpackhi_epi64(second, second));
     }
-#endif
     for (; k < samples; k++, in += 2, out += 3) {
         out[0] = 0;
         out[1] = in[0];
@@ -92,7 +92,6 @@ static uint8_t *widen_16_to_24(const uint8_t *in, uint32_t samples, uint8_t *out
 static uint8_t *average_stereo_16(const uint8_t *in, uint32_t frames, uint8_t *out)
 {
     uint32_t k = 0;
-#if TOLLVANE_SSE2
     const __m128i ones = _mm_set1_epi16(1);
     for (; k + 8 <= frames; k += 8, in += 32, out += 16) { // eight frames: 32 bytes in, 16 out
         __m128i first = _mm_madd_epi16(load_16_bytes(in), ones); // l + r in 32 bits
@@ -103,7 +102,6 @@ static uint8_t *average_stereo_16(const uint8_t *in, uint32_t frames, uint8_t *o
         // Every mean fits 16 bits, so the saturating pack only narrows.
         _mm_storeu_si128(reinterpret_cast<__m128i *>(out), _mm_packs_epi32(first, second));
     }
-#endif
     for (; k < frames; k++, in += 4, out += 2) {
         int32_t sum = static_cast<int16_t>(in[0] | in[1] << 8) + static_cast<int16_t>(in[2] | in[3] << 8);
         int32_t mean = sum / 2;
@@ -113,7 +111,6 @@ static uint8_t *average_stereo_16(const uint8_t *in, uint32_t frames, uint8_t *o
     return out;
 }
 
-#if TOLLVANE_SSE2
 // A chunk of at most max_chunk_frames input frames at a time is mixed into scratch_lanes, two
 // lanes a frame after history_frames frames of history, and its sub-steps' segment values, at
 // most scratch_value_pairs of them, go into scratch_values, two lanes each.
@@ -578,7 +575,6 @@ static uint8_t *resample_chunk_mono(sample_converter *c, const uint8_t *in, uint
     seg->end_slope = static_cast<float>(_mm_cvtsd_f64(end_slope));
     return sum_mono_values(c, values, count, out);
 }
-#endif
 
 uint8_t *convert_block(sample_converter *c, const uint8_t *in, uint32_t frames, uint8_t *out)
 {
@@ -591,7 +587,6 @@ uint8_t *convert_block(sample_converter *c, const uint8_t *in, uint32_t frames, 
         return widen_16_to_24(in, frames * c->in_channels, out);
     case path_stereo_16_to_mono_16:
         return average_stereo_16(in, frames, out);
-#if TOLLVANE_SSE2
     case path_resample_below_one:
     case path_resample_halving:
     case path_resample_from_one:
@@ -605,13 +600,11 @@ uint8_t *convert_block(sample_converter *c, const uint8_t *in, uint32_t frames, 
             frames -= n;
         }
         return out;
-#endif
     default:
         return out; // no_block_path: never handed a block
     }
 }
 
-#if TOLLVANE_SSE2
 // Mixed samples of 8 or 16 bits, alone or averaged in pairs, have at most 18 significant bits
 // and lie in [-1, 1]: their differences and half differences are floats already.
 static bool mixes_short_samples(const sample_converter *c)
@@ -628,7 +621,6 @@ static const float max_block_step = 1048576.0f;
 // The float sums of up to 256 steps (64 times up at most) drift from the exact positions by at
 // most 2^-17 inside a frame; a margin of 2^-10 leaves the sure sub-steps sure.
 static const double sure_margin = 1.0 / 1024;
-#endif
 
 block_scratch choose_block_path(sample_converter *c)
 {
@@ -644,7 +636,6 @@ block_scratch choose_block_path(sample_converter *c)
             c->block_path = path_stereo_16_to_mono_16;
         return none;
     }
-#if TOLLVANE_SSE2
     if (c->out_channels > 2 || c->step >= max_block_step) return none;
     c->short_samples = mixes_short_samples(c);
     if (c->step < 1.0f) {
@@ -662,7 +653,4 @@ block_scratch choose_block_path(sample_converter *c)
         c->block_path = path_resample_from_one;
     }
     return {(max_chunk_frames + history_frames) * sizeof(__m128d), scratch_value_pairs * sizeof(__m128d)};
-#else
-    return none;
-#endif
 }
