@@ -1,7 +1,7 @@
 // Reading, mixing and writing the samples of one frame: what the sample converter's plain path
-// (sample_converter.cpp) and its block loops (converter_block_paths.cpp) both build on. Only
-// inline helpers, so neither file calls into the other for them. Nothing outside convert/
-// includes it.
+// (sample_converter.cpp) and its resampling kernels (converter_resample_kernels.cpp) both build
+// on. Only inline helpers, so neither file calls into the other for them. Nothing outside
+// convert/ includes it.
 #ifndef TOLLVANE_CONVERTER_SAMPLES_H
 #define TOLLVANE_CONVERTER_SAMPLES_H
 

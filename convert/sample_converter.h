@@ -12,6 +12,9 @@ struct channel_segment {
     float end_slope;            // tangent at y1: the next segment's coef1
 };
 
+// block_path when the plain frame-by-frame path takes every block.
+static const uint32_t no_block_path = 0;
+
 struct sample_converter {
     uint32_t in_channels;
     uint32_t out_channels;
@@ -28,14 +31,14 @@ struct sample_converter {
     uint32_t substep_count;
     float *accumulators;
     // Chosen at creation for speed only; the fields above are the converter's whole state.
-    uint32_t block_path;     // which specialised loop converts whole blocks; 0: frame by frame
+    uint32_t block_path;     // the loop for whole blocks: an equal-rate loop or, rates apart, a resampling kernel
     uint32_t short_samples;  // mixed samples of at most 18 significant bits
     uint32_t sure_substeps;  // sub-steps every frame runs whatever its start (step below 1)
     uint32_t position_shift; // step of 1 or more: log2 of one input frame in units of step's last bit
     uint32_t step_units;     // step in those units
     uint32_t chunk_frames;   // input frames per pass through the scratch buffers
-    double *scratch_lanes;   // mixed samples of one chunk, two lanes per frame, three frames of history first
-    double *scratch_values;  // segment values of one chunk's sub-steps, two lanes each
+    double *scratch_lanes;   // mixed samples of one chunk in lanes, three frames of history first
+    double *scratch_values;  // segment values of one chunk's sub-steps, in lanes
 };
 
 // None for a width other than 8/16/24/32 bits, zero or more than 65535 channels, a zero rate,
