@@ -7,12 +7,6 @@
 
 #include <stdint.h>
 
-// GCC 12's straight-line vectoriser can drop a narrowing to float when it packs the values of two
-// channels together (seen natively at -O2); every narrowing here must happen where it is written.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC optimize("no-tree-slp-vectorize")
-#endif
-
 // Every stored value is a 32-bit float, but each formula is evaluated in double precision and
 // rounded once where it is stored; the output bytes depend on exactly where those roundings are.
 
