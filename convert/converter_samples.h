@@ -97,6 +97,7 @@ static inline void mix_frame(const float *i, uint32_t in, float *o, uint32_t out
         o[0] = o[2] = i[0];
         o[1] = o[3] = i[1];
     } else if (in == 6 && out == 2) {
+        // 5.1 ordered front left, front right, back left, back right, centre, LFE (not WAVE's order)
         o[0] = static_cast<float>((2.0 * (static_cast<double>(i[2]) + i[0]) + i[5] + i[4]) * (1.0 / 6.0));
         o[1] = static_cast<float>((2.0 * (static_cast<double>(i[3]) + i[1]) + i[5] + i[4]) * (1.0 / 6.0));
     } else {
