@@ -7,7 +7,7 @@
 
 #include <stdint.h>
 
-#include "convert/sample_converter.h"
+#include "convert/converter_record.h"
 
 // Sets block_path to the loop for the record's formats, whose rates are equal, or leaves it at
 // no_block_path when none fits.

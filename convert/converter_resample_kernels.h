@@ -8,7 +8,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "convert/sample_converter.h"
+#include "convert/converter_record.h"
 
 // What the chosen kernel needs the caller to allocate, zero-filled, into scratch_lanes and
 // scratch_values before the first block; 0 bytes for none.
