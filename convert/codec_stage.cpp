@@ -121,9 +121,8 @@ bool codec_create(const WAVEFORMATEX *input_format, const WAVEFORMATEX *target_f
         int32_t converted_bytes = converter_output_size(s.converter, stage_buffer_bytes);
         if (converted_bytes < 0) return false;
         s.converted_capacity_bytes = static_cast<uint32_t>(converted_bytes);
-        s.staging_buffer = stage_alloc(stage_buffer_bytes);
         s.converted_buffer = stage_alloc(s.converted_capacity_bytes);
-        if (!s.staging_buffer || !s.converted_buffer) return false;
+        if (!s.converted_buffer) return false;
     }
     s.codec_silence = codec_source->wBitsPerSample == 8 ? 0x80 : 0;
     s.source_frame_bytes = codec_source->nBlockAlign;
@@ -155,7 +154,6 @@ void codec_destroy(void)
 {
     codec_pipeline &s = codec_state;
     if (s.converter) {
-        stage_free(&s.staging_buffer);
         stage_free(&s.converted_buffer);
         converter_destroy(s.converter);
         s.converter = nullptr;
@@ -174,7 +172,6 @@ void codec_destroy(void)
     s.output_capacity_bytes = 0;
     s.converted_capacity_bytes = 0;
     s.source_pending_bytes = 0;
-    s.staging_pending_bytes = 0;
     s.phase = phase_done;
 }
 
@@ -345,10 +342,9 @@ static bool feed_converted(codec_output *output)
             round_for_room(output);
             return true;
         }
-        memcpy(s.staging_buffer, s.block, piece);
-        s.staging_pending_bytes = piece;
-        uint32_t count = converter_process(s.converter, s.staging_buffer, s.converted_buffer, s.staging_pending_bytes);
-        s.staging_pending_bytes = 0;
+        // The converter reads the piece in place: it reads only whole frames of the bytes it is
+        // given. Pieces stay within stage_buffer_bytes, which converted_buffer is sized for.
+        uint32_t count = converter_process(s.converter, s.block, s.converted_buffer, piece);
         add_source(s.converted_buffer, count);
         advance_block(piece);
         s.piece_phase = piece_chosen;

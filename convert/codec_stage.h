@@ -24,8 +24,6 @@ struct codec_pipeline {
     uint32_t source_pending_bytes;  // at its start, not consumed by the codec yet
     BYTE *output_buffer;            // stream's pbDst; the converter's output in the converter-only shape
     uint32_t output_capacity_bytes; // converter-only shape: size of output_buffer, which grows
-    BYTE *staging_buffer;           // converter-then-ACM: the converter's input
-    uint32_t staging_pending_bytes;
     BYTE *converted_buffer;         // converter-then-ACM: the converter's output before the codec
     uint32_t converted_capacity_bytes;
     uint32_t input_frame_bytes;     // one frame of the host's PCM: pieces are cut at whole frames

@@ -1,17 +1,11 @@
 // Reading, mixing and writing the samples of one frame: what the sample converter's plain path
-// (sample_converter.cpp) and its block loops (converter_block_paths.cpp) both build on. Only
-// inline helpers, so neither file calls into the other for them. Nothing outside convert/
-// includes it.
+// (sample_converter.cpp) and its resampling kernels (converter_resample_kernels.cpp) both build
+// on. Only inline helpers, so neither file calls into the other for them. Nothing outside
+// convert/ includes it.
 #ifndef TOLLVANE_CONVERTER_SAMPLES_H
 #define TOLLVANE_CONVERTER_SAMPLES_H
 
 #include <stdint.h>
-
-// GCC 12's straight-line vectoriser can drop a narrowing to float when it packs the values of two
-// channels together (seen natively at -O2); every narrowing here must happen where it is written.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC optimize("no-tree-slp-vectorize")
-#endif
 
 // Every stored value is a 32-bit float, but each formula is evaluated in double precision and
 // rounded once where it is stored; the output bytes depend on exactly where those roundings are.
@@ -103,6 +97,7 @@ static inline void mix_frame(const float *i, uint32_t in, float *o, uint32_t out
         o[0] = o[2] = i[0];
         o[1] = o[3] = i[1];
     } else if (in == 6 && out == 2) {
+        // 5.1 ordered front left, front right, back left, back right, centre, LFE (not WAVE's order)
         o[0] = static_cast<float>((2.0 * (static_cast<double>(i[2]) + i[0]) + i[5] + i[4]) * (1.0 / 6.0));
         o[1] = static_cast<float>((2.0 * (static_cast<double>(i[3]) + i[1]) + i[5] + i[4]) * (1.0 / 6.0));
     } else {

@@ -2,13 +2,14 @@
 // writes them straight back out in the target width or resamples them through a cubic spline
 // averaged over four sub-steps per output sample. This file holds the record's life, the plain
 // frame-by-frame path and the drain, and hands whole blocks to the faster loops of
-// converter_block_paths.cpp where one fits the formats. Memory comes from the process heap; the
-// codec stage is the only caller.
+// converter_equal_rate_loops.cpp or converter_resample_kernels.cpp where one fits the formats.
+// Memory comes from the process heap; the codec stage is the only caller.
 #include "convert/sample_converter.h"
 
 #include <windows.h>
 
-#include "convert/converter_block_paths.h"
+#include "convert/converter_equal_rate_loops.h"
+#include "convert/converter_resample_kernels.h"
 #include "convert/converter_samples.h"
 
 // Each output sample is the mean of the spline at this many evenly spaced sub-steps.
@@ -53,14 +54,17 @@ static uint8_t *run_substeps(sample_converter *c, uint8_t *out)
     return out;
 }
 
+// The channel's history moves on by one sample.
+static void push_sample(channel_segment *s, float sample)
+{
+    s->y0 = s->y1;
+    s->y1 = s->y2;
+    s->y2 = sample;
+}
+
 static uint8_t *resample_frame(sample_converter *c, uint8_t *out)
 {
-    for (uint32_t k = 0; k < c->out_channels; k++) {
-        channel_segment *s = &c->segments[k];
-        s->y0 = s->y1;
-        s->y1 = s->y2;
-        s->y2 = c->mixed_frame[k];
-    }
+    for (uint32_t k = 0; k < c->out_channels; k++) push_sample(&c->segments[k], c->mixed_frame[k]);
     if (c->priming != 0) {
         c->priming--;
         return out;
@@ -74,11 +78,8 @@ static uint8_t *drain(sample_converter *c, uint8_t *out)
     if (c->priming != 0) return out;
     for (int pass = 0; pass < 2; pass++) {
         for (uint32_t k = 0; k < c->out_channels; k++) {
-            channel_segment *s = &c->segments[k];
-            s->y0 = s->y1;
-            s->y1 = s->y2;
-            s->y2 = 0.0f;
-            update_segment(s);
+            push_sample(&c->segments[k], 0.0f);
+            update_segment(&c->segments[k]);
         }
         out = run_substeps(c, out);
     }
@@ -137,7 +138,7 @@ sample_converter *converter_create(uint32_t in_channels, uint32_t in_bits, uint3
     if (in_rate == 0 || out_rate == 0) return nullptr;
     if (static_cast<uint64_t>(out_rate) > static_cast<uint64_t>(in_rate) * max_upsampling) return nullptr;
 
-    block_scratch scratch;
+    block_scratch scratch = {0, 0};
     sample_converter *c = static_cast<sample_converter *>(zeroed(sizeof(sample_converter)));
     if (!c) return nullptr;
     c->in_channels = in_channels;
@@ -157,7 +158,10 @@ sample_converter *converter_create(uint32_t in_channels, uint32_t in_bits, uint3
     c->segments = static_cast<channel_segment *>(zeroed(out_channels * sizeof(channel_segment)));
     c->accumulators = static_cast<float *>(zeroed(out_channels * sizeof(float)));
     if (!c->in_frame || !c->mixed_frame || !c->segments || !c->accumulators) goto incomplete;
-    scratch = choose_block_path(c);
+    if (in_rate == out_rate)
+        choose_equal_rate_loop(c);
+    else
+        scratch = choose_resample_kernel(c);
     if (scratch.lanes_bytes != 0) {
         c->scratch_lanes = static_cast<double *>(zeroed(scratch.lanes_bytes));
         if (!c->scratch_lanes) goto incomplete;
@@ -233,7 +237,9 @@ uint32_t converter_process(sample_converter *c, const uint8_t *input, uint8_t *o
         out = convert_frames(c, input, 1, out);
     if (c->block_path == no_block_path)
         out = convert_frames(c, input, frames, out);
+    else if (resampling)
+        out = resample_block(c, input, frames, out);
     else
-        out = convert_block(c, input, frames, out);
+        out = convert_equal_rate_block(c, input, frames, out);
     return static_cast<uint32_t>(out - output);
 }

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "convert/sample_converter.h"
@@ -64,33 +65,45 @@ static void model_encode(bytes &out, uint32_t sample_bytes, float x)
     for (uint32_t b = 0; b < sample_bytes; b++) out.push_back((uint8_t)((uint64_t)v >> (8 * b)));
 }
 
+// The mixing layouts as weights: output channel j is (sum of weights[j][k] x input k) x 1/divisor,
+// in double precision, rounded once to float. Written from the layouts themselves, not from the
+// converter, so that a wrong weight there fails every whole-track comparison. The sums are
+// exact for every width, so only 3 -> 2 is evaluated otherwise than by the converter's
+// i2 x 1/3 + i0 x 2/3; for inputs of up to 24 bits both give the same float, as a third of a
+// whole number of input steps never lies near a float's rounding boundary.
+struct mix_layout {
+    uint32_t in, out;
+    double divisor;
+    int weights[4][6];
+};
+
+static const mix_layout mix_layouts[] = {
+    {1, 2, 1, {{1}, {1}}},
+    {2, 1, 2, {{1, 1}}},
+    {3, 2, 3, {{2, 0, 1}, {0, 2, 1}}},
+    {4, 2, 2, {{1, 0, 1, 0}, {0, 1, 0, 1}}},
+    {2, 4, 1, {{1, 0}, {0, 1}, {1, 0}, {0, 1}}},
+    {6, 2, 6, {{2, 0, 2, 0, 1, 1}, {0, 2, 0, 2, 1, 1}}},
+};
+
 static std::vector<float> model_mix(const std::vector<float> &i, uint32_t out_channels)
 {
     size_t in = i.size();
-    std::vector<float> o(out_channels);
     if (in == out_channels) return i;
-    if (in == 1 && out_channels == 2) {
-        o = {i[0], i[0]};
-    } else if (in == 2 && out_channels == 1) {
-        o[0] = (float)(((double)i[1] + i[0]) * 0.5);
-    } else if (in == 3 && out_channels == 2) {
-        const double third = 1.0 / 3.0, two_thirds = 2.0 / 3.0;
-        o[0] = (float)(i[2] * third + i[0] * two_thirds);
-        o[1] = (float)(i[2] * third + i[1] * two_thirds);
-    } else if (in == 4 && out_channels == 2) {
-        o[0] = (float)(((double)i[2] + i[0]) * 0.5);
-        o[1] = (float)(((double)i[3] + i[1]) * 0.5);
-    } else if (in == 2 && out_channels == 4) {
-        o = {i[0], i[1], i[0], i[1]};
-    } else if (in == 6 && out_channels == 2) {
-        const double sixth = 1.0 / 6.0;
-        o[0] = (float)((2.0 * ((double)i[2] + i[0]) + i[5] + i[4]) * sixth);
-        o[1] = (float)((2.0 * ((double)i[3] + i[1]) + i[5] + i[4]) * sixth);
-    } else {
-        double sum = 0;
-        for (float v : i) sum += v;
-        std::fill(o.begin(), o.end(), (float)(sum / (double)in));
+    std::vector<float> o(out_channels);
+    for (const mix_layout &m : mix_layouts) {
+        if (m.in != in || m.out != out_channels) continue;
+        for (uint32_t j = 0; j < out_channels; j++) {
+            double sum = 0;
+            for (size_t k = 0; k < in; k++) sum += m.weights[j][k] * (double)i[k];
+            o[j] = (float)(sum * (1.0 / m.divisor));
+        }
+        return o;
     }
+    // every other pair: the mean of all inputs on every output
+    double sum = 0;
+    for (float v : i) sum += v;
+    std::fill(o.begin(), o.end(), (float)(sum / (double)in));
     return o;
 }
 
@@ -174,13 +187,17 @@ struct converter_ptr {
 };
 
 // One call, checked against the reserve: nothing may land beyond the bytes it reports, and those
-// must fit in what converter_output_size asked for.
+// must fit in what converter_output_size asked for. The input goes over in a heap block of
+// exactly its size, so that under AddressSanitizer any read past it fails, as the codec
+// stage hands the converter the player's block itself.
 static uint32_t process_checked(sample_converter *c, const uint8_t *input, uint32_t in_bytes, bytes &out)
 {
     int32_t reserve = converter_output_size(c, in_bytes);
     EXPECT_GE(reserve, 0);
     bytes buffer((size_t)std::max(reserve, 0) + 64, 0xCC);
-    uint32_t written = converter_process(c, input, buffer.data(), in_bytes);
+    std::unique_ptr<uint8_t[]> exact(input ? new uint8_t[in_bytes] : nullptr);
+    if (input) memcpy(exact.get(), input, in_bytes);
+    uint32_t written = converter_process(c, exact.get(), buffer.data(), in_bytes);
     EXPECT_LE(written, (uint32_t)std::max(reserve, 0)) << "in_bytes " << in_bytes;
     for (size_t b = written; b < buffer.size(); b++)
         if (buffer[b] != 0xCC) {
@@ -454,37 +471,55 @@ TEST(sample_converter, thirty_two_bit_output_clamps_at_and_beyond_full_scale)
 }
 
 // ---------------------------------------------------------------------------------------------
-// Mixing: 16-bit input, 32-bit output at equal rates shows each mixed float exactly.
-
-static std::vector<int64_t> mix_16_to_32(uint32_t in_channels, uint32_t out_channels, std::vector<int64_t> samples)
-{
-    return decode_all(convert_once({in_channels, 16, 44100, out_channels, 32, 44100}, le(samples, 2)), 4);
-}
+// Mixing
 
 TEST(sample_converter, mixing_rows_put_each_channel_in_its_place)
 {
-    const int64_t half = 16384, quarter = 8192, eighth = 4096; // of 16-bit full scale
-    const int64_t H = 0x40000000, Q = 0x20000000, E = 0x10000000; // the same at 32 bits
-    // 1 -> 2: both outputs carry the one input
-    EXPECT_EQ(mix_16_to_32(1, 2, {half, -eighth}), (std::vector<int64_t>{H, H, -E, -E}));
-    // 2 -> 1: (i1 + i0) / 2
-    EXPECT_EQ(mix_16_to_32(2, 1, {half, quarter, -1, 0}), (std::vector<int64_t>{(H + Q) / 2, -32768}));
-    // 3 -> 2: i2/3 + 2 i0/3 and i2/3 + 2 i1/3
-    EXPECT_EQ(mix_16_to_32(3, 2, {half, -quarter, eighth}), (std::vector<int64_t>{3 * E, -E}));
-    // 4 -> 2: front and back pairs averaged per side
-    EXPECT_EQ(mix_16_to_32(4, 2, {half, 0, quarter, -eighth}), (std::vector<int64_t>{(H + Q) / 2, -E / 2}));
-    // 2 -> 4: the pair repeated
-    EXPECT_EQ(mix_16_to_32(2, 4, {half, -quarter}), (std::vector<int64_t>{H, -Q, H, -Q}));
-    // 6 -> 2 with full scale on channel 4 alone: 1/6 on both sides; on channel 0 alone: 1/3 left
-    EXPECT_EQ(mix_16_to_32(6, 2, {0, 0, 0, 0, -32768, 0}), (std::vector<int64_t>{-357913952, -357913952}));
-    EXPECT_EQ(mix_16_to_32(6, 2, {-32768, 0, 0, 0, 0, 0}), (std::vector<int64_t>{-715827904, 0}));
-    EXPECT_EQ(mix_16_to_32(6, 2, {0, 0, 0, half, 0, -half}), (std::vector<int64_t>{-178956976, 178956976}));
-    // every other pair: the mean of all inputs on every output
-    EXPECT_EQ(mix_16_to_32(2, 3, {half, quarter}), (std::vector<int64_t>{3 * Q / 2, 3 * Q / 2, 3 * Q / 2}));
-    EXPECT_EQ(mix_16_to_32(1, 4, {-quarter}), (std::vector<int64_t>{-Q, -Q, -Q, -Q}));
-    EXPECT_EQ(mix_16_to_32(6, 1, {half, half, half, half, half, -half}), (std::vector<int64_t>{715827904}));
-    EXPECT_EQ(mix_16_to_32(3, 1, {half, quarter, 0}), (std::vector<int64_t>{Q}));
-    EXPECT_EQ(mix_16_to_32(5, 3, {half, 0, 0, 0, 0}), (std::vector<int64_t>{214748368, 214748368, 214748368}));
+    const int64_t F = -32768, half = 16384, quarter = 8192, eighth = 4096; // of 16-bit full scale; F is -1.0
+    const int64_t H = 0x40000000, Q = 0x20000000, E = 0x10000000;       // the same at 32 bits
+    const int64_t one = INT32_MIN, third = -715827904, two_thirds = -1431655808, sixth = -357913952; // -1.0 x them
+    // The rows that say "one frame per input channel" hold -1.0 on channel k alone in frame k:
+    // each output frame is then the layout's weights of that input, so any wrong weight shows.
+    struct {
+        uint32_t in, out;
+        std::vector<int64_t> samples, expected;
+    } rows[] = {
+        // 1 -> 2: both outputs carry the one input
+        /* 0 */ {1, 2, {half, -eighth}, {H, H, -E, -E}},
+        /* 1 */ {1, 2, {F}, {one, one}},
+        // 2 -> 1: (i1 + i0) / 2, one frame per input channel, then sums
+        /* 2 */ {2, 1, {F, 0, 0, F}, {one / 2, one / 2}},
+        /* 3 */ {2, 1, {half, quarter, -1, 0}, {(H + Q) / 2, -32768}},
+        // 3 -> 2: 2/3 of the own side and 1/3 of channel 2 on each
+        /* 4 */ {3, 2, {F, 0, 0, 0, F, 0, 0, 0, F}, {two_thirds, 0, 0, two_thirds, third, third}},
+        /* 5 */ {3, 2, {half, -quarter, eighth}, {3 * E, -E}},
+        // 4 -> 2: channels 0 and 2 averaged on the left, 1 and 3 on the right
+        /* 6 */ {4, 2, {F, 0, 0, 0, 0, F, 0, 0, 0, 0, F, 0, 0, 0, 0, F},
+                 {one / 2, 0, 0, one / 2, one / 2, 0, 0, one / 2}},
+        /* 7 */ {4, 2, {half, 0, quarter, -eighth}, {(H + Q) / 2, -E / 2}},
+        // 2 -> 4: the pair repeated
+        /* 8 */ {2, 4, {F, 0, 0, F}, {one, 0, one, 0, 0, one, 0, one}},
+        /* 9 */ {2, 4, {half, -quarter}, {H, -Q, H, -Q}},
+        // 6 -> 2: 1/3 of channels 0 and 2 on the left, of 1 and 3 on the right, 1/6 of 4 and 5 on both
+        /* 10 */ {6, 2, {F, 0, 0, 0, 0, 0, 0, F, 0, 0, 0, 0, 0, 0, F, 0, 0, 0,
+                         0, 0, 0, F, 0, 0, 0, 0, 0, 0, F, 0, 0, 0, 0, 0, 0, F},
+                  {third, 0, 0, third, third, 0, 0, third, sixth, sixth, sixth, sixth}},
+        /* 11 */ {6, 2, {0, 0, 0, half, 0, -half}, {-178956976, 178956976}},
+        // every other pair: the mean of all inputs on every output
+        /* 12 */ {2, 3, {half, quarter}, {3 * Q / 2, 3 * Q / 2, 3 * Q / 2}},
+        /* 13 */ {1, 4, {-quarter}, {-Q, -Q, -Q, -Q}},
+        /* 14 */ {6, 1, {half, half, half, half, half, -half}, {715827904}},
+        /* 15 */ {3, 1, {half, quarter, 0}, {Q}},
+        /* 16 */ {5, 3, {half, 0, 0, 0, 0}, {214748368, 214748368, 214748368}},
+    };
+    // 16-bit input, 32-bit output at equal rates: each mixed float shows exactly.
+    // The model, whose weights come from a table of its own, must give the same frames.
+    for (size_t r = 0; r < sizeof rows / sizeof rows[0]; r++) {
+        format f = {rows[r].in, 16, 44100, rows[r].out, 32, 44100};
+        EXPECT_EQ(decode_all(convert_once(f, le(rows[r].samples, 2)), 4), rows[r].expected) << "row " << r;
+        EXPECT_EQ(decode_all(model_convert(f, le(rows[r].samples, 2)).output, 4), rows[r].expected)
+            << "row " << r << ": the model";
+    }
 }
 
 TEST(sample_converter, each_channel_is_resampled_on_its_own)
@@ -605,12 +640,25 @@ static const format track_formats[] = {
     {1, 8, 8000, 1, 16, 96000},   {2, 16, 44100, 1, 8, 11025},
 };
 
+// The list above and the formats whose loops it leaves out. Every block reaches the converter in
+// a heap block of exactly its size (process_checked), so under AddressSanitizer these runs also
+// show that no loop, however many frames it takes a pass, reads past the block it is given.
+static std::vector<format> every_path_format()
+{
+    std::vector<format> all(std::begin(track_formats), std::end(track_formats));
+    all.push_back({1, 16, 48000, 1, 16, 11025}); // mono 16-bit taken down four times and more
+    return all;
+}
+
 TEST(sample_converter, block_size_does_not_change_the_bytes)
 {
-    for (const format &f : track_formats) {
+    std::vector<size_t> one_to_seventeen(17);
+    for (size_t k = 0; k < 17; k++) one_to_seventeen[k] = k + 1;
+    for (const format &f : every_path_format()) {
         bytes in = make_signal(f.in_channels, f.in_bits, 9001, f.out_rate + f.in_channels);
         bytes whole = convert_in_blocks(f, in, {100000});
-        for (std::vector<size_t> blocks : {std::vector<size_t>{1}, {576}, {4096}, {1151}, {3, 1, 700, 2, 57}}) {
+        for (std::vector<size_t> blocks :
+             {std::vector<size_t>{1}, {576}, {4096}, {1151}, {3, 1, 700, 2, 57}, one_to_seventeen}) {
             EXPECT_EQ(convert_in_blocks(f, in, blocks), whole) << describe(f) << " blocks of " << blocks[0];
         }
     }
@@ -618,7 +666,7 @@ TEST(sample_converter, block_size_does_not_change_the_bytes)
 
 TEST(sample_converter, long_tracks_match_the_model_byte_for_byte)
 {
-    for (const format &f : track_formats) {
+    for (const format &f : every_path_format()) {
         bytes in = make_signal(f.in_channels, f.in_bits, 3 * f.in_rate / 2, f.in_rate + f.out_channels);
         size_t before = 0;
         bytes out = convert_in_blocks(f, in, {576}, &before);
