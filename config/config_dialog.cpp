@@ -1,13 +1,13 @@
 // The configuration dialog's procedure and its two format working copies. While it runs, the
 // values under edit live in the controls and in those copies; OK copies all of them into the
 // settings at once, Cancel drops them. The INI file is written only by quit.
-#include "config_dialog.h"
+#include "config/config_dialog.h"
 
-#include "config_dialog_ids.h"
-#include "format_texts.h"
-#include "platform_pickers.h"
-#include "plugin_version.h"
-#include "settings_store.h"
+#include "config/config_dialog_ids.h"
+#include "config/format_texts.h"
+#include "config/platform_pickers.h"
+#include "config/plugin_version.h"
+#include "config/settings_store.h"
 
 #include <string.h>
 

@@ -1,14 +1,14 @@
 // The format texts of the configuration dialog and the ACM format chooser that changes its two
 // working copies, which the dialog owns and hands in. The texts are always asked of the ACM for
 // the record itself: Wine's chooser hands back garbage in the chooser record's own text fields.
-#include "format_texts.h"
+#include "config/format_texts.h"
 
 #include <mmreg.h>
 #include <msacm.h>
 #include <string.h>
 
-#include "config_dialog_ids.h"
-#include "settings_store.h"
+#include "config/config_dialog_ids.h"
+#include "config/settings_store.h"
 
 void describe_codec_format(const BYTE *codec_format, char *text)
 {

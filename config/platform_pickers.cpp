@@ -1,14 +1,14 @@
 // The two shell pickers of the configuration dialog. Neither validates what comes back: the
 // directory need not exist and the file need not be writable; OK takes them as shown.
-#include "platform_pickers.h"
+#include "config/platform_pickers.h"
 
 #include <commdlg.h>
 #include <shlobj.h>
 #include <stddef.h>
 #include <string.h>
 
-#include "config_dialog_ids.h"
-#include "settings_store.h"
+#include "config/config_dialog_ids.h"
+#include "config/settings_store.h"
 
 // Once the browser is up, selects the path that data points to.
 static int CALLBACK browse_callback(HWND browser, UINT message, LPARAM, LPARAM data)

@@ -2,7 +2,7 @@
 // through the platform's profile functions, one routine walking the keys in both directions,
 // and commits what the configuration dialog hands over on OK. Every other part reads the
 // variables in place.
-#include "settings_store.h"
+#include "config/settings_store.h"
 
 const WAVEFORMATEX default_format = {WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
 static const char settings_section[] = "WAV Writing Output Driver";

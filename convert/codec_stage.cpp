@@ -4,7 +4,7 @@
 // produced. The codec's buffers have fixed sizes and blocks larger than they are go through in
 // pieces of whole frames; the converter-only shape's output buffer grows to the largest block.
 // Only a codec that stops consuming makes the stage drop data, and it says so.
-#include "codec_stage.h"
+#include "convert/codec_stage.h"
 
 #include <string.h>
 

@@ -10,7 +10,7 @@
 #include <mmreg.h>
 #include <msacm.h>
 
-#include "sample_converter.h"
+#include "convert/sample_converter.h"
 
 constexpr uint32_t stage_buffer_bytes = 131072;
 

@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "../config/plugin_version.h"
+#include "config/plugin_version.h"
 
 struct out_module {
     int version;              // 0x10

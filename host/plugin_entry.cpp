@@ -1,12 +1,12 @@
 // The plug-in's boundary towards the player: the module record behind the one export, library
 // attach, the About box, and the small entry points that keep pause state and the clock.
 // open/write/close go to the track output, init/quit to the settings store.
-#include "out_module.h"
+#include "host/out_module.h"
 
-#include "../config/config_dialog.h"
-#include "../config/config_dialog_ids.h"
-#include "../config/settings_store.h"
-#include "../output/track_output.h"
+#include "config/config_dialog.h"
+#include "config/config_dialog_ids.h"
+#include "config/settings_store.h"
+#include "output/track_output.h"
 
 static int paused; // 0: not paused; only can_write looks at it
 

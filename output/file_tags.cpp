@@ -1,10 +1,10 @@
 // Builds the tags of a per-track file from the player's playlist entry; see file_tags.h.
-#include "file_tags.h"
+#include "output/file_tags.h"
 
 #include <string.h>
 
-#include "../config/plugin_version.h"
-#include "wav_container.h"
+#include "config/plugin_version.h"
+#include "output/wav_container.h"
 
 static const char writer_name[] = TOLLVANE_VERSION;
 

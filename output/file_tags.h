@@ -7,7 +7,7 @@
 #include <stdint.h>
 #include <windows.h>
 
-#include "output_naming.h"
+#include "output/output_naming.h"
 
 // "LIST", its size, "INFO", then INAM (the title with its terminator, padded to even), ITRK (the
 // number, at most 20 digits) and ISFT (the plug-in's name), each with its tag and size.

@@ -1,6 +1,6 @@
 // The output file's byte and pointer moves, shared by the track output and the WAV container;
 // see output_file.h.
-#include "output_file.h"
+#include "output/output_file.h"
 
 uint32_t file_put(HANDLE file, const void *data, uint32_t bytes)
 {

@@ -3,10 +3,10 @@
 // answers for the entry and owns the box, is the caller's to give. A title comes from wherever
 // the player got it (an internet stream's server, for one): it is bounded when it is read and
 // every character of it is checked before it reaches a name.
-#include "output_naming.h"
+#include "output/output_naming.h"
 
-#include "../config/plugin_version.h"
-#include "../config/settings_store.h"
+#include "config/plugin_version.h"
+#include "config/settings_store.h"
 
 static const char replaced_chars[10] = {'.', '\\', '/', ':', '*', '?', '"', '<', '>', '|'};
 

@@ -1,10 +1,10 @@
 // Builds, checks and patches the RIFF WAVE container of an output file; see wav_container.h.
 // A new header goes out whole in one write, its sizes zero; they are patched when the track ends.
-#include "wav_container.h"
+#include "output/wav_container.h"
 
 #include <string.h>
 
-#include "output_file.h"
+#include "output/output_file.h"
 
 void wav_build_header(const WAVEFORMATEX *target, BYTE *header, wav_layout *layout)
 {

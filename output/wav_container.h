@@ -8,7 +8,7 @@
 #include <windows.h>
 #include <mmreg.h>
 
-#include "../config/settings_store.h"
+#include "config/settings_store.h"
 
 // The largest file_bytes a payload may reach: the pad byte must still fit, and file_bytes - 8
 // must stay the RIFF size that a 32-bit field can hold.

@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "test_support.h"
+#include "tests/test_support.h"
 
 #ifndef _WIN32
-#include "shim_acm.h"
+#include "win32_shim/shim_acm.h"
 #endif
 
 using bytes = std::vector<uint8_t>;

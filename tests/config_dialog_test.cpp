@@ -13,12 +13,12 @@
 #include "config/config_dialog.h"
 #include "config/config_dialog_ids.h"
 #include "config/settings_store.h"
-#include "config_dialog_expected.h"
-#include "shim_acm.h"
-#include "shim_control.h"
-#include "shim_dialog_control.h"
+#include "tests/config_dialog_expected.h"
+#include "win32_shim/shim_acm.h"
+#include "win32_shim/shim_control.h"
+#include "win32_shim/shim_dialog_control.h"
 #include "win32_shim/shim_dialog_template.h"
-#include "test_support.h"
+#include "tests/test_support.h"
 
 namespace {
 

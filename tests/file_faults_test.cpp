@@ -19,7 +19,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "test_support.h"
+#include "tests/test_support.h"
 
 namespace fs = std::filesystem;
 using bytes = std::vector<uint8_t>;

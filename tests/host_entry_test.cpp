@@ -4,7 +4,7 @@
 
 #include "config/settings_store.h"
 #include "output/track_output.h"
-#include "test_support.h"
+#include "tests/test_support.h"
 
 TEST(host_entry, export_returns_one_record_with_the_plugin_identity)
 {

@@ -4,7 +4,7 @@
 
 #include "config/settings_store.h"
 #include "output/output_naming.h"
-#include "test_support.h"
+#include "tests/test_support.h"
 
 // The path a title gets; "" where no name fits. pattern: cfg_name, copy and room as the track
 // output passes them.

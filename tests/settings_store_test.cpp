@@ -22,7 +22,7 @@
 
 #include "config/settings_store.h"
 #include "output/track_output.h"
-#include "test_support.h"
+#include "tests/test_support.h"
 
 namespace {
 

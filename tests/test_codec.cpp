@@ -1,7 +1,7 @@
 // The test codec's behaviour, shared by its two adapters: the stand-in's registry entry
 // (test_codec_shim.cpp) and the Windows function driver (windows/test_codec_driver.cpp).
 // Everything a test sees of the codec is decided here, so both builds answer alike.
-#include "test_codec.h"
+#include "tests/test_codec.h"
 
 #include <stdio.h>
 #include <string.h>

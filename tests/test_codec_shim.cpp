@@ -1,8 +1,8 @@
 // The test codec in the native build: one entry in the stand-in's codec registry whose answers
 // all come from test_codec.cpp. The registry keeps a pointer to the entry, so it is static.
-#include "test_codec.h"
+#include "tests/test_codec.h"
 
-#include "shim_acm.h"
+#include "win32_shim/shim_acm.h"
 
 static int stream_instance; // the codec keeps no per-stream state; any non-null pointer will do
 

@@ -7,8 +7,8 @@
 #include <string.h>
 #include <string>
 
-#include "test_codec.h"
-#include "test_support.h"
+#include "tests/test_codec.h"
+#include "tests/test_support.h"
 
 using bytes = std::vector<uint8_t>;
 

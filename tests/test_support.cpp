@@ -1,5 +1,5 @@
 // Test helpers; see test_support.h.
-#include "test_support.h"
+#include "tests/test_support.h"
 
 #include <gtest/gtest.h>
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "host/out_module.h"
-#include "host_support.h"
+#include "tools/host_support.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID);
 

@@ -11,8 +11,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "test_support.h"
-#include "wav_reader.h"
+#include "tests/test_support.h"
+#include "tools/wav_reader.h"
 #ifndef _WIN32
 #include <signal.h>
 #include <sys/stat.h>

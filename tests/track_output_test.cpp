@@ -9,9 +9,9 @@
 #include "output/track_file.h"
 #include "output/track_output.h"
 #include "output/wav_container.h"
-#include "test_support.h"
+#include "tests/test_support.h"
 #ifndef _WIN32
-#include "shim_control.h"
+#include "win32_shim/shim_control.h"
 #endif
 
 using bytes = std::vector<uint8_t>;

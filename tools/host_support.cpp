@@ -1,11 +1,11 @@
 // The host side of the plug-in's user interface: the playlist requests and the message boxes.
-#include "host_support.h"
+#include "tools/host_support.h"
 
 #include <stdio.h>
 #ifndef _WIN32
 #include <unistd.h>
 
-#include "shim_control.h"
+#include "win32_shim/shim_control.h"
 #endif
 
 host_settings host_config;

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "host/out_module.h"
-#include "host_support.h"
-#include "wav_reader.h"
+#include "tools/host_support.h"
+#include "tools/wav_reader.h"
 
 #ifdef _WIN32
 #include <fcntl.h>

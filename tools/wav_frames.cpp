@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "wav_reader.h"
+#include "tools/wav_reader.h"
 
 int main(int argc, char **argv)
 {

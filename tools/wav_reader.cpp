@@ -4,7 +4,7 @@
 // those say how much is missing.
 #define _FILE_OFFSET_BITS 64 // 32-bit Linux hosts: off_t as wide as Windows' offsets
 
-#include "wav_reader.h"
+#include "tools/wav_reader.h"
 
 #include <stdlib.h>
 #include <string.h>

@@ -7,7 +7,7 @@
 #include <mmreg.h>
 #include <msacm.h>
 
-#include "shim_acm.h"
+#include "win32_shim/shim_acm.h"
 
 #include <stdio.h>
 #include <string.h>

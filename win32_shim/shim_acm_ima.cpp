@@ -6,7 +6,7 @@
 #include <mmreg.h>
 #include <msacm.h>
 
-#include "shim_acm.h"
+#include "win32_shim/shim_acm.h"
 
 #include <stdlib.h>
 #include <string.h>

@@ -6,8 +6,8 @@
 #include <commdlg.h>
 #include <shlobj.h>
 
-#include "shim_dialog_control.h"
-#include "shim_dialog_template.h"
+#include "win32_shim/shim_dialog_control.h"
+#include "win32_shim/shim_dialog_template.h"
 
 #include <stddef.h>
 #include <stdlib.h>

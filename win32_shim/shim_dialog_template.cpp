@@ -1,6 +1,6 @@
 // Walks the little-endian words of .res files and extended dialog templates. Every read is
 // bounds-checked: a template that runs past its resource is refused, not read beyond.
-#include "shim_dialog_template.h"
+#include "win32_shim/shim_dialog_template.h"
 
 namespace {
 

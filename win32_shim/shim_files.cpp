@@ -3,7 +3,7 @@
 // a file opened without sharing cannot be opened again, short and failed writes are visible.
 #include <windows.h>
 
-#include "shim_control.h"
+#include "win32_shim/shim_control.h"
 
 #include <errno.h>
 #include <fcntl.h>

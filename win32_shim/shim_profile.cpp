@@ -6,7 +6,7 @@
 // replaces the old one.
 #include <windows.h>
 
-#include "shim_control.h"
+#include "win32_shim/shim_control.h"
 
 #include <errno.h>
 #include <fcntl.h>

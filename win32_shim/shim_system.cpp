@@ -5,7 +5,7 @@
 // at which a disk, a network share or the heap can let the plug-in down.
 #include <windows.h>
 
-#include "shim_control.h"
+#include "win32_shim/shim_control.h"
 
 #include <sched.h>
 #include <signal.h>

@@ -180,7 +180,7 @@ BOOL WritePrivateProfileStructW(LPCWSTR section, LPCWSTR key, LPVOID buffer, UIN
 
 // --- Dialogs and controls (shim_dialog.cpp): a dialog made from the plug-in's own template,
 // its controls by id, and what the dialog procedure asks of them.
-#include "shim_ui_constants.h"
+#include "win32_shim/shim_ui_constants.h"
 
 typedef intptr_t INT_PTR;
 typedef uintptr_t ULONG_PTR;

@@ -17,8 +17,8 @@
 #include "host/out_module.h"
 #include "output/track_file.h"
 #include "output/track_output.h"
-#include "host_support.h"
-#include "test_codec.h"
+#include "tools/host_support.h"
+#include "tests/test_codec.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID);
 

@@ -14,7 +14,7 @@
 
 #include "config/settings_store.h"
 #include "host/out_module.h"
-#include "host_support.h"
+#include "tools/host_support.h"
 #include "output/track_file.h"
 #include "output/track_output.h"
 

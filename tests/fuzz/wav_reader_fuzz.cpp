@@ -10,7 +10,7 @@
 
 #include <vector>
 
-#include "wav_reader.h"
+#include "tools/wav_reader.h"
 
 static const char file_name[] = "wav_reader_fuzz.wav";
 

@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "config/settings_store.h"
-#include "config_dialog_expected.h"
+#include "tests/config_dialog_expected.h"
 #include "host/out_module.h"
-#include "host_support.h"
+#include "tools/host_support.h"
 #include "win32_shim/shim_dialog_template.h"
-#include "test_support.h"
+#include "tests/test_support.h"
 
 namespace {
 

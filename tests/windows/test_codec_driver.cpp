@@ -2,7 +2,7 @@
 // own process with acmDriverAddA, answering the driver messages from test_codec.cpp. The ACM
 // asks it before the system's codecs. mingw ships no header for the driver side of the ACM, so
 // the messages and the records the ACM passes to a driver are written out here.
-#include "../test_codec.h"
+#include "tests/test_codec.h"
 
 #include <mmsystem.h>
 #include <string.h>
