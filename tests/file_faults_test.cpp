@@ -200,7 +200,7 @@ static std::string fault_problem(const scenario &s, const run_result &r, const b
         audio = le32_at(after, clean.payload - 4);
         if (audio > after.size() - clean.payload) return "its data size counts audio the file does not hold";
     }
-    if (audio < earlier || !std::equal(before.begin() + 44, before.begin() + 44 + earlier, after.begin() + 44))
+    if (audio < earlier || (earlier && !std::equal(before.begin() + 44, before.begin() + 44 + earlier, after.begin() + 44)))
         return "the earlier audio changed or is no longer counted";
     if (refused) return audio == earlier ? "" : "a refused append added audio";
     if ((audio - earlier) % s.unit != 0 && !patch_phase) return "the track's audio ends in a partial frame or block";
