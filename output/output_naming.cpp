@@ -271,6 +271,9 @@ bool build_output_path(char *buffer, const char *extension, const playlist_entry
     // The name part and the whole path bound the name; a directory that leaves no room gets an
     // empty name rather than a changed directory.
     size_t tail_length = strlen(extension) + suffix_length;
+    // A folder that leaves no room at all gets an empty name, as it always has; a numbered copy
+    // whose number does not fit is no copy.
+    if (copy >= 2 && length + strlen(extension) + strlen(suffix) > whole_path_chars) return false;
     size_t room = name_part_chars > tail_length ? name_part_chars - tail_length : 0;
     if (length + tail_length >= whole_path_chars) room = 0;
     else if (whole_path_chars - length - tail_length < room) room = whole_path_chars - length - tail_length;

@@ -86,6 +86,7 @@ TEST(output_naming, long_names_cut_the_last_title_then_the_tail_and_number_their
         {c, "%title%", "a", 3, false, c + "a (3).wav"},                                                  // 9
         {c, "%title%", "a", 100000, true, ""},                                                           // 10
         {c, "%title%", "nul", 2, true, c + "nul_ (2).wav"},                                              // 11
+        {c + std::string(250, 'd'), "%title%", "a", 2, false, ""}, // 12: the folder leaves the number no room
     };
     for (const row &r : rows) {
         SCOPED_TRACE(testing::Message() << "row " << (&r - rows));

@@ -26,6 +26,8 @@ static void check_ranges(void)
     if (!memchr(config_waveoutdir, 0, sizeof config_waveoutdir) || !memchr(cfg_wav1p, 0, sizeof cfg_wav1p)) abort();
     if (cfg_wfx_format()->cbSize + sizeof(WAVEFORMATEX) > format_buffer_bytes) abort();
     if (cfg_wfx1.wFormatTag != WAVE_FORMAT_PCM) abort();
+    if (cfg_exists >= exists_policy_count || cfg_info > 1 || cfg_split > 1) abort();
+    if (!cfg_name[0] || !memchr(cfg_name, 0, sizeof cfg_name)) abort();
 }
 
 static loaded_settings snapshot(void)
