@@ -47,6 +47,8 @@ pass wav-48k "per-track WAV files, converted to 48000 Hz 16-bit stereo" \
     cfg_cvt=1 cfg_wfx_s=18 cfg_wfx=0100020080BB000000EE020004001000000042
 pass ima-adpcm "per-track IMA ADPCM files, 44100 Hz 4-bit stereo" \
     cfg_cvt=1 cfg_wfx_s=20 cfg_wfx=1100020044AC0000DBAC0000000804000200F90798
+pass numbered "per-track WAV files, numbered, title and number inside" \
+    'cfg_name="%pos%. %title%"' cfg_info=1
 pass single-file "every track appended to one WAV file" \
     cfg_wav1=1 "cfg_wav1p=$out/single-file/Lowmoor - Crossings.wav"
 

@@ -51,6 +51,25 @@ def codec_header(path):
     return fmt, fact, data_bytes
 
 
+def info_tags(path):
+    """The title and number a file's LIST INFO chunk holds, as 'INAM "..." ITRK ...', or None."""
+    with open(path, 'rb') as f:
+        data = f.read()
+    at, tags = 12, []
+    while at + 8 <= len(data):
+        chunk, size = data[at:at + 4], struct.unpack_from('<I', data, at + 4)[0]
+        if chunk == b'LIST' and data[at + 8:at + 12] == b'INFO':
+            inner, end = at + 12, min(at + 8 + size, len(data))
+            while inner + 8 <= end:
+                tag, length = data[inner:inner + 4].decode('latin-1'), struct.unpack_from('<I', data, inner + 4)[0]
+                text = data[inner + 8:inner + 8 + length].split(b'\0')[0].decode('utf-8', 'replace')
+                if tag in ('INAM', 'ITRK'):
+                    tags.append(f'{tag} "{text}"' if tag == 'INAM' else f'{tag} {text}')
+                inner += 8 + length + (length & 1)
+        at += 8 + size + (size & 1)
+    return ', '.join(tags) or None
+
+
 def sox_frames(path):
     run = subprocess.run(['soxi', '-s', path], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
     return int(run.stdout) if run.returncode == 0 else None
@@ -71,6 +90,9 @@ def main():
                 rate, channels, bits, frames, missing = what
                 pcm.append((path, frames))
                 rows.append((name, 'PCM ' + layout(rate, channels, bits), frames, frames / rate, size))
+                tags = info_tags(path)
+                if tags:
+                    rows.append(f'    tags: {tags}')
                 if missing:
                     rows.append(f'    its data chunk claims {missing} bytes more than the file holds')
                 continue
