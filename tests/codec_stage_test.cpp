@@ -156,15 +156,17 @@ TEST_F(codec_stage_test, a_target_no_codec_can_take_is_refused_and_costs_no_file
     };
     const bytes old_file = {'o', 'l', 'd'};
     for (const row &r : rows) {
-        for (bool existing : {false, true}) {
-            SCOPED_TRACE(testing::Message() << r.name << (existing ? ", over an existing file" : ""));
+        for (BYTE existing : {0, 1, 2}) { // no file; one the user agrees to replace; one replaced unasked
+            SCOPED_TRACE(testing::Message() << r.name << (existing ? ", over an existing file" : "")
+                                            << (existing == 2 ? " replaced unasked" : ""));
             fresh_plugin("out", question_policy::ok);
             memcpy(cfg_wfx, r.record, sizeof r.record);
             cfg_cvt = 1;
+            cfg_exists = existing == 2 ? exists_replace : exists_ask;
             if (existing) write_file("out/track.wav", old_file);
             else remove_file("out/track.wav");
             EXPECT_EQ(m->open(44100, 2, 16), -1);
-            ASSERT_EQ(host_boxes.size(), existing ? 2u : 1u); // the question first, where there is a file
+            ASSERT_EQ(host_boxes.size(), existing == 1 ? 2u : 1u); // the question first, where it is asked
             EXPECT_EQ(host_boxes.back().text, "Error initializing output.");
             if (existing) {
                 EXPECT_EQ(read_file("out/track.wav"), old_file);
@@ -175,7 +177,7 @@ TEST_F(codec_stage_test, a_target_no_codec_can_take_is_refused_and_costs_no_file
             EXPECT_EQ(codec_state.stream, nullptr);
             auto block = pcm_block(10, 2, 16);
             write(block); // nothing is open: nothing is written
-            EXPECT_EQ(file_exists("out/track.wav"), existing);
+            EXPECT_EQ(file_exists("out/track.wav"), existing != 0);
         }
     }
     remove_file("out/track.wav");
