@@ -255,6 +255,7 @@ bool build_output_path(char *buffer, const char *extension, const playlist_entry
     size_t length = strlen(config_waveoutdir); // at most 259: the setting's buffer bounds it
     memcpy(buffer, config_waveoutdir, length);
     if (length > 0 && buffer[length - 1] != '\\') buffer[length++] = '\\';
+    buffer[length] = 0; // a name that does not fit leaves the folder for the message
 
     char suffix[sizeof longest_copy_suffix] = "";
     if (copy >= 2 && copy <= max_copy_number) {

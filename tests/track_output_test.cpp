@@ -184,6 +184,17 @@ TEST_F(track_output_test, an_existing_file_is_replaced_numbered_or_skipped_witho
     }
 }
 
+// A pattern whose own text and number leave no room is told as a name that cannot be created.
+TEST_F(track_output_test, a_pattern_that_cannot_fit_refuses_the_track)
+{
+    std::string folder = "out\\" + std::string(40, 'd'); // leaves 214 characters for the name
+    snprintf(config_waveoutdir, sizeof config_waveoutdir, "%s", folder.c_str());
+    snprintf(cfg_name, sizeof cfg_name, "%s%%title%%%%pos%%", std::string(240, 'x').c_str());
+    EXPECT_EQ(m->open(44100, 2, 16), -1);
+    ASSERT_EQ(host_boxes.size(), 1u);
+    EXPECT_EQ(host_boxes[0].text, "Cannot create output file: \"" + folder + "\\\"");
+}
+
 // The title as the player gave it, its playlist number and the writer, in a LIST chunk of form
 // INFO behind the audio and its pad byte, counted in the RIFF size.
 TEST_F(track_output_test, tags_follow_the_audio_in_a_list_chunk)
