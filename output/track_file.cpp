@@ -459,7 +459,8 @@ static void finish_header(const codec_frames &counts)
     }
     patched = put_info_chunk() && patched;
     patched = wav_patch_field(file, wav_riff_size_offset, file_state.file_bytes - 8) && patched;
-    if (file_state.fact_offset != 0) patched = wav_patch_field(file, file_state.fact_offset, fact_value(counts)) && patched;
+    if (file_state.fact_offset != 0)
+        patched = wav_patch_field(file, file_state.fact_offset, fact_value(counts)) && patched;
     if (!patched) report_write_failure();
 }
 

@@ -73,7 +73,8 @@ static void check_stream_title(void)
     file_finish(output_state.frames_since_flush == 0);
     output_state.entry = entry;
     // A next file that cannot start has been told about; the rest of the track goes nowhere.
-    if (!file_open(output_state.player_window, &open_plan, &entry, split_exists_policy())) output_state.discarding = true;
+    if (!file_open(output_state.player_window, &open_plan, &entry, split_exists_policy()))
+        output_state.discarding = true;
 }
 
 int track_write(char *block, int length)
