@@ -1,6 +1,7 @@
-// The configuration dialog's procedure and its two format working copies. While it runs, the
-// values under edit live in the controls and in those copies; OK copies all of them into the
-// settings at once, Cancel drops them. The INI file is written only by quit.
+// The configuration dialog's procedure, the names dialog it opens, and the working copies they
+// share. While the main dialog runs, the values under edit live in its controls and in those
+// copies; the names dialog's OK changes only the copies; the main OK copies everything into the
+// settings at once, the main Cancel drops it all. The INI file is written only by quit.
 #include "config/config_dialog.h"
 
 #include "config/config_dialog_ids.h"
@@ -15,7 +16,8 @@
 // format choosers change them, OK commits them.
 static BYTE dlg_wfx[format_buffer_bytes];
 static WAVEFORMATEX dlg_wfx1;
-// The working copies of the naming options, which the names dialog edits.
+// The working copies of the naming options: each opening of the main dialog takes them from
+// the settings, the names dialog's OK changes them, the main OK commits them.
 static char dlg_name[text_setting_bytes];
 static BYTE dlg_exists, dlg_info, dlg_split;
 
@@ -24,7 +26,7 @@ struct enable_row {
     BYTE per_track; // 1: a per-track control, 0: a single-file control
 };
 
-constexpr unsigned enable_rows = 13;
+constexpr unsigned enable_rows = 14;
 
 static const enable_row enable_table[enable_rows] = {
     {IDC_OUTPUT_DIR_LABEL, 1},
@@ -35,6 +37,7 @@ static const enable_row enable_table[enable_rows] = {
     {IDC_CODEC_FORMAT_PICK, 1},
     {IDC_FILE_MODE_LABEL, 1},
     {IDC_FILE_MODE, 1},
+    {IDC_NAMES, 1}, // the naming options apply to per-track files only
     {IDC_SINGLE_PATH_LABEL, 0},
     {IDC_SINGLE_PATH, 0},
     {IDC_SINGLE_PATH_PICK, 0},
@@ -46,6 +49,13 @@ static const enable_row enable_table[enable_rows] = {
 static const char *const mode_texts[file_mode_count] = {"Auto (recommended)", "Force WAV file", "Force raw data"};
 static_assert(file_mode_auto == 0 && file_mode_wav == 1 && file_mode_raw == 2, "the texts follow the modes");
 static const char config_dialog_title[] = TOLLVANE_VERSION " configuration";
+// Indexed by cfg_exists: exists_ask, exists_replace, exists_number, exists_skip.
+static const char *const exists_texts[exists_policy_count] = {"Ask", "Replace", "Keep both (numbered)",
+                                                              "Skip the track"};
+static_assert(exists_ask == 0 && exists_replace == 1 && exists_number == 2 && exists_skip == 3,
+              "the texts follow the policies");
+static const char names_dialog_title[] = TOLLVANE_VERSION " file names";
+static const char default_name_pattern[] = "%title%";
 
 // Enables the per-track controls and disables the single-file ones when single_file_state is 0,
 // and the reverse when it is 1.
@@ -113,6 +123,59 @@ static void commit_settings(HWND dialog)
     settings_commit(&values);
 }
 
+static void open_names_dialog(HWND names)
+{
+    SetWindowTextA(names, names_dialog_title);
+    // Typing stops at what the setting holds; the text is also cut when it is read back.
+    SendDlgItemMessageA(names, IDC_NAME_PATTERN, EM_LIMITTEXT, text_setting_bytes - 1, 0);
+    SetDlgItemTextA(names, IDC_NAME_PATTERN, dlg_name);
+    for (unsigned i = 0; i < exists_policy_count; i++)
+        SendDlgItemMessageA(names, IDC_EXISTS, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(exists_texts[i]));
+    SendDlgItemMessageA(names, IDC_EXISTS, CB_SETCURSEL, dlg_exists, 0);
+    set_check_state(names, IDC_INFO, dlg_info);
+    set_check_state(names, IDC_SPLIT, dlg_split);
+}
+
+// The names dialog's OK: its values become the working copies, which only the main OK commits.
+// An emptied pattern is the default one, as it is when the INI file gives an empty one; a list
+// left with no selection keeps the policy it opened with, so cfg_exists stays within its values.
+static void keep_names(HWND names)
+{
+    GetDlgItemTextA(names, IDC_NAME_PATTERN, dlg_name, text_setting_bytes);
+    if (!dlg_name[0]) strcpy(dlg_name, default_name_pattern);
+    LRESULT chosen = SendDlgItemMessageA(names, IDC_EXISTS, CB_GETCURSEL, 0, 0);
+    if (chosen >= 0 && chosen < static_cast<LRESULT>(exists_policy_count)) dlg_exists = static_cast<BYTE>(chosen);
+    dlg_info = check_state(names, IDC_INFO);
+    dlg_split = check_state(names, IDC_SPLIT);
+}
+
+static INT_PTR CALLBACK names_dialog_proc(HWND names, UINT message, WPARAM wparam, LPARAM)
+{
+    if (message == WM_INITDIALOG) {
+        open_names_dialog(names);
+        return 1;
+    }
+    if (message != WM_COMMAND) return 0;
+    switch (wparam) { // clicks only, as in the main dialog
+    case IDOK:
+        keep_names(names);
+        EndDialog(names, IDOK);
+        break;
+    case IDCANCEL:
+        EndDialog(names, IDCANCEL);
+        break;
+    }
+    return 0;
+}
+
+// Modal over the main dialog, which it disables meanwhile; its template is in the module the
+// main dialog was made from.
+static void run_names_dialog(HWND dialog)
+{
+    HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(dialog, GWLP_HINSTANCE));
+    DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_NAMES), dialog, names_dialog_proc, 0);
+}
+
 INT_PTR CALLBACK config_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam)
 {
     if (message == WM_INITDIALOG) {
@@ -144,6 +207,9 @@ INT_PTR CALLBACK config_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LP
         break;
     case IDC_SINGLE_FORMAT:
         choose_format(dialog, TRUE, dlg_wfx, &dlg_wfx1);
+        break;
+    case IDC_NAMES:
+        run_names_dialog(dialog);
         break;
     }
     return 0;

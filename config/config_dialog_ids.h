@@ -1,9 +1,11 @@
-// Ids of the configuration dialog's template and controls, shared by the resource script, the
-// dialog procedure and the tests. The values are part of the plug-in's outside: keep them.
+// Ids of the configuration dialog's two templates and their controls, shared by the resource
+// script, the dialog procedures and the tests. The values are part of the plug-in's outside:
+// keep them.
 #ifndef TOLLVANE_CONFIG_DIALOG_IDS_H
 #define TOLLVANE_CONFIG_DIALOG_IDS_H
 
 #define IDD_CONFIG 101
+#define IDD_NAMES 102               // opened by "Names..."
 
 #define IDC_OUTPUT_DIR 1000         // push button showing the output directory
 #define IDC_CONVERT 1001            // check box "Convert to format:"
@@ -20,5 +22,15 @@
 #define IDC_FILE_MODE 1019          // drop-down list of the per-track file modes
 #define IDC_THREAD 1020             // check box "Override thread priority (hack)"
 #define IDC_NOTE 1021
+#define IDC_NAMES 1022              // "Names...", which opens the names dialog
+
+// The names dialog.
+#define IDC_NAME_PATTERN_LABEL 1030
+#define IDC_NAME_PATTERN 1031       // edit holding the file name pattern
+#define IDC_NAME_LEGEND 1032        // the fields a pattern may use
+#define IDC_EXISTS_LABEL 1033
+#define IDC_EXISTS 1034             // drop-down list of what to do when a file exists
+#define IDC_INFO 1035               // check box "Write title and number into the file"
+#define IDC_SPLIT 1036              // check box "New file when a stream's title changes"
 
 #endif

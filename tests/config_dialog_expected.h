@@ -1,5 +1,5 @@
-// The configuration dialog's template as the plug-in's outside fixes it, written out here
-// independently of the resource script: the dialog box and each control in template order.
+// The configuration dialog's two templates as the plug-in's outside fixes them, written out
+// here independently of the resource script: each dialog box and its controls in template order.
 #ifndef TOLLVANE_CONFIG_DIALOG_EXPECTED_H
 #define TOLLVANE_CONFIG_DIALOG_EXPECTED_H
 
@@ -22,7 +22,7 @@ struct expected_control {
 
 constexpr uint32_t visible_child = WS_CHILD | WS_VISIBLE;
 
-// Dialog box: at 0,0, 340 x 117 units, no menu or class, empty caption, MS Sans Serif 8.
+// Both dialog boxes: at 0,0, no menu or class, empty caption, MS Sans Serif 8.
 constexpr uint32_t expected_dialog_style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT;
 constexpr uint16_t expected_language = 0x0409; // US English
 
@@ -49,32 +49,66 @@ static const expected_control expected_controls[] = {
     /* 17 */ {1013, "Button", 0x80, "", 220, 48, 108, 13, visible_child | BS_PUSHBUTTON | WS_TABSTOP, 0},
     /* 18 */ {1020, "Button", 0x80, "Override thread priority (hack)", 212, 76, 109, 10,
               visible_child | BS_AUTOCHECKBOX | WS_TABSTOP, 0},
+    /* 19 */ {1022, "Button", 0x80, "Names...", 208, 98, 40, 14, visible_child | BS_PUSHBUTTON | WS_TABSTOP, 0},
 };
 constexpr size_t expected_control_count = sizeof expected_controls / sizeof expected_controls[0];
 
 // The controls that single-file mode enables; the rest of the table is per-track.
 static const uint32_t single_file_controls[] = {1015, 1011, 1012, 1016, 1013};
-static const uint32_t per_track_controls[] = {1014, 1000, 1001, 1005, 1021, 1002, 1018, 1019};
+static const uint32_t per_track_controls[] = {1014, 1000, 1001, 1005, 1021, 1002, 1018, 1019, 1022};
 static const uint32_t always_enabled_controls[] = {1, 2, 0xFFFFFFFF, 1010, 1020};
 
-// Compares a parsed template with the tables above, field by field.
-inline void expect_template_is_the_control_table(const dialog_template &t)
+// The names dialog, template 102, opened by "Names...".
+static const expected_control expected_names_controls[] = {
+    /* 1 */ {1030, "Static", 0x82, "File name pattern:", 8, 9, 62, 8, visible_child | SS_LEFT | WS_GROUP, 0},
+    /* 2 */ {1031, "Edit", 0x81, "", 74, 7, 258, 12, visible_child | WS_BORDER | ES_AUTOHSCROLL | WS_TABSTOP, 0},
+    /* 3 */ {1032, "Static", 0x82,
+             "%title% the playlist title, %pos% its number in the playlist from 01, %% a percent sign", 74, 22, 258, 8,
+             visible_child | SS_LEFT | WS_GROUP, 0},
+    /* 4 */ {1033, "Static", 0x82, "When a file exists:", 8, 40, 62, 8, visible_child | SS_LEFT | WS_GROUP, 0},
+    /* 5 */ {1034, "ComboBox", 0x85, "", 74, 38, 110, 62,
+             visible_child | CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 0},
+    /* 6 */ {1035, "Button", 0x80, "Write title and number into the file", 8, 56, 180, 10,
+             visible_child | BS_AUTOCHECKBOX | WS_TABSTOP, 0},
+    /* 7 */ {1036, "Button", 0x80, "New file when a stream's title changes", 8, 70, 180, 10,
+             visible_child | BS_AUTOCHECKBOX | WS_TABSTOP, 0},
+    /* 8 */ {1, "Button", 0x80, "OK", 252, 86, 40, 14, visible_child | BS_DEFPUSHBUTTON | WS_TABSTOP, 0},
+    /* 9 */ {2, "Button", 0x80, "Cancel", 296, 86, 40, 14, visible_child | BS_PUSHBUTTON | WS_TABSTOP, 0},
+};
+
+struct expected_dialog {
+    uint16_t template_id;
+    int16_t cx, cy; // dialog units
+    const expected_control *controls;
+    size_t control_count;
+};
+
+static const expected_dialog expected_dialogs[] = {
+    {101, 340, 117, expected_controls, expected_control_count},
+    {102, 340, 104, expected_names_controls, sizeof expected_names_controls / sizeof expected_names_controls[0]},
+};
+static const expected_dialog &expected_config_dialog = expected_dialogs[0];
+static const expected_dialog &expected_names_dialog = expected_dialogs[1];
+
+// Compares a parsed template with one of the tables above, field by field.
+inline void expect_template_is(const dialog_template &t, const expected_dialog &d)
 {
+    SCOPED_TRACE("template " + std::to_string(d.template_id));
     EXPECT_EQ(t.style, expected_dialog_style);
     EXPECT_EQ(t.ex_style, 0u);
     EXPECT_EQ(t.x, 0);
     EXPECT_EQ(t.y, 0);
-    EXPECT_EQ(t.cx, 340);
-    EXPECT_EQ(t.cy, 117);
+    EXPECT_EQ(t.cx, d.cx);
+    EXPECT_EQ(t.cy, d.cy);
     EXPECT_EQ(t.menu, "");
     EXPECT_EQ(t.window_class, "");
     EXPECT_EQ(t.title, "");
     EXPECT_TRUE(t.has_font);
     EXPECT_EQ(t.point_size, 8);
     EXPECT_EQ(t.typeface, "MS Sans Serif");
-    ASSERT_EQ(t.items.size(), expected_control_count);
-    for (size_t i = 0; i < expected_control_count; i++) {
-        const expected_control &e = expected_controls[i];
+    ASSERT_EQ(t.items.size(), d.control_count);
+    for (size_t i = 0; i < d.control_count; i++) {
+        const expected_control &e = d.controls[i];
         const dialog_item_template &item = t.items[i];
         SCOPED_TRACE("control #" + std::to_string(i + 1) + " id " + std::to_string(e.id));
         EXPECT_EQ(item.id, e.id);

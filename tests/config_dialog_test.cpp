@@ -1,6 +1,7 @@
 // The configuration dialog's procedure end to end on the stand-in's dialogs, which are made
-// from the plug-in's own compiled template: what it shows when it opens, the swap of the two
-// control groups, what OK commits and Cancel does not, and the three pickers' answers.
+// from the plug-in's own compiled templates: what it shows when it opens, the swap of the two
+// control groups, what OK commits and Cancel does not, the three pickers' answers, and the
+// names dialog it opens, whose values only the main OK commits.
 #include <gtest/gtest.h>
 
 #include <mmreg.h>
@@ -22,14 +23,17 @@
 
 namespace {
 
-std::function<void(HWND)> driver;
+std::function<void(HWND)> driver;       // plays the user of the main dialog
+std::function<void(HWND)> names_driver; // and of the names dialog opened over it
 std::function<MMRESULT(ACMFORMATCHOOSEA *)> chooser;
 std::function<BOOL(const BROWSEINFOA *, char *)> browser;
 std::function<BOOL(const OPENFILENAMEA *, char *)> save_dialog;
 
 void run_driver(HWND dialog)
 {
-    if (driver) driver(dialog);
+    bool names = GetDlgItem(dialog, IDC_NAME_PATTERN) != nullptr;
+    if (names && names_driver) names_driver(dialog);
+    if (!names && driver) driver(dialog);
 }
 MMRESULT run_chooser(ACMFORMATCHOOSEA *choose) { return chooser ? chooser(choose) : ACMERR_CANCELED; }
 BOOL run_browser(HWND, const BROWSEINFOA *browse, char *path) { return browser ? browser(browse, path) : FALSE; }
@@ -41,6 +45,7 @@ out_module *fresh_dialog_plugin()
     out_module *m = fresh_plugin();
     settings_reset(); // the default output directory too, which fresh_plugin points elsewhere
     driver = nullptr;
+    names_driver = nullptr;
     chooser = nullptr;
     browser = nullptr;
     save_dialog = nullptr;
@@ -89,40 +94,77 @@ MMRESULT choose_like_wine(ACMFORMATCHOOSEA *choose, const void *format, DWORD by
 }
 
 struct settings_snapshot {
-    std::string dir, path;
-    BYTE cvt, wav1, mode, thread;
+    std::string dir, path, name;
+    BYTE cvt, wav1, mode, thread, exists, info, split;
     std::vector<BYTE> wfx, wfx1;
 };
 
 settings_snapshot snapshot()
 {
-    return {config_waveoutdir, cfg_wav1p, cfg_cvt, cfg_wav1, cfg_mode, cfg_thread,
-            std::vector<BYTE>(cfg_wfx, cfg_wfx + format_buffer_bytes),
+    return {config_waveoutdir, cfg_wav1p, cfg_name, cfg_cvt, cfg_wav1, cfg_mode, cfg_thread, cfg_exists, cfg_info,
+            cfg_split, std::vector<BYTE>(cfg_wfx, cfg_wfx + format_buffer_bytes),
             std::vector<BYTE>(reinterpret_cast<BYTE *>(&cfg_wfx1), reinterpret_cast<BYTE *>(&cfg_wfx1) + 18)};
 }
 
 bool operator==(const settings_snapshot &a, const settings_snapshot &b)
 {
-    return a.dir == b.dir && a.path == b.path && a.cvt == b.cvt && a.wav1 == b.wav1 && a.mode == b.mode &&
-           a.thread == b.thread && a.wfx == b.wfx && a.wfx1 == b.wfx1;
+    return a.dir == b.dir && a.path == b.path && a.name == b.name && a.cvt == b.cvt && a.wav1 == b.wav1 &&
+           a.mode == b.mode && a.thread == b.thread && a.exists == b.exists && a.info == b.info &&
+           a.split == b.split && a.wfx == b.wfx && a.wfx1 == b.wfx1;
+}
+
+// The four naming options as the names dialog shows them, or as they were committed.
+struct names_values {
+    std::string pattern;
+    LRESULT exists, info, split;
+};
+
+bool operator==(const names_values &a, const names_values &b)
+{
+    return a.pattern == b.pattern && a.exists == b.exists && a.info == b.info && a.split == b.split;
+}
+
+std::ostream &operator<<(std::ostream &out, const names_values &v)
+{
+    return out << "{\"" << v.pattern << "\", " << v.exists << ", " << v.info << ", " << v.split << "}";
+}
+
+names_values names_shown(HWND names)
+{
+    return {item_text(names, IDC_NAME_PATTERN), send(names, IDC_EXISTS, CB_GETCURSEL),
+            send(names, IDC_INFO, BM_GETCHECK), send(names, IDC_SPLIT, BM_GETCHECK)};
+}
+
+names_values names_committed() { return {cfg_name, cfg_exists, cfg_info, cfg_split}; }
+
+// Sets the names dialog's controls as a user would; a negative policy clears the list's
+// selection, and each check box is clicked when its state differs.
+void set_names(HWND names, const names_values &v)
+{
+    SetDlgItemTextA(names, IDC_NAME_PATTERN, v.pattern.c_str());
+    send(names, IDC_EXISTS, CB_SETCURSEL, static_cast<WPARAM>(v.exists));
+    if (send(names, IDC_INFO, BM_GETCHECK) != v.info) click(names, IDC_INFO);
+    if (send(names, IDC_SPLIT, BM_GETCHECK) != v.split) click(names, IDC_SPLIT);
 }
 
 } // namespace
 
-TEST(config_dialog, embedded_template_is_the_control_table)
+TEST(config_dialog, embedded_templates_are_the_control_tables)
 {
     size_t res_size;
     const uint8_t *res = shim_plugin_resources(&res_size);
-    const uint8_t *data;
-    size_t size;
-    uint16_t language;
-    ASSERT_TRUE(find_res_resource(res, res_size, 5, 101, &data, &size, &language));
-    EXPECT_EQ(language, expected_language);
-    dialog_template t;
-    ASSERT_TRUE(parse_dialog_template(data, size, &t));
-    expect_template_is_the_control_table(t);
-    // A template cut short anywhere is refused, not read past its end.
-    for (size_t cut = 0; cut < size; cut += 7) EXPECT_FALSE(parse_dialog_template(data, cut, &t)) << cut;
+    for (const expected_dialog &d : expected_dialogs) {
+        const uint8_t *data;
+        size_t size;
+        uint16_t language;
+        ASSERT_TRUE(find_res_resource(res, res_size, 5, d.template_id, &data, &size, &language)) << d.template_id;
+        EXPECT_EQ(language, expected_language);
+        dialog_template t;
+        ASSERT_TRUE(parse_dialog_template(data, size, &t));
+        expect_template_is(t, d);
+        // A template cut short anywhere is refused, not read past its end.
+        for (size_t cut = 0; cut < size; cut += 7) EXPECT_FALSE(parse_dialog_template(data, cut, &t)) << cut;
+    }
 }
 
 TEST(config_dialog, opens_on_the_default_settings)
@@ -287,6 +329,108 @@ TEST(config_dialog, chosen_formats_are_described_from_the_chosen_records)
     m->config(m->main_window);
     EXPECT_EQ(0, memcmp(cfg_wfx, ima_format, sizeof ima_format));
     EXPECT_EQ(0, memcmp(&cfg_wfx1, &pcm_22050_mono_8, 18));
+}
+
+// Opened on settings of its own, the names dialog shows them in its controls, over a main
+// dialog that takes no input meanwhile; its OK hands its values to the main dialog, which
+// commits them on OK only. Each row is one run: how the names dialog ends, then the main one.
+TEST(config_dialog, names_dialog_shows_the_settings_and_only_the_main_ok_commits_them)
+{
+    const names_values opened = {" %pos% - %title% ", exists_number, 1, 0};
+    const names_values changed = {"%title% [%pos%]", exists_skip, 0, 1};
+    struct row {
+        int names_end, main_end;
+        bool committed;
+    } rows[] = {
+        /* 0 */ {IDOK, IDOK, true},
+        /* 1 */ {IDOK, IDCANCEL, false},
+        /* 2 */ {IDCANCEL, IDOK, false},
+    };
+    for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
+        SCOPED_TRACE("row #" + std::to_string(i));
+        out_module *m = fresh_dialog_plugin();
+        strcpy(cfg_name, opened.pattern.c_str());
+        cfg_exists = exists_number;
+        cfg_info = 1;
+        settings_snapshot before = snapshot();
+        HWND main_dialog = nullptr;
+        bool names_ran = false;
+        names_driver = [&](HWND names) {
+            names_ran = true;
+            char title[64];
+            GetWindowTextA(names, title, sizeof title);
+            EXPECT_STREQ(title, "Tollvane v1.4 file names");
+            EXPECT_FALSE(IsWindowEnabled(main_dialog)); // modal over the main dialog
+            EXPECT_EQ(names_shown(names), opened);
+            EXPECT_EQ(send(names, IDC_NAME_PATTERN, EM_GETLIMITTEXT), 259);
+            ASSERT_EQ(send(names, IDC_EXISTS, CB_GETCOUNT), 4);
+            const char *policies[] = {"Ask", "Replace", "Keep both (numbered)", "Skip the track"};
+            for (int p = 0; p < 4; p++) {
+                char text[64];
+                send(names, IDC_EXISTS, CB_GETLBTEXT, p, reinterpret_cast<LPARAM>(text));
+                EXPECT_STREQ(text, policies[p]);
+            }
+            set_names(names, changed);
+            click(names, rows[i].names_end);
+        };
+        driver = [&](HWND dialog) {
+            main_dialog = dialog;
+            click(dialog, IDC_NAMES);
+            EXPECT_TRUE(IsWindowEnabled(dialog));
+            click(dialog, rows[i].main_end);
+        };
+        m->config(m->main_window);
+        EXPECT_TRUE(names_ran);
+        if (rows[i].committed) {
+            EXPECT_EQ(names_committed(), changed);
+            strcpy(cfg_name, opened.pattern.c_str()); // the rest as it was
+            cfg_exists = exists_number;
+            cfg_info = 1;
+            cfg_split = 0;
+        }
+        EXPECT_TRUE(snapshot() == before);
+    }
+}
+
+// Each opening of the names dialog shows the working copies: what its last OK left, not what a
+// later Cancel dropped. Each row is one OK of the names dialog, what it is given and what that
+// OK makes of it: the pattern cut to the setting, an emptied pattern as the default one, a list
+// with no selection keeping the policy it opened with, spaces kept as typed.
+TEST(config_dialog, names_dialog_opens_on_the_working_copies_its_cancel_keeps)
+{
+    out_module *m = fresh_dialog_plugin();
+    struct row {
+        names_values given, kept;
+    } rows[] = {
+        /* 0 */ {{std::string(300, 'x'), exists_replace, 1, 1}, {std::string(259, 'x'), exists_replace, 1, 1}},
+        /* 1 */ {{"", -1, 0, 1}, {"%title%", exists_replace, 0, 1}},
+        /* 2 */ {{"  %pos%%%  ", exists_ask, 1, 0}, {"  %pos%%%  ", exists_ask, 1, 0}},
+    };
+    constexpr size_t row_count = sizeof rows / sizeof rows[0];
+    std::vector<names_values> shown;
+    const names_values dropped = {"dropped", exists_skip, 0, 0};
+    // Openings 0, 2, 4: an OK with the row's values; 1, 3, 5: other values, cancelled; 6 only looks.
+    names_driver = [&](HWND names) {
+        size_t opening = shown.size();
+        shown.push_back(names_shown(names));
+        if (opening == 2 * row_count) return; // left open: ended as Escape ends it
+        set_names(names, opening % 2 == 0 ? rows[opening / 2].given : dropped);
+        click(names, opening % 2 == 0 ? IDOK : IDCANCEL);
+    };
+    driver = [&](HWND dialog) {
+        for (size_t i = 0; i <= 2 * row_count; i++) click(dialog, IDC_NAMES);
+        click(dialog, IDOK);
+    };
+    m->config(m->main_window);
+    const names_values defaults = {"%title%", exists_ask, 0, 0};
+    ASSERT_EQ(shown.size(), 2 * row_count + 1);
+    EXPECT_EQ(shown[0], defaults);
+    for (size_t i = 0; i < row_count; i++) {
+        SCOPED_TRACE("row #" + std::to_string(i));
+        EXPECT_EQ(shown[2 * i + 1], rows[i].kept); // after the row's OK
+        EXPECT_EQ(shown[2 * i + 2], rows[i].kept); // after the Cancel that followed it
+    }
+    EXPECT_EQ(names_committed(), rows[2].kept);
 }
 
 TEST(config_dialog, mode_outside_the_list_opens_unselected_and_ok_stores_255)

@@ -1,6 +1,7 @@
 // Dialogs of the native stand-in: DialogBoxParamA builds a dialog from the extended template
 // compiled from the plug-in's own resource script, with controls that hold text, check state,
-// enable state, and combo-box items and selection; a test's driver plays the user. The
+// enable state, an edit's limit, and combo-box items and selection; a test's driver plays the
+// user. A dialog procedure may open another dialog modally over its own, as on Windows. The
 // folder browser and the save-file dialog are answered by a test likewise.
 #include <windows.h>
 #include <commdlg.h>
@@ -34,9 +35,11 @@ struct shim_hwnd_tag {
     int check;
     std::vector<std::string> items;
     int selection;
+    size_t limit; // edits: the characters the user may type
     // Dialogs only.
     std::vector<shim_hwnd_tag *> controls;
     DLGPROC procedure;
+    HINSTANCE instance; // as given to DialogBoxParamA
     bool ended;
     INT_PTR result;
 };
@@ -66,6 +69,7 @@ shim_hwnd_tag *make_window(window_kind kind, shim_hwnd_tag *parent)
     w->parent = parent;
     w->enabled = true;
     w->selection = -1;
+    w->limit = 30000; // Wine's default for an edit
     live_windows.push_back(w);
     return w;
 }
@@ -119,6 +123,13 @@ LRESULT control_message(shim_hwnd_tag *w, UINT message, WPARAM wparam, LPARAM lp
             if (w->parent && w->parent->procedure)
                 w->parent->procedure(w->parent, WM_COMMAND, MAKEWPARAM(w->id, BN_CLICKED), reinterpret_cast<LPARAM>(w));
             return 0;
+        }
+    }
+    if (w->class_name == "Edit") {
+        switch (message) {
+        // Like Windows, the limit holds typing only: WM_SETTEXT may set a longer text.
+        case EM_LIMITTEXT: w->limit = wparam ? wparam : 0x7FFFFFFE; return 0;
+        case EM_GETLIMITTEXT: return static_cast<LRESULT>(w->limit);
         }
     }
     if (is_combo(w)) {
@@ -176,8 +187,9 @@ const uint8_t *shim_plugin_resources(size_t *size)
 }
 
 // Differs from Windows: every module's resources are the plug-in's one resource script, so
-// the instance handle is not looked at; the template must be given by number.
-extern "C" INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR template_name, HWND, DLGPROC procedure, LPARAM param)
+// the instance handle is only kept for GetWindowLongPtrA; the template must be given by number.
+extern "C" INT_PTR DialogBoxParamA(HINSTANCE instance, LPCSTR template_name, HWND owner, DLGPROC procedure,
+                                   LPARAM param)
 {
     uintptr_t id = reinterpret_cast<uintptr_t>(template_name);
     const uint8_t *bytes;
@@ -196,6 +208,7 @@ extern "C" INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR template_name, HWND, DLGPRO
     dialog->ex_style = parsed.ex_style;
     dialog->text = parsed.title;
     dialog->procedure = procedure;
+    dialog->instance = instance;
     for (const dialog_item_template &item : parsed.items) {
         shim_hwnd_tag *control = make_window(kind_control, dialog);
         control->id = item.id;
@@ -206,12 +219,18 @@ extern "C" INT_PTR DialogBoxParamA(HINSTANCE, LPCSTR template_name, HWND, DLGPRO
         control->enabled = !(item.style & WS_DISABLED);
         dialog->controls.push_back(control);
     }
+    // A dialog of ours that owns this one takes no input until it ends, as Windows disables an
+    // enabled owner for a modal dialog's lifetime. The driver runs again for the new dialog.
+    shim_hwnd_tag *disabled_owner = ours(owner);
+    if (disabled_owner && disabled_owner->enabled) disabled_owner->enabled = false;
+    else disabled_owner = nullptr;
     procedure(dialog, WM_INITDIALOG, 0, param);
     if (!dialog->ended && dialog_driver) dialog_driver(dialog);
     if (!dialog->ended) procedure(dialog, WM_COMMAND, IDCANCEL, reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDCANCEL)));
     // Differs from Windows: a procedure that ignores Cancel does not keep the dialog up.
     INT_PTR result = dialog->ended ? dialog->result : IDCANCEL;
     destroy_window(dialog);
+    if (disabled_owner && ours(disabled_owner)) disabled_owner->enabled = true;
     return result;
 }
 
@@ -304,6 +323,13 @@ extern "C" LONG GetWindowLongA(HWND window, int index)
     case GWL_ID: return static_cast<LONG>(w->id);
     }
     return 0;
+}
+
+extern "C" LONG_PTR GetWindowLongPtrA(HWND window, int index)
+{
+    shim_hwnd_tag *w = ours(window);
+    if (w && index == GWLP_HINSTANCE) return reinterpret_cast<LONG_PTR>(w->instance);
+    return GetWindowLongA(window, index);
 }
 
 extern "C" HRESULT SHGetMalloc(LPMALLOC *allocator)

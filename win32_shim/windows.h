@@ -220,9 +220,13 @@ typedef INT_PTR (*DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 #define CB_SETCURSEL 0x014E
 #define CBN_SELCHANGE 1
 
+#define EM_LIMITTEXT 0x00C5
+#define EM_GETLIMITTEXT 0x00D5
+
 #define GWL_STYLE (-16)
 #define GWL_EXSTYLE (-20)
 #define GWL_ID (-12)
+#define GWLP_HINSTANCE (-6)
 
 #ifdef __cplusplus
 extern "C" {
@@ -241,6 +245,7 @@ BOOL EnableWindow(HWND window, BOOL enable);
 BOOL IsWindowEnabled(HWND window);
 int GetClassNameA(HWND window, LPSTR buffer, int size);
 LONG GetWindowLongA(HWND window, int index);
+LONG_PTR GetWindowLongPtrA(HWND window, int index);
 
 #ifdef __cplusplus
 }

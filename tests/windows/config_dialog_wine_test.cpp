@@ -1,7 +1,8 @@
-// The configuration dialog of the built DLL under Wine: the template read out of the DLL, and
+// The configuration dialog of the built DLL under Wine: the templates read out of the DLL, and
 // the real dialog opened through the module's config entry and driven from a second thread as
-// a user would (clicks, selections, the ACM format chooser), with the INI file that the next
-// quit writes read back. gtest's assertions stay on the main thread: the driver only records.
+// a user would (clicks, selections, the ACM format chooser, the names dialog over it), with the
+// INI file that the next quit writes read back. gtest's assertions stay on the main thread:
+// the driver only records.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "config/config_dialog_ids.h"
 #include "config/settings_store.h"
 #include "tests/config_dialog_expected.h"
 #include "host/out_module.h"
@@ -178,7 +180,7 @@ struct control_reading {
     bool enabled;
 };
 
-std::vector<control_reading> read_controls(HWND dialog)
+std::vector<control_reading> read_controls(HWND dialog, const expected_dialog &d)
 {
     std::vector<control_reading> readings;
     for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
@@ -189,13 +191,13 @@ std::vector<control_reading> read_controls(HWND dialog)
         GetWindowRect(child, &r.rect);
         MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT *>(&r.rect), 2);
         size_t i = readings.size();
-        if (r.class_name == "ComboBox" && i < expected_control_count) {
+        if (r.class_name == "ComboBox" && i < d.control_count) {
             // The template's height includes the drop-down list; the window's is the closed
-            // box, and Wine sizes the list from the rest by its own reckoning. The 80 units
-            // are checked in the template itself: here the list must open below the box.
+            // box, and Wine sizes the list from the rest by its own reckoning. The template's
+            // height is checked in the template itself: here the list must open below the box.
             RECT dropped;
             SendMessageA(child, CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&dropped));
-            RECT units = {0, 0, expected_controls[i].cx, expected_controls[i].cy};
+            RECT units = {0, 0, d.controls[i].cx, d.controls[i].cy};
             MapDialogRect(dialog, &units);
             LONG list = dropped.bottom - dropped.top;
             if (list > r.rect.bottom - r.rect.top && list <= units.bottom) r.rect.bottom = r.rect.top + units.bottom;
@@ -203,8 +205,8 @@ std::vector<control_reading> read_controls(HWND dialog)
         r.style = GetWindowLongA(child, GWL_STYLE);
         r.ex_style = GetWindowLongA(child, GWL_EXSTYLE);
         r.enabled = IsWindowEnabled(child) != 0;
-        if (i < expected_control_count) {
-            const expected_control &e = expected_controls[i];
+        if (i < d.control_count) {
+            const expected_control &e = d.controls[i];
             // The dialog maps position and size each on its own, as creation does.
             RECT units = {e.x, e.y, e.cx, e.cy};
             MapDialogRect(dialog, &units);
@@ -218,6 +220,38 @@ std::vector<control_reading> read_controls(HWND dialog)
 bool rect_equal(const RECT &a, const RECT &b)
 {
     return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
+}
+
+// The controls read from a dialog against its template's table: ids in order, classes, where
+// the dialog put them, their styles, and the text each shows (`shown` gives it from the id and
+// the template's caption).
+void expect_controls_are(const std::vector<control_reading> &controls, const expected_dialog &d,
+                         const std::function<std::string(uint32_t, const char *)> &shown)
+{
+    ASSERT_EQ(controls.size(), d.control_count);
+    for (size_t i = 0; i < d.control_count; i++) {
+        const expected_control &e = d.controls[i];
+        const control_reading &r = controls[i];
+        SCOPED_TRACE("dialog " + std::to_string(d.template_id) + " control #" + std::to_string(i + 1) + " id " +
+                     std::to_string(e.id));
+        EXPECT_EQ(r.id, e.id);
+        EXPECT_EQ(r.class_name, e.class_name);
+        EXPECT_EQ(r.text, shown(e.id, e.title));
+        EXPECT_TRUE(rect_equal(r.rect, r.expected_rect))
+            << r.rect.left << "," << r.rect.top << "," << r.rect.right << "," << r.rect.bottom << " against "
+            << r.expected_rect.left << "," << r.expected_rect.top << "," << r.expected_rect.right << ","
+            << r.expected_rect.bottom;
+        // The controls rework two styles of the template, as on Windows: a combo box keeps
+        // WS_VSCROLL for its list, and an edit draws WS_BORDER as a client edge.
+        uint32_t style = e.style, ex_style = e.ex_style;
+        if (r.class_name == "ComboBox") style &= ~static_cast<uint32_t>(WS_VSCROLL);
+        if (r.class_name == "Edit" && (style & WS_BORDER)) {
+            style &= ~static_cast<uint32_t>(WS_BORDER);
+            ex_style |= WS_EX_CLIENTEDGE;
+        }
+        EXPECT_EQ(static_cast<uint32_t>(r.style) & style, style) << std::hex << r.style;
+        EXPECT_EQ(static_cast<uint32_t>(r.ex_style) & ex_style, ex_style) << std::hex << r.ex_style;
+    }
 }
 
 // A hand-written INI with no default left: every control must show something of its own.
@@ -246,17 +280,73 @@ std::string read_whole_ini()
     return std::string(bytes.begin(), bytes.end());
 }
 
+// Opens the names dialog over the main one as a click on "Names..." does; null when none came.
+HWND open_names(HWND dialog)
+{
+    PostMessageA(GetDlgItem(dialog, IDC_NAMES), BM_CLICK, 0, 0); // it runs inside the click
+    return wait_for_dialog(GetWindowThreadProcessId(dialog, nullptr), dialog);
+}
+
+// What the names dialog showed, and whether the main dialog under it took input meanwhile.
+struct names_reading {
+    bool opened = false;
+    std::string title, pattern;
+    LRESULT limit = -2, policy = -2, info = -2, split = -2;
+    std::vector<std::string> policies;
+    bool main_enabled = true;
+    std::vector<control_reading> controls;
+};
+
+names_reading read_names(HWND names, HWND dialog)
+{
+    names_reading r;
+    r.opened = true;
+    r.title = text_of(names);
+    r.pattern = text_of(GetDlgItem(names, IDC_NAME_PATTERN));
+    r.limit = SendDlgItemMessageA(names, IDC_NAME_PATTERN, EM_GETLIMITTEXT, 0, 0);
+    r.policy = SendDlgItemMessageA(names, IDC_EXISTS, CB_GETCURSEL, 0, 0);
+    LRESULT count = SendDlgItemMessageA(names, IDC_EXISTS, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; i++) {
+        char text[64] = "";
+        SendDlgItemMessageA(names, IDC_EXISTS, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+        r.policies.push_back(text);
+    }
+    r.info = check_of(names, IDC_INFO);
+    r.split = check_of(names, IDC_SPLIT);
+    r.main_enabled = IsWindowEnabled(dialog) != 0;
+    r.controls = read_controls(names, expected_names_dialog);
+    return r;
+}
+
+// Types a pattern, picks a policy from the list, sets the check boxes and ends the names
+// dialog with `end`, as a user would.
+void fill_names(HWND names, const std::string &pattern, int policy, LRESULT info, LRESULT split, int end)
+{
+    SetDlgItemTextA(names, IDC_NAME_PATTERN, pattern.c_str());
+    HWND list = GetDlgItem(names, IDC_EXISTS);
+    SendMessageA(list, CB_SETCURSEL, policy, 0);
+    SendMessageA(names, WM_COMMAND, MAKEWPARAM(IDC_EXISTS, CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+    if (check_of(names, IDC_INFO) != info) click(names, IDC_INFO);
+    if (check_of(names, IDC_SPLIT) != split) click(names, IDC_SPLIT);
+    HWND button = GetDlgItem(names, end);
+    PostMessageA(button, BM_CLICK, 0, 0);
+    wait_gone(names);
+}
+
 } // namespace
 
-TEST(config_dialog_dll, template_in_the_dll_is_the_control_table)
+TEST(config_dialog_dll, templates_in_the_dll_are_the_control_tables)
 {
     load_dll();
-    HRSRC found = FindResourceExA(dll, RT_DIALOG, MAKEINTRESOURCEA(101), MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
-    ASSERT_NE(found, nullptr);
-    const uint8_t *data = static_cast<const uint8_t *>(LockResource(LoadResource(dll, found)));
-    dialog_template t;
-    ASSERT_TRUE(parse_dialog_template(data, SizeofResource(dll, found), &t));
-    expect_template_is_the_control_table(t);
+    for (const expected_dialog &d : expected_dialogs) {
+        HRSRC found = FindResourceExA(dll, RT_DIALOG, MAKEINTRESOURCEA(d.template_id),
+                                      MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US));
+        ASSERT_NE(found, nullptr) << d.template_id;
+        const uint8_t *data = static_cast<const uint8_t *>(LockResource(LoadResource(dll, found)));
+        dialog_template t;
+        ASSERT_TRUE(parse_dialog_template(data, SizeofResource(dll, found), &t));
+        expect_template_is(t, d);
+    }
 }
 
 TEST(config_dialog_dll, controls_are_the_template_and_show_the_settings)
@@ -274,7 +364,7 @@ TEST(config_dialog_dll, controls_are_the_template_and_show_the_settings)
     bool found = run_config([&](HWND dialog) {
         title = text_of(dialog);
         dialog_style = GetWindowLongA(dialog, GWL_STYLE);
-        controls = read_controls(dialog);
+        controls = read_controls(dialog, expected_config_dialog);
         for (int id : {1001, 1010, 1020}) checks.push_back(check_of(dialog, id));
         selection = SendDlgItemMessageA(dialog, 1019, CB_GETCURSEL, 0, 0);
         count = SendDlgItemMessageA(dialog, 1019, CB_GETCOUNT, 0, 0);
@@ -288,7 +378,7 @@ TEST(config_dialog_dll, controls_are_the_template_and_show_the_settings)
     EXPECT_EQ(dialog_style & expected_dialog_style, LONG(expected_dialog_style));
     ASSERT_EQ(controls.size(), expected_control_count);
     // What each control shows: its template caption, or the setting it stands for.
-    auto shown = [](uint32_t id, const char *caption) -> std::string {
+    expect_controls_are(controls, expected_config_dialog, [](uint32_t id, const char *caption) -> std::string {
         switch (id) {
         case 1000: return "C:\\rips";
         case 1005: return codec_display(ima_format, 20);
@@ -297,28 +387,11 @@ TEST(config_dialog_dll, controls_are_the_template_and_show_the_settings)
         case 1019: return "Force raw data";
         }
         return caption;
-    };
+    });
     for (size_t i = 0; i < expected_control_count; i++) {
         const expected_control &e = expected_controls[i];
         const control_reading &r = controls[i];
         SCOPED_TRACE("control #" + std::to_string(i + 1) + " id " + std::to_string(e.id));
-        EXPECT_EQ(r.id, e.id);
-        EXPECT_EQ(r.class_name, e.class_name);
-        EXPECT_EQ(r.text, shown(e.id, e.title));
-        EXPECT_TRUE(rect_equal(r.rect, r.expected_rect))
-            << r.rect.left << "," << r.rect.top << "," << r.rect.right << "," << r.rect.bottom << " against "
-            << r.expected_rect.left << "," << r.expected_rect.top << "," << r.expected_rect.right << ","
-            << r.expected_rect.bottom;
-        // The controls rework two styles of the template, as on Windows: a combo box keeps
-        // WS_VSCROLL for its list, and an edit draws WS_BORDER as a client edge.
-        uint32_t style = e.style, ex_style = e.ex_style;
-        if (r.class_name == "ComboBox") style &= ~static_cast<uint32_t>(WS_VSCROLL);
-        if (r.class_name == "Edit" && (style & WS_BORDER)) {
-            style &= ~static_cast<uint32_t>(WS_BORDER);
-            ex_style |= WS_EX_CLIENTEDGE;
-        }
-        EXPECT_EQ(static_cast<uint32_t>(r.style) & style, style) << std::hex << r.style;
-        EXPECT_EQ(static_cast<uint32_t>(r.ex_style) & ex_style, ex_style) << std::hex << r.ex_style;
         bool single = std::find(std::begin(single_file_controls), std::end(single_file_controls), e.id) !=
                       std::end(single_file_controls);
         bool per_track = std::find(std::begin(per_track_controls), std::end(per_track_controls), e.id) !=
@@ -481,4 +554,102 @@ TEST(config_dialog_dll, shell_pickers_start_from_what_is_shown)
     module->quit();
     EXPECT_EQ(ini_value("config_waveoutdir"), "C:\\");
     EXPECT_EQ(ini_value("cfg_wav1p"), "C:\\chosen.wav");
+}
+
+// Loaded from the INI file, the four naming options show in the names dialog, whose controls
+// are its template; the main dialog under it takes no input. Cancel in both leaves them.
+TEST(config_dialog_dll, names_dialog_is_its_template_and_opens_on_the_settings)
+{
+    load_dll();
+    start_from_defaults();
+    const char *f = ini.c_str();
+    WritePrivateProfileStringA(section, "cfg_name", "\" %pos% - %title% \"", f);
+    WritePrivateProfileStringA(section, "cfg_exists", "2", f);
+    WritePrivateProfileStringA(section, "cfg_info", "1", f);
+    module->init();
+    names_reading shown;
+    bool found = run_config([&](HWND dialog) {
+        if (HWND names = open_names(dialog)) {
+            shown = read_names(names, dialog);
+            fill_names(names, "changed", 3, 0, 1, IDCANCEL);
+        }
+        click(dialog, IDCANCEL);
+    });
+    ASSERT_TRUE(found);
+    ASSERT_TRUE(shown.opened);
+    EXPECT_EQ(shown.title, "Tollvane v1.4 file names");
+    EXPECT_FALSE(shown.main_enabled);
+    expect_controls_are(shown.controls, expected_names_dialog, [](uint32_t id, const char *caption) -> std::string {
+        switch (id) {
+        case IDC_NAME_PATTERN: return " %pos% - %title% ";
+        case IDC_EXISTS: return "Keep both (numbered)";
+        }
+        return caption;
+    });
+    EXPECT_EQ(shown.limit, 259);
+    EXPECT_EQ(shown.policies, (std::vector<std::string>{"Ask", "Replace", "Keep both (numbered)", "Skip the track"}));
+    EXPECT_EQ(shown.policy, 2);
+    EXPECT_EQ(shown.info, BST_CHECKED);
+    EXPECT_EQ(shown.split, BST_UNCHECKED);
+    module->quit();
+    EXPECT_EQ(ini_value("cfg_name"), " %pos% - %title% ");
+    EXPECT_EQ(ini_value("cfg_exists"), "2");
+    EXPECT_EQ(ini_value("cfg_info"), "1");
+    EXPECT_EQ(ini_value("cfg_split"), "<missing>");
+}
+
+// The names dialog's OK fills what the main dialog's OK commits, and nothing else does. Each row
+// is one run from the defaults: how the main dialog ends, and whether the names dialog is
+// opened again, shows what its OK left, and drops other values with Cancel.
+TEST(config_dialog_dll, names_ok_fills_what_only_the_main_ok_commits)
+{
+    load_dll();
+    struct row {
+        int main_end;
+        bool reopen;
+        bool committed;
+    } rows[] = {
+        /* 0 */ {IDOK, false, true},
+        /* 1 */ {IDCANCEL, false, false},
+        /* 2 */ {IDOK, true, true},
+    };
+    const std::string typed = "%pos%. " + std::string(300, 'x'); // the setting holds 259 characters
+    for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
+        SCOPED_TRACE("row #" + std::to_string(i));
+        start_from_defaults();
+        bool opened = false;
+        names_reading reopened;
+        bool found = run_config([&](HWND dialog) {
+            HWND names = open_names(dialog);
+            opened = names != nullptr;
+            if (names) fill_names(names, typed, 3, 1, 1, IDOK);
+            if (rows[i].reopen) {
+                if (HWND again = open_names(dialog)) {
+                    reopened = read_names(again, dialog);
+                    fill_names(again, "dropped", 1, 0, 0, IDCANCEL);
+                }
+            }
+            click(dialog, rows[i].main_end);
+        });
+        ASSERT_TRUE(found);
+        EXPECT_TRUE(opened);
+        if (rows[i].reopen) {
+            ASSERT_TRUE(reopened.opened);
+            EXPECT_EQ(reopened.pattern, typed.substr(0, 259));
+            EXPECT_EQ(reopened.policy, 3);
+            EXPECT_EQ(reopened.info, BST_CHECKED);
+            EXPECT_EQ(reopened.split, BST_CHECKED);
+        }
+        module->quit();
+        if (rows[i].committed) {
+            EXPECT_EQ(ini_value("cfg_name"), typed.substr(0, 259));
+            EXPECT_EQ(ini_value("cfg_exists"), "3");
+            EXPECT_EQ(ini_value("cfg_info"), "1");
+            EXPECT_EQ(ini_value("cfg_split"), "1");
+        } else {
+            for (const char *key : {"cfg_name", "cfg_exists", "cfg_info", "cfg_split"})
+                EXPECT_EQ(ini_value(key), "<missing>") << key;
+        }
+        EXPECT_EQ(ini_value("cfg_cvt"), ""); // the rest as it was: 0 is written empty
+    }
 }

@@ -1,36 +1,61 @@
-// Opens the DLL's configuration dialog for a screenshot: once the dialog is up and painted,
-// writes its screen rectangle ("x y width height") to the marker file, waits for the done
-// file that the screenshot script makes, then cancels the dialog.
-// usage: dialog_screenshot DLL MARKER DONE
+// Opens the DLL's configuration dialog for a screenshot, and with "names" the names dialog over
+// it: once the dialog is up and painted, writes its screen rectangle ("x y width height") to
+// the marker file, waits for the done file that the screenshot script makes, then cancels it
+// (and the main dialog under it).
+// usage: dialog_screenshot DLL MARKER DONE [names]
 #include <windows.h>
 
 #include <stdio.h>
 
+#include "config/config_dialog_ids.h"
 #include "host/out_module.h"
 
 namespace {
 
 const char *marker_path;
 const char *done_path;
+bool names_dialog;
 DWORD main_thread;
+
+struct search {
+    HWND except, found;
+};
 
 BOOL CALLBACK find_dialog(HWND window, LPARAM data)
 {
+    auto *s = reinterpret_cast<search *>(data);
     char name[16];
     GetClassNameA(window, name, sizeof name);
-    if (!IsWindowVisible(window) || lstrcmpA(name, "#32770") != 0) return TRUE;
-    *reinterpret_cast<HWND *>(data) = window;
+    if (window == s->except || !IsWindowVisible(window) || lstrcmpA(name, "#32770") != 0) return TRUE;
+    s->found = window;
     return FALSE;
+}
+
+// The first dialog box of the main thread other than `except`, waited for up to ten seconds.
+HWND wait_for_dialog(HWND except)
+{
+    for (int tries = 0; tries < 1000; tries++) {
+        search s{except, nullptr};
+        EnumThreadWindows(main_thread, find_dialog, reinterpret_cast<LPARAM>(&s));
+        if (s.found) return s.found;
+        Sleep(10);
+    }
+    return nullptr;
 }
 
 DWORD WINAPI photographer(LPVOID)
 {
-    HWND dialog = nullptr;
-    for (int tries = 0; tries < 1000 && !dialog; tries++) {
-        EnumThreadWindows(main_thread, find_dialog, reinterpret_cast<LPARAM>(&dialog));
-        if (!dialog) Sleep(10);
+    HWND main_dialog = wait_for_dialog(nullptr);
+    if (!main_dialog) return 1;
+    HWND dialog = main_dialog;
+    if (names_dialog) {
+        PostMessageA(GetDlgItem(main_dialog, IDC_NAMES), BM_CLICK, 0, 0);
+        dialog = wait_for_dialog(main_dialog);
+        if (!dialog) {
+            PostMessageA(main_dialog, WM_COMMAND, IDCANCEL, 0);
+            return 1;
+        }
     }
-    if (!dialog) return 1;
     RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     Sleep(300); // let the X server show what Wine drew
     RECT r;
@@ -45,6 +70,10 @@ DWORD WINAPI photographer(LPVOID)
         Sleep(10);
     }
     PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+    if (dialog != main_dialog) {
+        for (int tries = 0; tries < 500 && IsWindow(dialog); tries++) Sleep(10);
+        PostMessageA(main_dialog, WM_COMMAND, IDCANCEL, 0);
+    }
     return 0;
 }
 
@@ -52,8 +81,9 @@ DWORD WINAPI photographer(LPVOID)
 
 int main(int argc, char **argv)
 {
-    if (argc != 4) {
-        fprintf(stderr, "usage: dialog_screenshot DLL MARKER DONE\n");
+    names_dialog = argc == 5 && lstrcmpA(argv[4], "names") == 0;
+    if (argc != 4 && !names_dialog) {
+        fprintf(stderr, "usage: dialog_screenshot DLL MARKER DONE [names]\n");
         return 2;
     }
     marker_path = argv[2];

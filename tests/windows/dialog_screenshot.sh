@@ -1,10 +1,10 @@
 #!/bin/sh
-# Takes a picture of the DLL's configuration dialog under Xvfb, drawn by Wine in a virtual
-# desktop, and checks that it is not blank.
-# usage: dialog_screenshot.sh SHOT_EXE DLL PREFIX OUT.png
+# Takes pictures of the DLL's configuration dialog and of the names dialog it opens, under Xvfb,
+# drawn by Wine in a virtual desktop, and checks that they are not blank.
+# usage: dialog_screenshot.sh SHOT_EXE DLL PREFIX CONFIG.png NAMES.png
 # PREFIX is a Wine prefix of its own (made on first use): the tests' prefix has no display.
 set -e
-shot_exe=$1 dll=$2 prefix=$3 out=$4
+shot_exe=$1 dll=$2 prefix=$3 config_out=$4 names_out=$5
 export WINEPREFIX=$prefix WINEDEBUG=-all
 for tool in xvfb-run import identify wineserver; do
     command -v $tool >/dev/null || { echo "dialog_screenshot: $tool is missing (tools/install_deps.sh)" >&2; exit 1; }
@@ -23,25 +23,33 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# One picture: OUT.png, then the dialog program's own arguments after the DLL.
 # Inside the X session: start the dialog, wait for its marker, photograph the dialog's
 # rectangle, let it close, and stop the wineserver before the X server goes away.
-xvfb-run -a -s '-screen 0 800x600x24' sh -c '
-    "$wine" "$1" "$2" "$3/marker" "$3/done" </dev/null >/dev/null 2>&1 &
-    wine_pid=$!
-    tries=0
-    while [ ! -s "$3/marker" ] && [ $tries -lt 200 ]; do sleep 0.1; tries=$((tries + 1)); done
-    status=1
-    if [ -s "$3/marker" ]; then
-        read x y w h < "$3/marker"
-        import -window root -crop "${w}x${h}+${x}+${y}" +repage "$4" && status=0
-    fi
-    touch "$3/done"
-    wait $wine_pid || status=1
-    wineserver -k </dev/null >/dev/null 2>&1 || true
-    exit $status
-' sh "$shot_exe" "$dll" "$work" "$out"
-# A blank or one-colour picture means nothing was drawn.
-colours=$(identify -format '%k' "$out")
-size=$(identify -format '%wx%h' "$out")
-echo "dialog_screenshot: $out, $size, $colours colours"
-[ "$colours" -gt 8 ]
+shoot() {
+    out=$1
+    shift
+    rm -f "$work/marker" "$work/done"
+    xvfb-run -a -s '-screen 0 800x600x24' sh -c '
+        "$wine" "$1" "$2" "$3/marker" "$3/done" $5 </dev/null >/dev/null 2>&1 &
+        wine_pid=$!
+        tries=0
+        while [ ! -s "$3/marker" ] && [ $tries -lt 200 ]; do sleep 0.1; tries=$((tries + 1)); done
+        status=1
+        if [ -s "$3/marker" ]; then
+            read x y w h < "$3/marker"
+            import -window root -crop "${w}x${h}+${x}+${y}" +repage "$4" && status=0
+        fi
+        touch "$3/done"
+        wait $wine_pid || status=1
+        wineserver -k </dev/null >/dev/null 2>&1 || true
+        exit $status
+    ' sh "$shot_exe" "$dll" "$work" "$out" "$@"
+    # A blank or one-colour picture means nothing was drawn.
+    colours=$(identify -format '%k' "$out")
+    size=$(identify -format '%wx%h' "$out")
+    echo "dialog_screenshot: $out, $size, $colours colours"
+    [ "$colours" -gt 8 ]
+}
+shoot "$config_out"
+shoot "$names_out" names
