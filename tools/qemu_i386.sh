@@ -11,6 +11,7 @@
 # usage: qemu_i386.sh DIR
 set -u
 [ $# -eq 1 ] || { echo "usage: qemu_i386.sh DIR" >&2; exit 2; }
+shown=$1
 mkdir -p "$1" && dir=$(cd "$1" && pwd) || { echo "qemu-i386: cannot make $1" >&2; exit 1; }
 here=$(cd "$(dirname "$0")/.." && pwd)
 cannot() { echo "qemu-i386: $*" >&2; exit 1; }
@@ -41,7 +42,7 @@ usable() {
 }
 
 if usable "$dir/qemu-i386" 2>/dev/null; then
-    echo "qemu-i386: kept in $1: $version, statically linked"
+    echo "qemu-i386: kept in $shown: $version, statically linked"
 else
     # The same archive and key as the machine's bookworm entry, deb822 (Debian 12 images) or
     # one-line (older ones), with the backports suite in its place.
@@ -101,7 +102,7 @@ else
     usable "$dir/qemu-i386.part" || cannot "$problem"
     mv "$dir/qemu-i386.part" "$dir/qemu-i386"
     rm -rf "$apt" # 60 MB of package and lists, of no use once the emulator is out
-    echo "qemu-i386: fetched qemu-user $candidate from bookworm-backports into $1: $version, statically linked"
+    echo "qemu-i386: fetched qemu-user $candidate from bookworm-backports into $shown: $version, statically linked"
 fi
 
 # The route must start the 32-bit Wine loader, whatever else the machine lets through.
