@@ -16,6 +16,8 @@ native_program, windows_build, work = (os.path.abspath(a) for a in sys.argv[1:4]
 source = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 prefix = os.path.join(windows_build, 'wineprefix')
 wine_env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG='-all')
+# An i686 program runs up to ten times slower under qemu-i386 (TOLLVANE_I386_QEMU names it).
+slower = 10 if os.environ.get('TOLLVANE_I386_QEMU') else 1
 # The loader and the prefix's width follow the program's PE header (i686 or x86_64 build).
 wine_run = ['sh', os.path.join(source, 'tests/windows/wine_run.sh')]
 SECTION = '[WAV Writing Output Driver]\r\n'
@@ -96,7 +98,7 @@ def run_build(kind, folder, ini, runs):
     for args in runs:
         args = ['in/' + a if a in INPUTS else a for a in args]
         done = subprocess.run(command + args, cwd=folder, env=wine_env, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120 * slower)
         statuses.append((done.returncode, done.stderr.decode('latin-1').replace('\r\n', '\n')))
     outputs = {}
     for name in sorted(os.listdir(folder)):

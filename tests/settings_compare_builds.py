@@ -15,6 +15,8 @@ native_tool, windows_build, work = (os.path.abspath(a) for a in sys.argv[1:4])
 source = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 prefix = os.path.join(windows_build, 'wineprefix')
 wine_env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG='-all')
+# An i686 program runs up to ten times slower under qemu-i386 (TOLLVANE_I386_QEMU names it).
+slower = 10 if os.environ.get('TOLLVANE_I386_QEMU') else 1
 # The loader and the prefix's width follow the program's PE header (i686 or x86_64 build).
 wine_run = ['sh', os.path.join(source, 'tests/windows/wine_run.sh')]
 BUILDS = {
@@ -37,7 +39,8 @@ CASES = [
 
 def run(build, *args):
     done = subprocess.run(BUILDS[build][1] + list(args), cwd=os.path.join(work, build), env=wine_env,
-                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                          timeout=120 * slower)
     return done.returncode, done.stderr.decode('latin-1').strip()
 
 

@@ -11,12 +11,16 @@ for tool in xvfb-run import identify wineserver; do
 done
 . "$(dirname "$0")/wine_loader.sh"
 use_wine_for "$shot_exe"
-export wine
+run=$(dirname "$0")/wine_run.sh
+# The dialog shows within 20 s here, and up to ten times later under qemu-i386.
+waits=200
+[ -n "$wine_qemu" ] && waits=2000
+export run waits
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    "$wine" wineboot -i </dev/null >/dev/null 2>&1
-    "$wine" reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
-    "$wine" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f </dev/null >/dev/null 2>&1
-    "$wine" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 640x400 /f </dev/null >/dev/null 2>&1
+    run_wine wineboot -i </dev/null >/dev/null 2>&1
+    run_wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f </dev/null >/dev/null 2>&1
+    run_wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f </dev/null >/dev/null 2>&1
+    run_wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 640x400 /f </dev/null >/dev/null 2>&1
     ln -sf /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
     wineserver -k </dev/null >/dev/null 2>&1 || true
     wineserver -w </dev/null >/dev/null 2>&1 || true
@@ -31,10 +35,10 @@ shoot() {
     shift
     rm -f "$work/marker" "$work/done"
     xvfb-run -a -s '-screen 0 800x600x24' sh -c '
-        "$wine" "$1" "$2" "$3/marker" "$3/done" $5 </dev/null >/dev/null 2>&1 &
+        sh "$run" "$1" "$2" "$3/marker" "$3/done" $5 </dev/null >/dev/null 2>&1 &
         wine_pid=$!
         tries=0
-        while [ ! -s "$3/marker" ] && [ $tries -lt 200 ]; do sleep 0.1; tries=$((tries + 1)); done
+        while [ ! -s "$3/marker" ] && [ $tries -lt $waits ]; do sleep 0.1; tries=$((tries + 1)); done
         status=1
         if [ -s "$3/marker" ]; then
             read x y w h < "$3/marker"
