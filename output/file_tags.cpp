@@ -8,21 +8,6 @@
 
 static const char writer_name[] = TOLLVANE_VERSION;
 
-// The playlist number as players show it: the position counted from 1.
-static size_t entry_number(const playlist_entry *entry, char *text)
-{
-    unsigned long long number = entry->position < 0 ? 1 : static_cast<unsigned long long>(entry->position) + 1;
-    char digits[24];
-    size_t count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + number % 10);
-        number /= 10;
-    } while (number);
-    for (size_t i = 0; i < count; i++) text[i] = digits[count - 1 - i];
-    text[count] = 0;
-    return count;
-}
-
 // One INFO entry: its tag, the text's size with its terminator, the text, a pad byte to even.
 static uint32_t put_info_entry(BYTE *at, const char *tag, const char *text, uint32_t length)
 {
@@ -40,8 +25,8 @@ uint32_t build_info_chunk(const playlist_entry *entry, BYTE *chunk)
     uint32_t at = 12;
     uint32_t title_length = static_cast<uint32_t>(strlen(entry->title));
     if (title_length) at += put_info_entry(chunk + at, "INAM", entry->title, title_length);
-    char number[24];
-    uint32_t number_length = static_cast<uint32_t>(entry_number(entry, number));
+    char number[entry_number_chars];
+    uint32_t number_length = static_cast<uint32_t>(entry_number(entry, 1, number));
     at += put_info_entry(chunk + at, "ITRK", number, number_length);
     at += put_info_entry(chunk + at, "ISFT", writer_name, sizeof writer_name - 1);
     memcpy(chunk, "LIST", 4);
@@ -101,8 +86,8 @@ uint32_t build_id3_tag(const playlist_entry *entry, BYTE *tag)
             put_frame_header(tag + frame, "TIT2", at - frame - 11, 1); // UCS-2 with a byte-order mark
         }
     }
-    char number[24];
-    uint32_t number_length = static_cast<uint32_t>(entry_number(entry, number));
+    char number[entry_number_chars];
+    uint32_t number_length = static_cast<uint32_t>(entry_number(entry, 1, number));
     at += put_frame_header(tag + at, "TRCK", number_length, 0);
     memcpy(tag + at, number, number_length);
     at += number_length;

@@ -180,9 +180,20 @@ static size_t pattern_pieces(const playlist_entry *entry, const char *number, na
     return count;
 }
 
-// Cuts the pieces to room bytes: the last title first, then the text of the pattern behind it,
-// from its end; the number, and whatever comes before the last title, never. False when even
-// that leaves the name too long.
+static size_t write_decimal(char *text, unsigned long long value, unsigned min_digits)
+{
+    char digits[24];
+    size_t count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value || count < min_digits);
+    for (size_t i = 0; i < count; i++) text[i] = digits[count - 1 - i];
+    text[count] = 0;
+    return count;
+}
+
+// Takes from piece what total has beyond room, at a whole character.
 static void cut_piece(name_piece *piece, size_t *total, size_t room)
 {
     if (*total <= room) return;
@@ -192,6 +203,9 @@ static void cut_piece(name_piece *piece, size_t *total, size_t room)
     piece->length = keep;
 }
 
+// Cuts the pieces to room bytes: the last title first, then the text of the pattern behind it,
+// from its end; the number, and whatever comes before the last title, never. False when even
+// that leaves the name too long.
 static bool cut_pieces(name_piece *pieces, size_t count, size_t room)
 {
     size_t total = 0;
@@ -236,17 +250,10 @@ static size_t keep_off_devices(char *name, size_t length, size_t room)
     return length + 1;
 }
 
-static size_t write_decimal(char *text, unsigned long long value, unsigned min_digits)
+size_t entry_number(const playlist_entry *entry, unsigned min_digits, char *text)
 {
-    char digits[24];
-    size_t count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value || count < min_digits);
-    for (size_t i = 0; i < count; i++) text[i] = digits[count - 1 - i];
-    text[count] = 0;
-    return count;
+    unsigned long long value = entry->position < 0 ? 1 : static_cast<unsigned long long>(entry->position) + 1;
+    return write_decimal(text, value, min_digits);
 }
 
 bool build_output_path(char *buffer, const char *extension, const playlist_entry *entry, unsigned copy,
@@ -269,19 +276,17 @@ bool build_output_path(char *buffer, const char *extension, const playlist_entry
     }
     size_t suffix_length = room_for_copies ? strlen(longest_copy_suffix) : strlen(suffix);
 
-    // The name part and the whole path bound the name; a directory that leaves no room gets an
-    // empty name rather than a changed directory.
+    // The name part and the whole path bound the name. A folder that leaves no room gets an
+    // empty name rather than a changed folder, as it always has; a numbered copy whose number
+    // does not fit is no copy.
     size_t tail_length = strlen(extension) + suffix_length;
-    // A folder that leaves no room at all gets an empty name, as it always has; a numbered copy
-    // whose number does not fit is no copy.
     if (copy >= 2 && length + strlen(extension) + strlen(suffix) > whole_path_chars) return false;
     size_t room = name_part_chars > tail_length ? name_part_chars - tail_length : 0;
     if (length + tail_length >= whole_path_chars) room = 0;
     else if (whole_path_chars - length - tail_length < room) room = whole_path_chars - length - tail_length;
 
-    char number[24];
-    long long position = entry->position < 0 ? 0 : entry->position;
-    write_decimal(number, static_cast<unsigned long long>(position) + 1, 2); // counted from 1, two digits at least
+    char number[entry_number_chars];
+    entry_number(entry, 2, number);
     name_piece pieces[text_setting_bytes];
     size_t count = pattern_pieces(entry, number, pieces);
     if (!cut_pieces(pieces, count, room)) return false;

@@ -29,6 +29,11 @@ struct playlist_entry {
 // decoding thread and gives up after playlist_wait_ms, or at once when the player hangs (false).
 bool ask_playlist_entry(HWND player_window, bool wait_briefly, playlist_entry *entry);
 
+// The entry's playlist number as players show it (its position counted from 1), in decimal with
+// at least min_digits digits, into text (entry_number_chars); returns its length.
+constexpr unsigned entry_number_chars = 24;
+size_t entry_number(const playlist_entry *entry, unsigned min_digits, char *text);
+
 // Fills buffer (output_path_chars) with config_waveoutdir, a '\', the name cfg_name gives for
 // entry and the extension. In the name, a title's characters that a Windows file name cannot
 // hold (the ten of the replacement set, '.' among them, and control characters) become '_'; the
