@@ -55,7 +55,6 @@ static const char *const exists_texts[exists_policy_count] = {"Ask", "Replace", 
 static_assert(exists_ask == 0 && exists_replace == 1 && exists_number == 2 && exists_skip == 3,
               "the texts follow the policies");
 static const char names_dialog_title[] = TOLLVANE_VERSION " file names";
-static const char default_name_pattern[] = "%title%";
 
 // Enables the per-track controls and disables the single-file ones when single_file_state is 0,
 // and the reverse when it is 1.

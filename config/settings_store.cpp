@@ -22,12 +22,18 @@ BYTE cfg_split;
 char ini_path[MAX_PATH];
 WCHAR ini_path_wide[MAX_PATH];
 
-static const char default_name_pattern[] = "%title%";
-
 static void reset_codec_format(BYTE *buffer)
 {
     memset(buffer + sizeof(WAVEFORMATEX), 0, format_buffer_bytes - sizeof(WAVEFORMATEX));
     memcpy(buffer, &default_format, sizeof(WAVEFORMATEX));
+}
+
+// A text setting takes text cut to its 259 characters.
+static void put_text_setting(char *setting, const char *text)
+{
+    size_t length = strnlen(text, text_setting_bytes - 1);
+    memcpy(setting, text, length);
+    setting[length] = 0;
 }
 
 // Texts are cut to their buffers; nothing else is normalised, as the dialog gives what the
@@ -35,20 +41,14 @@ static void reset_codec_format(BYTE *buffer)
 void settings_commit(const settings_values *values)
 {
     cfg_cvt = values->cvt;
-    size_t length = strnlen(values->waveoutdir, text_setting_bytes - 1);
-    memcpy(config_waveoutdir, values->waveoutdir, length);
-    config_waveoutdir[length] = 0;
+    put_text_setting(config_waveoutdir, values->waveoutdir);
     memcpy(cfg_wfx, values->wfx, format_buffer_bytes);
     cfg_wfx1 = values->wfx1;
     cfg_wav1 = values->wav1;
     cfg_thread = values->thread;
     cfg_mode = values->mode;
-    length = strnlen(values->wav1p, text_setting_bytes - 1);
-    memcpy(cfg_wav1p, values->wav1p, length);
-    cfg_wav1p[length] = 0;
-    length = strnlen(values->name, text_setting_bytes - 1);
-    memcpy(cfg_name, values->name, length);
-    cfg_name[length] = 0;
+    put_text_setting(cfg_wav1p, values->wav1p);
+    put_text_setting(cfg_name, values->name);
     cfg_exists = values->exists;
     cfg_info = values->info;
     cfg_split = values->split;
@@ -269,9 +269,7 @@ static void exchange_optional_settings(bool saving)
     char pattern[profile_text_chars];
     profile_read_text("cfg_name", default_name_pattern, pattern, sizeof pattern);
     if (!pattern[0]) strcpy(pattern, default_name_pattern);
-    size_t length = strnlen(pattern, text_setting_bytes - 1);
-    memcpy(cfg_name, pattern, length);
-    cfg_name[length] = 0;
+    put_text_setting(cfg_name, pattern);
     UINT exists = profile_int("cfg_exists", exists_ask);
     cfg_exists = exists < exists_policy_count ? static_cast<BYTE>(exists) : exists_ask;
     cfg_info = profile_int("cfg_info", 0) != 0;

@@ -33,6 +33,9 @@ extern char cfg_wav1p[text_setting_bytes];
 extern WAVEFORMATEX cfg_wfx1;
 extern BYTE cfg_mode;
 extern BYTE cfg_thread;
+// cfg_name's default, and what an empty pattern becomes: the names of the first versions.
+constexpr char default_name_pattern[] = "%title%";
+
 // Per-track files only (single-file mode ignores the last three):
 extern char cfg_name[text_setting_bytes]; // the file name's pattern: %title%, %pos%, %% and literal text
 extern BYTE cfg_exists;                   // what to do when the file exists, one of the exists_ values
