@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "win32_shim/shim_control.h"
+#include "win32_shim/shim_utf8.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -45,22 +46,8 @@ enum open_result { profile_missing_path, profile_unreadable, profile_new, profil
 // Differs from Windows: an A read hands out those three bytes, where Windows gives '?'.
 void put_utf8(std::string &text, uint32_t code_point)
 {
-    if (code_point > 0x10FFFF) code_point = 0xFFFD;
-    if (code_point < 0x80) {
-        text += static_cast<char>(code_point);
-    } else if (code_point < 0x800) {
-        text += static_cast<char>(0xC0 | code_point >> 6);
-        text += static_cast<char>(0x80 | (code_point & 0x3F));
-    } else if (code_point < 0x10000) {
-        text += static_cast<char>(0xE0 | code_point >> 12);
-        text += static_cast<char>(0x80 | (code_point >> 6 & 0x3F));
-        text += static_cast<char>(0x80 | (code_point & 0x3F));
-    } else {
-        text += static_cast<char>(0xF0 | code_point >> 18);
-        text += static_cast<char>(0x80 | (code_point >> 12 & 0x3F));
-        text += static_cast<char>(0x80 | (code_point >> 6 & 0x3F));
-        text += static_cast<char>(0x80 | (code_point & 0x3F));
-    }
+    char bytes[4];
+    text.append(bytes, shim_utf8_encode(code_point > 0x10FFFF ? 0xFFFD : code_point, bytes));
 }
 
 // The code point at text[i], moving i past it; the surrogates' forms are taken as written by

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "win32_shim/shim_control.h"
+#include "win32_shim/shim_utf8.h"
 
 #include <sched.h>
 #include <signal.h>
@@ -182,11 +183,6 @@ long next_code_point(const unsigned char *text, size_t length, size_t *i)
     return code_point;
 }
 
-size_t utf8_bytes(uint32_t code_point)
-{
-    return code_point < 0x80 ? 1 : code_point < 0x800 ? 2 : code_point < 0x10000 ? 3 : 4;
-}
-
 bool known_code_page(UINT code_page) { return code_page == CP_ACP || code_page == CP_UTF8; }
 
 } // namespace
@@ -247,20 +243,14 @@ extern "C" int WideCharToMultiByte(UINT code_page, DWORD, LPCWSTR wide, int wide
             code_point = 0xFFFD;
             if (used_default_char) *used_default_char = TRUE;
         }
-        size_t needed = utf8_bytes(code_point);
+        char bytes[4];
+        size_t needed = shim_utf8_encode(code_point, bytes);
         if (text_size > 0) {
             if (static_cast<size_t>(count) + needed > static_cast<size_t>(text_size)) {
                 SetLastError(ERROR_INSUFFICIENT_BUFFER);
                 return 0;
             }
-            char *out = text + count;
-            if (needed == 1) {
-                out[0] = static_cast<char>(code_point);
-            } else {
-                for (size_t k = needed - 1; k > 0; k--, code_point >>= 6)
-                    out[k] = static_cast<char>(0x80 | (code_point & 0x3F));
-                out[0] = static_cast<char>((0xF00 >> needed) | code_point); // lead C0, E0 or F0
-            }
+            memcpy(text + count, bytes, needed);
         }
         count += static_cast<int>(needed);
     }
