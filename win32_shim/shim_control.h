@@ -21,15 +21,19 @@ void shim_set_window_hung(bool hung);
 // ERROR_DISK_FULL after a short write. A negative budget means no limit (the default).
 void shim_set_write_budget(long long bytes);
 
+// WriteFile takes every byte and keeps none (the file grows by a hole instead): a disk that
+// never fills, for tests that write more than a disk should hold. Off by default.
+void shim_set_write_sink(bool sink);
+
 // HeapAlloc and HeapReAlloc refuse any one request of more than this many bytes, as a heap
 // that has run out would; 0 means no limit (the default).
 void shim_set_allocation_limit(size_t bytes);
 
 // Fails the call_number-th call (counted from 1 since this call) of CreateFileA, ReadFile,
-// WriteFile, SetFilePointer, SetEndOfFile, GetFileSize, HeapAlloc and HeapReAlloc, as a failing
-// disk, a dropped network share or an exhausted heap would: nothing is done, and the call returns
-// its failure value with error, or with the function's own typical code when error is 0
-// (ERROR_ACCESS_DENIED, ERROR_READ_FAULT, ERROR_DISK_FULL, ERROR_NETNAME_DELETED,
+// WriteFile, SetFilePointer, SetEndOfFile, GetFileSize, MoveFileExA, HeapAlloc and HeapReAlloc,
+// as a failing disk, a dropped network share or an exhausted heap would: nothing is done, and
+// the call returns its failure value with error, or with the function's own typical code when
+// error is 0 (ERROR_ACCESS_DENIED, ERROR_READ_FAULT, ERROR_DISK_FULL, ERROR_NETNAME_DELETED,
 // ERROR_WRITE_FAULT, ERROR_NOT_ENOUGH_MEMORY). 0 switches it off (the default).
 // A child process takes the same switch from TOLLVANE_SHIM_FAIL_CALL (and _ERROR); it then
 // prints the call it failed, and at exit the number of calls made, on stderr. Two more switches

@@ -24,6 +24,7 @@ constexpr int max_files = 64;
 shim_file files[max_files];
 bool file_used[max_files];
 long long write_budget = -1;
+bool write_sink;
 
 DWORD error_from_errno(int error)
 {
@@ -62,6 +63,17 @@ bool sharing_conflict(const struct stat &st, DWORD share)
     return false;
 }
 
+// Deleting or renaming a file, or replacing it by a rename, needs every handle open on it to
+// share deletion.
+bool delete_conflict(const struct stat &st)
+{
+    for (int i = 0; i < max_files; i++)
+        if (file_used[i] && files[i].device == st.st_dev && files[i].inode == st.st_ino &&
+            !(files[i].share & FILE_SHARE_DELETE))
+            return true;
+    return false;
+}
+
 } // namespace
 
 void shim_native_path(const char *name, char *out, size_t out_size)
@@ -80,6 +92,7 @@ void shim_native_path(const char *name, char *out, size_t out_size)
 }
 
 void shim_set_write_budget(long long bytes) { write_budget = bytes; }
+void shim_set_write_sink(bool sink) { write_sink = sink; }
 
 extern "C" HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, void *, DWORD disposition, DWORD,
                               HANDLE)
@@ -173,6 +186,7 @@ extern "C" BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD bytes, LPDWORD by
     if (write_budget >= 0 && static_cast<long long>(allowed) > write_budget)
         allowed = static_cast<DWORD>(write_budget);
     DWORD done = 0;
+    if (write_sink && lseek(file->fd, allowed, SEEK_CUR) >= 0) done = allowed; // a hole where the bytes went
     while (done < allowed) {
         ssize_t n = write(file->fd, static_cast<const char *>(buffer) + done, allowed - done);
         if (n < 0 && errno == EINTR) continue;
@@ -252,11 +266,48 @@ extern "C" BOOL DeleteFileA(LPCSTR name)
     char path[4096];
     shim_native_path(name ? name : "", path, sizeof path);
     struct stat st;
-    if (stat(path, &st) == 0 && sharing_conflict(st, 0)) {
+    if (stat(path, &st) == 0 && delete_conflict(st)) {
         SetLastError(ERROR_SHARING_VIOLATION);
         return FALSE;
     }
     if (unlink(path) != 0) {
+        SetLastError(error_from_errno(errno));
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// rename(2) replaces the target in one step, as MOVEFILE_REPLACE_EXISTING does on one volume.
+extern "C" BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
+{
+    if (shim_fault_due("MoveFileExA", ERROR_ACCESS_DENIED)) return FALSE;
+    char source[4096], target[4096];
+    shim_native_path(from ? from : "", source, sizeof source);
+    shim_native_path(to ? to : "", target, sizeof target);
+    struct stat st;
+    if (stat(source, &st) != 0) {
+        SetLastError(error_from_errno(errno));
+        return FALSE;
+    }
+    if (delete_conflict(st)) {
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    if (stat(target, &st) == 0) {
+        if (!(flags & MOVEFILE_REPLACE_EXISTING)) {
+            SetLastError(ERROR_ALREADY_EXISTS);
+            return FALSE;
+        }
+        if (S_ISDIR(st.st_mode)) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        if (delete_conflict(st)) {
+            SetLastError(ERROR_SHARING_VIOLATION);
+            return FALSE;
+        }
+    }
+    if (rename(source, target) != 0) {
         SetLastError(error_from_errno(errno));
         return FALSE;
     }

@@ -8,6 +8,7 @@
 #include "win32_shim/shim_control.h"
 #include "win32_shim/shim_utf8.h"
 
+#include <pthread.h>
 #include <sched.h>
 #include <signal.h>
 #include <stdarg.h>
@@ -352,3 +353,20 @@ extern "C" int wsprintfA(LPSTR buffer, LPCSTR format, ...)
     buffer[n] = 0;
     return n;
 }
+
+static_assert(sizeof(pthread_mutex_t) <= sizeof(CRITICAL_SECTION), "a mutex fits the section");
+
+static pthread_mutex_t *mutex_of(CRITICAL_SECTION *section) { return reinterpret_cast<pthread_mutex_t *>(section); }
+
+extern "C" void InitializeCriticalSection(CRITICAL_SECTION *section)
+{
+    pthread_mutexattr_t attributes;
+    pthread_mutexattr_init(&attributes);
+    pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_RECURSIVE);
+    pthread_mutex_init(mutex_of(section), &attributes);
+    pthread_mutexattr_destroy(&attributes);
+}
+
+extern "C" void EnterCriticalSection(CRITICAL_SECTION *section) { pthread_mutex_lock(mutex_of(section)); }
+extern "C" void LeaveCriticalSection(CRITICAL_SECTION *section) { pthread_mutex_unlock(mutex_of(section)); }
+extern "C" void DeleteCriticalSection(CRITICAL_SECTION *section) { pthread_mutex_destroy(mutex_of(section)); }

@@ -80,6 +80,7 @@ typedef LRESULT (*WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 #define GENERIC_WRITE 0x40000000u
 #define FILE_SHARE_READ 0x1
 #define FILE_SHARE_WRITE 0x2
+#define FILE_SHARE_DELETE 0x4
 #define CREATE_NEW 1
 #define CREATE_ALWAYS 2
 #define OPEN_EXISTING 3
@@ -88,6 +89,7 @@ typedef LRESULT (*WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 #define FILE_BEGIN 0
 #define FILE_CURRENT 1
 #define FILE_END 2
+#define MOVEFILE_REPLACE_EXISTING 0x1
 
 #define HEAP_ZERO_MEMORY 0x8
 
@@ -119,7 +121,10 @@ DWORD SetFilePointer(HANDLE file, LONG distance, PLONG distance_high, DWORD meth
 BOOL SetEndOfFile(HANDLE file);
 DWORD GetFileSize(HANDLE file, LPDWORD size_high);
 BOOL CloseHandle(HANDLE object);
+// A file held open without FILE_SHARE_DELETE can be neither deleted nor renamed, nor replaced
+// by a rename, as on Windows (ERROR_SHARING_VIOLATION).
 BOOL DeleteFileA(LPCSTR name);
+BOOL MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
 
 // Process heap.
 HANDLE GetProcessHeap(void);
@@ -141,6 +146,15 @@ BOOL IsDBCSLeadByte(BYTE test_char);
 int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR text, int bytes, LPWSTR wide, int wide_size);
 int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWSTR wide, int wide_length, LPSTR text, int text_size,
                         LPCSTR default_char, LPBOOL used_default_char);
+
+// Critical sections: recursive, as on Windows.
+typedef struct {
+    alignas(8) unsigned char opaque[64];
+} CRITICAL_SECTION;
+void InitializeCriticalSection(CRITICAL_SECTION *section);
+void EnterCriticalSection(CRITICAL_SECTION *section);
+void LeaveCriticalSection(CRITICAL_SECTION *section);
+void DeleteCriticalSection(CRITICAL_SECTION *section);
 
 // Module and thread.
 DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
