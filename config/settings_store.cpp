@@ -22,6 +22,10 @@ BYTE cfg_split;
 char ini_path[MAX_PATH];
 WCHAR ini_path_wide[MAX_PATH];
 
+// Held by a commit and a snapshot; made once, at the first attach.
+static CRITICAL_SECTION settings_lock;
+static bool settings_lock_made;
+
 static void reset_codec_format(BYTE *buffer)
 {
     memset(buffer + sizeof(WAVEFORMATEX), 0, format_buffer_bytes - sizeof(WAVEFORMATEX));
@@ -40,6 +44,7 @@ static void put_text_setting(char *setting, const char *text)
 // track output and the next save take: a mode of 255 stays 255.
 void settings_commit(const settings_values *values)
 {
+    EnterCriticalSection(&settings_lock);
     cfg_cvt = values->cvt;
     put_text_setting(config_waveoutdir, values->waveoutdir);
     memcpy(cfg_wfx, values->wfx, format_buffer_bytes);
@@ -52,10 +57,33 @@ void settings_commit(const settings_values *values)
     cfg_exists = values->exists;
     cfg_info = values->info;
     cfg_split = values->split;
+    LeaveCriticalSection(&settings_lock);
+}
+
+void settings_snapshot(settings_values *values)
+{
+    EnterCriticalSection(&settings_lock);
+    memcpy(values->waveoutdir, config_waveoutdir, text_setting_bytes);
+    values->cvt = cfg_cvt;
+    memcpy(values->wfx, cfg_wfx, format_buffer_bytes);
+    values->wav1 = cfg_wav1;
+    memcpy(values->wav1p, cfg_wav1p, text_setting_bytes);
+    values->wfx1 = cfg_wfx1;
+    values->mode = cfg_mode;
+    values->thread = cfg_thread;
+    memcpy(values->name, cfg_name, text_setting_bytes);
+    values->exists = cfg_exists;
+    values->info = cfg_info;
+    values->split = cfg_split;
+    LeaveCriticalSection(&settings_lock);
 }
 
 void settings_reset(void)
 {
+    if (!settings_lock_made) {
+        InitializeCriticalSection(&settings_lock);
+        settings_lock_made = true;
+    }
     strcpy(config_waveoutdir, "c:\\");
     cfg_cvt = 0;
     reset_codec_format(cfg_wfx);
@@ -115,23 +143,27 @@ static UINT profile_int(const char *key, int default_value)
     return GetPrivateProfileIntW(section, wide_key, default_value, ini_path_wide);
 }
 
-// value null removes the key.
+// A text value as the profile functions see it: a setting's 259 characters, the quotes around a
+// pattern, the terminator, and a little room to tell a longer value from one that fits.
+constexpr unsigned profile_text_chars = text_setting_bytes + 4;
+
+// value null removes the key. A value the wide route cannot convert leaves the key as it was:
+// an empty value would read back as another setting.
 static void profile_write_text(const char *key, const char *value)
 {
     if (!ini_path_wide[0]) {
         WritePrivateProfileStringA(settings_section, key, value, ini_path);
         return;
     }
-    WCHAR section[key_chars], wide_key[key_chars], wide_value[text_setting_bytes];
+    WCHAR section[key_chars], wide_key[key_chars], wide_value[profile_text_chars];
     widen_ascii(settings_section, section);
     widen_ascii(key, wide_key);
-    if (value && MultiByteToWideChar(CP_ACP, 0, value, -1, wide_value, text_setting_bytes) == 0) wide_value[0] = 0;
+    if (value && MultiByteToWideChar(CP_ACP, 0, value, -1, wide_value, profile_text_chars) == 0) return;
     WritePrivateProfileStringW(section, wide_key, value ? wide_value : nullptr, ini_path_wide);
 }
 
 // Reads key's text into out (at most profile_text_chars with its terminator), or fallback
 // when the key is missing; fallback may be out itself.
-constexpr unsigned profile_text_chars = text_setting_bytes + 4;
 
 static void profile_read_text(const char *key, const char *fallback, char *out, DWORD out_chars)
 {

@@ -71,7 +71,11 @@ struct settings_values {
 // Every setting at its default, as at library attach.
 void settings_reset(void);
 // The one way the settings change between init and quit: the dialog's values, as they are.
+// The dialog's thread commits while the player's decoding thread may be taking a snapshot: both
+// hold one lock, so that neither ever sees half a change.
 void settings_commit(const settings_values *values);
+// Every setting as it stands, at once: what a track opens with.
+void settings_snapshot(settings_values *values);
 void settings_load(void); // init: derive the INI path, then read every key
 void settings_save(void); // quit: write every key
 // Walks every key in one order, reading each into its variable or writing it from there.

@@ -93,20 +93,20 @@ MMRESULT choose_like_wine(ACMFORMATCHOOSEA *choose, const void *format, DWORD by
     return MMSYSERR_NOERROR;
 }
 
-struct settings_snapshot {
+struct settings_seen {
     std::string dir, path, name;
     BYTE cvt, wav1, mode, thread, exists, info, split;
     std::vector<BYTE> wfx, wfx1;
 };
 
-settings_snapshot snapshot()
+settings_seen snapshot()
 {
     return {config_waveoutdir, cfg_wav1p, cfg_name, cfg_cvt, cfg_wav1, cfg_mode, cfg_thread, cfg_exists, cfg_info,
             cfg_split, std::vector<BYTE>(cfg_wfx, cfg_wfx + format_buffer_bytes),
             std::vector<BYTE>(reinterpret_cast<BYTE *>(&cfg_wfx1), reinterpret_cast<BYTE *>(&cfg_wfx1) + 18)};
 }
 
-bool operator==(const settings_snapshot &a, const settings_snapshot &b)
+bool operator==(const settings_seen &a, const settings_seen &b)
 {
     return a.dir == b.dir && a.path == b.path && a.name == b.name && a.cvt == b.cvt && a.wav1 == b.wav1 &&
            a.mode == b.mode && a.thread == b.thread && a.exists == b.exists && a.info == b.info &&
@@ -270,7 +270,7 @@ TEST(config_dialog, ok_commits_every_setting_and_writes_no_file)
 TEST(config_dialog, cancel_commits_nothing_and_the_next_opening_shows_the_settings)
 {
     out_module *m = fresh_dialog_plugin();
-    settings_snapshot before = snapshot();
+    settings_seen before = snapshot();
     driver = [](HWND dialog) { change_everything(dialog, IDCANCEL); };
     m->config(m->main_window);
     EXPECT_TRUE(snapshot() == before);
@@ -352,7 +352,7 @@ TEST(config_dialog, names_dialog_shows_the_settings_and_only_the_main_ok_commits
         strcpy(cfg_name, opened.pattern.c_str());
         cfg_exists = exists_number;
         cfg_info = 1;
-        settings_snapshot before = snapshot();
+        settings_seen before = snapshot();
         HWND main_dialog = nullptr;
         bool names_ran = false;
         names_driver = [&](HWND names) {

@@ -786,6 +786,36 @@ TEST_F(profile_functions, wide_functions_read_and_write_what_the_ansi_ones_do)
     EXPECT_EQ(wide_of(module), std::basic_string<WCHAR>(wide_module, length));
 }
 
+// Texts of the full 259 characters (a pattern with spaces at both ends, which it keeps in
+// quotes) come back whole through the ANSI profile functions and through the wide ones, which
+// the store takes where the ANSI code page cannot spell the INI's folder.
+TEST_F(settings_store, texts_of_259_characters_round_trip_on_both_routes)
+{
+    const std::string folder(259, 'd'), single(259, 's'), pattern = " " + std::string(257, 'n') + " ";
+    for (bool wide : {false, true}) {
+        SCOPED_TRACE(wide ? "wide functions" : "ANSI functions");
+        remove_file(ini);
+        auto use_route = [&] {
+            strcpy(ini_path, wide ? "" : ini.c_str());
+            std::basic_string<WCHAR> wide_path = wide ? wide_of(ini.c_str()) : std::basic_string<WCHAR>();
+            memcpy(ini_path_wide, wide_path.c_str(), (wide_path.size() + 1) * sizeof(WCHAR));
+        };
+        use_route();
+        strcpy(config_waveoutdir, folder.c_str());
+        strcpy(cfg_wav1p, single.c_str());
+        strcpy(cfg_name, pattern.c_str());
+        settings_save();
+        EXPECT_NE(file_text(ini).find("cfg_name=\"" + pattern + "\"\r\n"), std::string::npos);
+        DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr);
+        use_route();
+        exchange_settings(false);
+        EXPECT_EQ(folder, config_waveoutdir);
+        EXPECT_EQ(single, cfg_wav1p);
+        EXPECT_EQ(pattern, cfg_name);
+    }
+    ini_path_wide[0] = 0;
+}
+
 // The UTF-8 conversions the W functions rest on, as Wine gives them.
 TEST(code_page_conversions, malformed_text_and_small_buffers)
 {

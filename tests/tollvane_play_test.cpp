@@ -493,7 +493,8 @@ TEST(module_path, a_cut_path_returns_the_buffer_size)
 #ifdef _WIN32
 // A player in a folder whose name the ANSI code page cannot spell (here in three scripts, which
 // no code page but UTF-8 holds together): the plug-in still reads its INI beside the program
-// and saves to it, and tollvane-play loads the plug-in and reads its input from there.
+// and saves to it (a pattern of the full 259 characters too), and tollvane-play loads the
+// plug-in and reads its input from there.
 TEST_F(tollvane_play, settings_are_read_and_saved_in_a_folder_the_ansi_code_page_cannot_spell)
 {
     const std::wstring folder = L"\x43f\x430\x43f\x43a\x430 \x3c6\x3ac\x3ba\x3b5\x3bb\x3bf\x3c2 \x645\x62c\x644\x62f";
@@ -505,7 +506,12 @@ TEST_F(tollvane_play, settings_are_read_and_saved_in_a_folder_the_ansi_code_page
     ASSERT_TRUE(CopyFileW(L"tollvane-play.exe", (folder + L"\\tollvane-play.exe").c_str(), FALSE));
     ASSERT_TRUE(CopyFileW(L"out_tollvane.dll", (folder + L"\\out_tollvane.dll").c_str(), FALSE));
     const std::wstring ini = folder + L"\\tollvane-play.ini";
-    const std::string ini_text = "[WAV Writing Output Driver]\r\nconfig_waveoutdir=out_folder\r\ncfg_mode=2\r\n";
+    // A pattern of the full 259 characters, in quotes: "%%" gives one '%' of the name.
+    std::string pattern = "%title%";
+    while (pattern.size() < 259) pattern += "%%";
+    const std::string ini_text = "[WAV Writing Output Driver]\r\nconfig_waveoutdir=out_folder\r\ncfg_mode=2\r\n"
+                                 "cfg_name=\"" + pattern + "\"\r\n";
+    const std::string output = "out_folder/song" + std::string(126, '%') + ".raw";
     auto audio = pcm_block(50, 2, 16);
     bytes input = make_wav(44100, 2, 16, audio);
     for (auto [name, content] : {std::pair{ini, bytes(ini_text.begin(), ini_text.end())},
@@ -516,7 +522,7 @@ TEST_F(tollvane_play, settings_are_read_and_saved_in_a_folder_the_ansi_code_page
         fclose(f);
     }
     fs::create_directories("out_folder");
-    fs::remove("out_folder/song.raw");
+    fs::remove(output);
 
     std::wstring command = L"\"" + folder + L"\\tollvane-play.exe\" \"" + folder + L"\\song.wav\"";
     STARTUPINFOW startup = {};
@@ -529,7 +535,7 @@ TEST_F(tollvane_play, settings_are_read_and_saved_in_a_folder_the_ansi_code_page
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
     EXPECT_EQ(status, 0u);
-    EXPECT_EQ(read_file("out_folder/song.raw"), bytes(audio.begin(), audio.end())); // the INI's mode and folder
+    EXPECT_EQ(read_file(output), bytes(audio.begin(), audio.end())); // the INI's mode, folder and pattern
     FILE *f = _wfopen(ini.c_str(), L"rb");
     ASSERT_NE(f, nullptr);
     char saved[4096];
