@@ -7,6 +7,7 @@
 #include "output/wav_container.h"
 
 static const char writer_name[] = TOLLVANE_VERSION;
+static_assert(sizeof writer_name + (sizeof writer_name & 1) <= info_writer_bytes, "the chunk's buffer holds the name");
 
 // One INFO entry: its tag, the text's size with its terminator, the text, a pad byte to even.
 static uint32_t put_info_entry(BYTE *at, const char *tag, const char *text, uint32_t length)

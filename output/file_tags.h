@@ -9,9 +9,11 @@
 
 #include "output/output_naming.h"
 
+// ISFT's text, the plug-in's name with its terminator, padded to even.
+constexpr uint32_t info_writer_bytes = 14;
 // "LIST", its size, "INFO", then INAM (the title with its terminator, padded to even), ITRK (the
 // number, at most 20 digits) and ISFT (the plug-in's name), each with its tag and size.
-constexpr uint32_t info_chunk_max_bytes = 12 + 8 + (title_max_bytes + 2) + 8 + 22 + 8 + 14;
+constexpr uint32_t info_chunk_max_bytes = 12 + 8 + (title_max_bytes + 2) + 8 + 22 + 8 + info_writer_bytes;
 // The header, TIT2 in UCS-2 with its byte-order mark (a character a unit), TRCK in ISO-8859-1.
 constexpr uint32_t id3_tag_max_bytes = 10 + 10 + 3 + 2 * title_max_bytes + 10 + 1 + 20;
 

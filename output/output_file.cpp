@@ -16,16 +16,17 @@ bool file_read(HANDLE file, void *buffer, uint32_t bytes, bool *failed)
     return !*failed && got == bytes;
 }
 
-bool file_seek(HANDLE file, uint32_t offset)
+bool file_seek(HANDLE file, uint64_t offset)
 {
-    LONG high = 0; // offsets up to 4 GiB: the high part carries bit 31 and above
+    LONG high = static_cast<LONG>(offset >> 32);
     SetLastError(ERROR_SUCCESS);
-    DWORD low = SetFilePointer(file, static_cast<LONG>(offset), &high, FILE_BEGIN);
+    DWORD low = SetFilePointer(file, static_cast<LONG>(static_cast<uint32_t>(offset)), &high, FILE_BEGIN);
     if (low == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS) return false;
-    return high == 0 && low == offset; // where the next write goes, not merely a call that returned
+    // Where the next write goes, not merely a call that returned.
+    return ((static_cast<uint64_t>(static_cast<uint32_t>(high)) << 32) | low) == offset;
 }
 
-bool file_cut(HANDLE file, uint32_t offset)
+bool file_cut(HANDLE file, uint64_t offset)
 {
     return file_seek(file, offset) && SetEndOfFile(file);
 }

@@ -11,9 +11,9 @@ uint32_t file_put(HANDLE file, const void *data, uint32_t bytes);
 // True when all bytes were read; *failed tells a read that failed from one that met the end.
 bool file_read(HANDLE file, void *buffer, uint32_t bytes, bool *failed);
 // False when the pointer did not get there.
-bool file_seek(HANDLE file, uint32_t offset);
+bool file_seek(HANDLE file, uint64_t offset);
 // Ends the file at offset; false, with nothing cut, when the pointer could not be put there.
-bool file_cut(HANDLE file, uint32_t offset);
+bool file_cut(HANDLE file, uint64_t offset);
 // False when the platform could not say.
 bool file_size(HANDLE file, uint64_t *bytes);
 

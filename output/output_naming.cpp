@@ -1,5 +1,5 @@
-// Builds the per-track output path from config_waveoutdir and the name pattern cfg_name, filled
-// in from the player's playlist entry, and formats the error box. The player's window, which
+// Builds the per-track output path from a folder and a name pattern, filled in from the player's
+// playlist entry, and formats the error box. The player's window, which
 // answers for the entry and owns the box, is the caller's to give. A title comes from wherever
 // the player got it (an internet stream's server, for one): it is bounded when it is read and
 // every character of it is checked before it reaches a name.
@@ -152,12 +152,12 @@ struct name_piece {
     size_t length; // what stays of it once the name is cut to its room
 };
 
-// The pieces of cfg_name for entry: "%title%", "%pos%" and "%%" (one '%'); every other
+// The pieces of the pattern (at most 259 characters) for entry: "%title%", "%pos%" and "%%" (one '%'); every other
 // character, a lone '%' too, stands for itself. A pattern of 259 characters has at most as
 // many pieces.
-static size_t pattern_pieces(const playlist_entry *entry, const char *number, name_piece *pieces)
+static size_t pattern_pieces(const char *pattern, const playlist_entry *entry, const char *number,
+                             name_piece *pieces)
 {
-    const char *pattern = cfg_name;
     size_t count = 0;
     while (*pattern) {
         name_piece &piece = pieces[count++];
@@ -256,11 +256,11 @@ size_t entry_number(const playlist_entry *entry, unsigned min_digits, char *text
     return write_decimal(text, value, min_digits);
 }
 
-bool build_output_path(char *buffer, const char *extension, const playlist_entry *entry, unsigned copy,
-                       bool room_for_copies)
+bool build_output_path(char *buffer, const char *folder, const char *pattern, const char *extension,
+                       const playlist_entry *entry, unsigned copy, bool room_for_copies)
 {
-    size_t length = strlen(config_waveoutdir); // at most 259: the setting's buffer bounds it
-    memcpy(buffer, config_waveoutdir, length);
+    size_t length = strnlen(folder, text_setting_bytes - 1);
+    memcpy(buffer, folder, length);
     if (length > 0 && buffer[length - 1] != '\\') buffer[length++] = '\\';
     buffer[length] = 0; // a name that does not fit leaves the folder for the message
 
@@ -288,7 +288,11 @@ bool build_output_path(char *buffer, const char *extension, const playlist_entry
     char number[entry_number_chars];
     entry_number(entry, 2, number);
     name_piece pieces[text_setting_bytes];
-    size_t count = pattern_pieces(entry, number, pieces);
+    char bounded_pattern[text_setting_bytes]; // a pattern has at most as many pieces as characters
+    size_t pattern_length = strnlen(pattern, sizeof bounded_pattern - 1);
+    memcpy(bounded_pattern, pattern, pattern_length);
+    bounded_pattern[pattern_length] = 0;
+    size_t count = pattern_pieces(bounded_pattern, entry, number, pieces);
     if (!cut_pieces(pieces, count, room)) return false;
     char *name = buffer + length;
     size_t name_length = 0;

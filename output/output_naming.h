@@ -34,17 +34,18 @@ bool ask_playlist_entry(HWND player_window, bool wait_briefly, playlist_entry *e
 constexpr unsigned entry_number_chars = 24;
 size_t entry_number(const playlist_entry *entry, unsigned min_digits, char *text);
 
-// Fills buffer (output_path_chars) with config_waveoutdir, a '\', the name cfg_name gives for
-// entry and the extension. In the name, a title's characters that a Windows file name cannot
-// hold (the ten of the replacement set, '.' among them, and control characters) become '_'; the
-// pattern's own text keeps its dots. The name is cut so that it has at most 255 characters and
-// the path at most 259 (never inside a double-byte or UTF-8 character): the last %title% first,
-// then the pattern's text behind it, never the number. A name whose part before its first dot
-// is a device name (CON, NUL, COM1, ...) gets a '_' there. copy 0 is the name itself; copy 2 to
-// max_copy_number adds " (copy)" before the extension, and room_for_copies keeps room for that
-// in every copy, so that all share one name. False when no such name fits.
-bool build_output_path(char *buffer, const char *extension, const playlist_entry *entry, unsigned copy,
-                       bool room_for_copies);
+// Fills buffer (output_path_chars) with folder, a '\', the name pattern gives for entry and the
+// extension; folder and pattern are texts of at most 259 characters. In the name, a title's
+// characters that a Windows file name cannot hold (the ten of the replacement set, '.' among
+// them, and control characters) become '_'; the pattern's own text keeps its dots. The name is
+// cut so that it has at most 255 characters and the path at most 259 (never inside a
+// double-byte or UTF-8 character): the last %title% first, then the pattern's text behind it,
+// never the number. A name whose part before its first dot is a device name (CON, NUL, COM1,
+// ...) gets a '_' there. copy 0 is the name itself; copy 2 to max_copy_number adds " (copy)"
+// before the extension, and room_for_copies keeps room for that in every copy, so that all
+// share one name. False when no such name fits.
+bool build_output_path(char *buffer, const char *folder, const char *pattern, const char *extension,
+                       const playlist_entry *entry, unsigned copy, bool room_for_copies);
 
 // "message: "path"" in an error box owned by owner.
 void show_error(HWND owner, const char *path, const char *message);

@@ -1,7 +1,7 @@
-// Owns file_state: plans a track's files from the settings, starts each one (created, replaced,
-// numbered, skipped, or the single file reopened), writes its audio directly or through the
-// codec stage, and finishes it: drain, a cut to whole frames after a failed write, sizes, fact
-// value, tags. Every failure about the file is told here, once per file.
+// Owns file_state: starts each of a track's files as its plan says (created, replaced through a
+// temporary file, numbered, skipped, or the single file reopened), writes its audio directly or
+// through the codec stage, and finishes it: drain, a cut to whole frames after a failed write,
+// sizes, fact value, tags. Every failure about the file is told here, once per file.
 #include "output/track_file.h"
 
 #include <string.h>
@@ -35,80 +35,11 @@ static void show_init_error(void)
     MessageBoxA(file_state.player_window, "Error initializing output.", TOLLVANE_VERSION, MB_OK | MB_ICONERROR);
 }
 
-// A PCM record as every reader and the converter compute it: the frame size and byte rate follow
-// from channels, bits and rate. False when there is no whole sample, or the values do not fit
-// the record's fields.
-static bool make_pcm_record(uint32_t rate, uint32_t channels, uint32_t bits, WAVEFORMATEX *record)
-{
-    if (rate < 1 || channels < 1 || channels > 0xFFFF || bits < 8 || bits > 0xFFFF) return false;
-    uint64_t frame_bytes = static_cast<uint64_t>(bits >> 3) * channels;
-    if (frame_bytes > 0xFFFF || frame_bytes * rate > 0xFFFFFFFFu) return false;
-    record->wFormatTag = WAVE_FORMAT_PCM;
-    record->nChannels = static_cast<WORD>(channels);
-    record->nSamplesPerSec = rate;
-    record->nAvgBytesPerSec = static_cast<DWORD>(frame_bytes * rate);
-    record->nBlockAlign = static_cast<WORD>(frame_bytes);
-    record->wBitsPerSample = static_cast<WORD>(bits);
-    record->cbSize = 0;
-    return true;
-}
-
 // The frame of a PCM file being appended to, whatever its header's block align says.
 static uint32_t pcm_frame_bytes(const WAVEFORMATEX *format)
 {
     uint32_t bytes = static_cast<uint32_t>(format->wBitsPerSample >> 3) * format->nChannels;
     return bytes ? bytes : 1;
-}
-
-static const WAVEFORMATEX *plan_target(const track_plan *plan)
-{
-    return reinterpret_cast<const WAVEFORMATEX *>(plan->target);
-}
-
-bool plan_track(int rate, int channels, int bits, track_plan *plan)
-{
-    if (rate < 1 || channels < 1 || bits < 8) return false;
-    if (!make_pcm_record(static_cast<uint32_t>(rate), static_cast<uint32_t>(channels), static_cast<uint32_t>(bits),
-                         &plan->input))
-        return false;
-
-    plan->single_file = cfg_wav1 != 0;
-    plan->has_header = true;
-    plan->extension = ".wav";
-    // The header copies cbSize bytes behind a codec record, which must lie within its buffer:
-    // the 2066 bytes of cfg_wfx, the bare record of cfg_wfx1.
-    const WAVEFORMATEX *stored = &plan->input;
-    uint32_t record_bytes = sizeof(WAVEFORMATEX);
-    if (plan->single_file) {
-        stored = &cfg_wfx1;
-    } else if (cfg_cvt) {
-        stored = cfg_wfx_format();
-        record_bytes = format_buffer_bytes;
-    }
-    if (stored->wFormatTag != WAVE_FORMAT_PCM && stored->cbSize + sizeof(WAVEFORMATEX) > record_bytes) return false;
-    memcpy(plan->target, stored, record_bytes);
-    WAVEFORMATEX *target = reinterpret_cast<WAVEFORMATEX *>(plan->target);
-    // A hand-edited PCM record whose block align or byte rate disagree with its channels and
-    // bits would make every reader decode noise: the header says what the samples are.
-    if (target->wFormatTag == WAVE_FORMAT_PCM &&
-        !make_pcm_record(stored->nSamplesPerSec, stored->nChannels, stored->wBitsPerSample, target))
-        return false;
-    if (!plan->single_file) {
-        if (cfg_mode == file_mode_raw) {
-            plan->extension = ".raw";
-            plan->has_header = false;
-        } else if (cfg_mode == file_mode_auto && target->wFormatTag == WAVE_FORMAT_MPEGLAYER3) {
-            plan->extension = ".mp3";
-            plan->has_header = false;
-        }
-    }
-    // The single file never carries tags, nor splits: an append cuts what follows the audio.
-    plan->info_tags = !plan->single_file && cfg_info;
-    plan->split_streams = !plan->single_file && cfg_split;
-    plan->exists_policy = cfg_exists < exists_policy_count ? cfg_exists : exists_ask;
-    plan->converting = memcmp(&plan->input, target, sizeof plan->input) != 0;
-    if (plan->has_header) wav_build_header(target, plan->header, &plan->layout);
-    return true;
 }
 
 static void close_file(void)
@@ -118,23 +49,12 @@ static void close_file(void)
     file_state.file = INVALID_HANDLE_VALUE;
 }
 
-// Copies could be numbered: every copy's name keeps room for the suffix.
-static bool room_for_copies(const track_plan *plan, BYTE exists_policy)
-{
-    return exists_policy == exists_number || plan->split_streams;
-}
-
-bool file_name_for(const track_plan *plan, const playlist_entry *entry, char *path)
-{
-    return build_output_path(path, plan->extension, entry, 0, room_for_copies(plan, plan->exists_policy));
-}
-
 // Takes the first free name of "NAME (2)", "NAME (3)", ... with create-new, so that two
 // players writing into one folder never share a file.
 static bool create_numbered_copy(const track_plan *plan, const playlist_entry *entry)
 {
     for (unsigned copy = 2; copy <= max_copy_number; copy++) {
-        if (!build_output_path(file_state.path, plan->extension, entry, copy, true)) break;
+        if (!plan_file_path(plan, entry, exists_number, copy, file_state.path)) break;
         file_state.file =
             CreateFileA(file_state.path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file_state.file != INVALID_HANDLE_VALUE) return true;
@@ -233,21 +153,21 @@ static bool prepare_append(void)
 }
 
 // Undoes a start that failed after the file was created or reopened: the conversion goes, the
-// file is closed, and deleted when this start made it; an appended file, or one that was to be
-// replaced but was not yet, stays as it was.
-static bool fail_open(bool own_file, const char *message)
+// file is closed, and own_path, a file this start made, is deleted; an appended file, or one
+// that was to be replaced, stays as it was.
+static bool fail_open(const char *own_path, const char *message)
 {
     codec_destroy();
     close_file();
     // A file that cannot be deleted either is left as it is; the message says the track failed.
-    if (own_file) DeleteFileA(file_state.path);
+    if (own_path) DeleteFileA(own_path);
     if (message) show_file_error(message);
     else show_init_error();
     return false;
 }
 
-// What comes before the audio, in one write: the whole WAV header, its sizes zero until the
-// end, or an MPEG stream's ID3 tag. One piece that did not reach the file would leave a file
+// What comes before the audio, in one write: the whole WAV header, its sizes unfinished until
+// the end, or an MPEG stream's ID3 tag. One piece that did not reach the file would leave a file
 // that no reader takes.
 static bool write_start_of_file(const track_plan *plan, const playlist_entry *entry)
 {
@@ -288,18 +208,61 @@ static void reset_file_state(HWND player_window)
     file_state.size_limit = wav_max_file_bytes;
 }
 
-bool file_open(HWND player_window, const track_plan *plan, const playlist_entry *entry, BYTE exists_policy)
+// A file that replaces an existing one starts under a temporary name in the same folder, as long
+// as the final path (its extension becomes ".~01", ".~02", ...), and takes the old file's place
+// in one rename once its start is on disk: until then the old file stays as it was. It is held
+// with FILE_SHARE_DELETE, without which an open file cannot be renamed.
+constexpr unsigned max_temporary_number = 99;
+
+static bool create_temporary_file(const track_plan *plan, char *temporary)
+{
+    size_t stem = strlen(file_state.path) - strlen(plan->extension);
+    memcpy(temporary, file_state.path, stem);
+    for (unsigned number = 1; number <= max_temporary_number; number++) {
+        wsprintfA(temporary + stem, ".~%02u", number);
+        file_state.file = CreateFileA(temporary, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file_state.file != INVALID_HANDLE_VALUE) return true;
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break; // one left by a crash
+    }
+    return false;
+}
+
+// The start of a file that replaces one: through the temporary file, which is gone again when
+// any step fails (a program that holds the old file refuses the rename).
+static bool start_replacement(const track_plan *plan, const playlist_entry *entry)
+{
+    char temporary[output_path_chars];
+    if (!create_temporary_file(plan, temporary)) return fail_open(nullptr, cannot_create);
+    if (!write_start_of_file(plan, entry)) return fail_open(temporary, cannot_write);
+    if (!MoveFileExA(temporary, file_state.path, MOVEFILE_REPLACE_EXISTING)) return fail_open(temporary, cannot_create);
+    return true;
+}
+
+// The path the file's entry gives it, or the single file's; false when the pattern leaves no
+// name (told).
+static bool name_file(const track_plan *plan, const playlist_entry *entry, BYTE exists_policy)
+{
+    if (plan->single_file) {
+        size_t length = strnlen(plan->settings.wav1p, text_setting_bytes - 1); // the path is taken unchanged
+        memcpy(file_state.path, plan->settings.wav1p, length);
+        file_state.path[length] = 0;
+        return true;
+    }
+    if (plan_file_path(plan, entry, exists_policy, 0, file_state.path)) return true;
+    show_file_error(cannot_create); // the pattern's own text and number leave the title no room
+    return false;
+}
+
+bool file_open(HWND player_window, track_plan *plan, const playlist_entry *entry, BYTE exists_policy)
 {
     reset_file_state(player_window);
-    if (plan->single_file) {
-        size_t length = strnlen(cfg_wav1p, sizeof cfg_wav1p - 1); // the path is taken unchanged
-        memcpy(file_state.path, cfg_wav1p, length);
-        file_state.path[length] = 0;
-    } else if (!build_output_path(file_state.path, plan->extension, entry, 0, room_for_copies(plan, exists_policy))) {
-        show_file_error(cannot_create); // the pattern's own text and number leave the title no room
-        return false;
-    }
-    memcpy(file_state.name_path, file_state.path, sizeof file_state.path);
+    if (!name_file(plan, entry, exists_policy)) return false;
+    char name[output_path_chars];
+    memcpy(name, file_state.path, sizeof name);
+    // A stream that comes back to a title numbers the file instead of writing over its own audio.
+    if (exists_policy == exists_replace && plan_wrote(plan, name)) exists_policy = exists_number;
 
     file_start start;
     if (!start_output_file(plan, entry, exists_policy, &start)) {
@@ -310,9 +273,9 @@ bool file_open(HWND player_window, const track_plan *plan, const playlist_entry 
         // The track plays on and nothing is written: no file, no conversion.
         file_state.skipping = true;
         file_state.file = INVALID_HANDLE_VALUE;
+        plan_file_started(plan, name, nullptr);
         return true;
     }
-    bool own_file = start == start_created;
     const WAVEFORMATEX *target = plan_target(plan);
     bool converting = plan->converting;
     if (start == start_append) {
@@ -328,19 +291,19 @@ bool file_open(HWND player_window, const track_plan *plan, const playlist_entry 
 
     // The conversion is set up before an existing file is replaced: a track that cannot start
     // never costs the file that was there.
-    if (converting && !codec_create(&plan->input, target)) return fail_open(own_file, nullptr);
+    const char *own_path = start == start_created ? file_state.path : nullptr;
+    if (converting && !codec_create(&plan->input, target)) return fail_open(own_path, nullptr);
+    if (start == start_append) return prepare_append() || fail_open(nullptr, cannot_open);
     if (start == start_replace) {
-        file_state.file =
-            CreateFileA(file_state.path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file_state.file == INVALID_HANDLE_VALUE) return fail_open(false, cannot_create);
-        own_file = true;
+        if (!start_replacement(plan, entry)) return false;
+    } else if (!write_start_of_file(plan, entry)) {
+        return fail_open(own_path, cannot_write);
     }
-    if (start == start_append) return prepare_append() || fail_open(false, cannot_open);
-    if (!write_start_of_file(plan, entry)) return fail_open(own_file, cannot_write);
     if (plan->info_tags && plan->has_header) {
         file_state.info_bytes = build_info_chunk(entry, file_state.info_chunk);
         file_state.size_limit = wav_max_file_bytes - file_state.info_bytes; // room for the tags at the end
     }
+    plan_file_started(plan, name, file_state.path);
     return true;
 }
 
@@ -361,8 +324,8 @@ static void put_audio(const void *data, uint32_t bytes)
 {
     if (file_state.write_failed) return;
     if (file_state.has_header && bytes > file_state.size_limit - file_state.file_bytes) {
-        uint32_t unit = file_state.target_frame_bytes;
-        bytes = (file_state.size_limit - file_state.file_bytes) / unit * unit; // the rest is dropped
+        uint64_t unit = file_state.target_frame_bytes;
+        bytes = static_cast<uint32_t>((file_state.size_limit - file_state.file_bytes) / unit * unit); // the rest goes
         if (!file_state.size_limit_reached) {
             file_state.size_limit_reached = true;
             show_file_error("WAV file size limit reached");
@@ -418,7 +381,7 @@ static uint32_t fact_value(const codec_frames &counts)
 // codec blocks from the start of the audio, and is cut there.
 static void keep_whole_units(void)
 {
-    uint32_t kept = file_state.data_bytes - file_state.data_bytes % file_state.target_frame_bytes;
+    uint64_t kept = file_state.data_bytes - file_state.data_bytes % file_state.target_frame_bytes;
     if (kept == file_state.data_bytes) return;
     file_state.file_bytes -= file_state.data_bytes - kept;
     file_state.data_bytes = kept;
@@ -426,11 +389,10 @@ static void keep_whole_units(void)
 }
 
 // The tags behind the audio, counted in the RIFF size; a chunk that reached the file only in part
-// is cut off again. Never after a failed write.
+// is cut off again.
 static bool put_info_chunk(void)
 {
     HANDLE file = file_state.file;
-    if (file_state.info_bytes == 0 || file_state.write_failed) return true;
     if (file_seek(file, file_state.file_bytes) &&
         file_put(file, file_state.info_chunk, file_state.info_bytes) == file_state.info_bytes) {
         file_state.file_bytes += file_state.info_bytes;
@@ -444,21 +406,23 @@ static bool put_info_chunk(void)
 // the fact value: a player killed in between leaves either the unfinished marker or the true
 // size, never a pad byte counted as audio. The pad byte belongs to the data chunk, not to the
 // file: an appended file whose fmt body is odd and unpadded puts an even chunk at an odd offset,
-// and a stray byte after it would read as the start of another chunk. A header that does not
-// describe the file must not pass for a finished one.
+// and a stray byte after it would read as the start of another chunk. So the pad byte follows
+// only a data size that was written (behind one that still says "to the end" it would read as
+// a sample), and the tags only a clean end of the data chunk: anything else would stand where a
+// reader looks for the next chunk. A header that does not describe the file must not pass for a
+// finished one.
 static void finish_header(const codec_frames &counts)
 {
     HANDLE file = file_state.file;
-    bool patched = true;
-    if (file_state.data_size_offset != 0)
-        patched = wav_patch_field(file, file_state.data_size_offset, file_state.data_bytes);
-    if (file_state.data_bytes & 1) {
+    bool chunk_ended = wav_patch_field(file, file_state.data_size_offset, static_cast<uint32_t>(file_state.data_bytes));
+    if (chunk_ended && (file_state.data_bytes & 1)) {
         BYTE pad = 0;
-        if (file_seek(file, file_state.file_bytes) && file_put(file, &pad, 1) == 1) file_state.file_bytes += 1;
-        else patched = false;
+        chunk_ended = file_seek(file, file_state.file_bytes) && file_put(file, &pad, 1) == 1;
+        if (chunk_ended) file_state.file_bytes += 1;
     }
-    patched = put_info_chunk() && patched;
-    patched = wav_patch_field(file, wav_riff_size_offset, file_state.file_bytes - 8) && patched;
+    bool patched = chunk_ended;
+    if (file_state.info_bytes != 0 && !file_state.write_failed) patched = chunk_ended && put_info_chunk();
+    patched = wav_patch_field(file, wav_riff_size_offset, static_cast<uint32_t>(file_state.file_bytes - 8)) && patched;
     if (file_state.fact_offset != 0)
         patched = wav_patch_field(file, file_state.fact_offset, fact_value(counts)) && patched;
     if (!patched) report_write_failure();

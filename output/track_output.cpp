@@ -68,8 +68,7 @@ static void check_stream_title(void)
     playlist_entry &entry = asked_entry;
     if (!ask_playlist_entry(output_state.player_window, true, &entry)) return;
     if (entry.position != output_state.entry.position) return; // the player moves on to the next entry
-    char path[output_path_chars];
-    if (!file_name_for(&open_plan, &entry, path) || strcmp(path, file_state.name_path) == 0) return;
+    if (!plan_names_another_file(&open_plan, &entry)) return;
     file_finish(output_state.frames_since_flush == 0);
     output_state.entry = entry;
     // A next file that cannot start has been told about; the rest of the track goes nowhere.
@@ -121,5 +120,7 @@ int track_time_ms(void)
 void track_reset(void)
 {
     memset(&output_state, 0, sizeof output_state);
+    memset(&open_plan, 0, sizeof open_plan);
+    memset(&asked_entry, 0, sizeof asked_entry);
     file_reset();
 }

@@ -1,5 +1,6 @@
 // Builds, checks and patches the RIFF WAVE container of an output file; see wav_container.h.
-// A new header goes out whole in one write, its sizes zero; they are patched when the track ends.
+// A new header goes out whole in one write, its sizes unfinished; they are patched when the track
+// ends.
 #include "output/wav_container.h"
 
 #include <string.h>
@@ -13,7 +14,8 @@ void wav_build_header(const WAVEFORMATEX *target, BYTE *header, wav_layout *layo
     uint32_t fmt_bytes = pcm ? 16 : target->cbSize + 18u;
     uint32_t at = wav_fmt_body_offset;
     memset(header, 0, wav_header_max_bytes);
-    memcpy(header, "RIFF\0\0\0\0WAVEfmt ", 16); // the RIFF size is patched at the end
+    memcpy(header, "RIFF\0\0\0\0WAVEfmt ", 16);
+    put_u32(header + wav_riff_size_offset, wav_unfinished_size); // patched at the end
     put_u32(header + 16, fmt_bytes);
     memcpy(header + at, target, fmt_bytes);
     at += fmt_bytes;
@@ -25,6 +27,7 @@ void wav_build_header(const WAVEFORMATEX *target, BYTE *header, wav_layout *layo
         at += 12;
     }
     memcpy(header + at, "data", 4);
+    put_u32(header + at + 4, wav_unfinished_size);
     layout->data_size_offset = at + 4; // the data size, patched at the end
     layout->header_bytes = at + 8;
 }

@@ -1,5 +1,5 @@
-// The RIFF WAVE container on disk: the header of a new file (its sizes left zero until the track
-// ends), the header as accepted for appending, the patch of the sizes at the end, and the
+// The RIFF WAVE container on disk: the header of a new file (its sizes unfinished until the
+// track ends), the header as accepted for appending, the patch of the sizes at the end, and the
 // little-endian field helpers. Works on the file handed to it; the track output keeps the counts.
 #ifndef TOLLVANE_WAV_CONTAINER_H
 #define TOLLVANE_WAV_CONTAINER_H
@@ -41,8 +41,10 @@ struct wav_layout {
     uint32_t fact_offset;
 };
 
-// The whole header of a new file for target into header (wav_header_max_bytes), its RIFF size,
-// fact value and data size zero until they are patched. The target's cbSize must fit its buffer.
+// The whole header of a new file for target into header (wav_header_max_bytes). Its RIFF size and
+// data size say "to the end of the file" (wav_unfinished_size) until they are patched, so that a
+// file left by a player that died is read to its last byte; the fact value is zero until then.
+// The target's cbSize must fit its buffer.
 void wav_build_header(const WAVEFORMATEX *target, BYTE *header, wav_layout *layout);
 
 enum wav_read_result { wav_appendable, wav_not_pcm, wav_unreadable };
@@ -54,9 +56,9 @@ wav_read_result wav_read_append_header(HANDLE file, WAVEFORMATEX *existing, uint
 
 // Where the RIFF size lies; it counts every byte behind its own field.
 constexpr uint32_t wav_riff_size_offset = 4;
-// What an appended file's sizes say while a track is added to it: more than any file holds, so
-// that a player killed in the middle leaves a file whose every whole frame the next append keeps,
-// and which other readers read to its end meanwhile (a size of 0 would tell them it is empty).
+// What a file's sizes say while a track is written to it: more than any file holds, so that a
+// player killed in the middle leaves a file whose every whole frame other readers read and the
+// next append keeps (a size of 0 would tell them it is empty).
 constexpr uint32_t wav_unfinished_size = 0xFFFFFFFFu;
 
 // Writes one 32-bit size field at offset; false when it did not reach the file.

@@ -3,11 +3,12 @@
 // with that call a write that writes only part of its bytes (a disk that fills up in the middle
 // of a write, then frees again). Every run ends with the whole track in the file, exactly as
 // without the fault, or with the user told, a non-zero exit, and a file whose audio is an exact
-// prefix of the track in whole frames or codec blocks, counted exactly; a track that never
-// opened leaves no file of its own, and the audio already in the single file stays where it was
-// and stays counted. Then the player killed at every point of an append: the next append keeps
-// the earlier audio and every whole frame of the killed track that reached the disk. Native
-// only: the switches are the stand-in's.
+// prefix of the track in whole frames or codec blocks, counted exactly, that walks as a chain of
+// chunks to its end; a track that never opened leaves no file of its own, and the audio already
+// in the single file stays where it was and stays counted. Then the player killed at every
+// point of a track: every file it leaves is read by other programs with every whole frame or
+// codec block on disk, and the next append keeps them. Native only: the switches are the
+// stand-in's.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -53,23 +54,29 @@ static const bytes ima_44100_stereo = {0x11, 0, 2, 0, 0x44, 0xAC, 0, 0, 0xDB, 0x
 struct scenario {
     const char *name;
     std::string settings;   // the INI lines behind the section
-    const char *input;      // in.wav: 16-bit stereo; in24.wav: 24-bit stereo
+    const char *input;      // in.wav: 16-bit stereo; in24.wav: 24-bit stereo; in8.wav: 8-bit mono, odd
     const char *output;     // the file the track goes to
     bool single_file;       // appended to (or created as) the single file
     bool single_file_holds_audio;
     uint32_t unit;          // bytes of a whole frame or codec block of the output
     uint32_t block_frames;  // frames a codec block holds; 0 for PCM (no fact chunk)
+    bool replaces_old = false; // a per-track file of the track's name is there, to be replaced
 };
+
+// The INI lines that convert per-track files to record.
+static std::string codec(const bytes &record)
+{
+    return "cfg_cvt=1\r\ncfg_wfx_s=" + std::to_string(record.size()) + "\r\ncfg_wfx=" + struct_value(record) + "\r\n";
+}
 
 static std::vector<scenario> scenarios()
 {
-    auto codec = [](const bytes &record) {
-        return "cfg_cvt=1\r\ncfg_wfx_s=" + std::to_string(record.size()) + "\r\ncfg_wfx=" + struct_value(record) + "\r\n";
-    };
     const std::string single = "cfg_wav1=1\r\ncfg_wav1p=single.wav\r\n";
     return {
         {"per-track PCM file", "", "in.wav", "t.wav", false, false, 4, 0},
+        {"per-track PCM file replacing an old one", "cfg_exists=1\r\n", "in.wav", "t.wav", false, false, 4, 0, true},
         {"per-track 24-bit stereo file", "", "in24.wav", "t.wav", false, false, 6, 0},
+        {"tagged odd-length 8-bit mono file", "cfg_info=1\r\n", "in8.wav", "t.wav", false, false, 1, 0},
         {"converted PCM file", codec(pcm_22050_mono), "in.wav", "t.wav", false, false, 2, 0},
         {"per-track codec file", codec(ima_44100_stereo), "in.wav", "t.wav", false, false, 2048, 2041},
         {"track appended to a single file with audio", single, "in.wav", "single.wav", true, true, 2, 0},
@@ -115,6 +122,23 @@ static wav_layout_found find_layout(const bytes &file)
     return found;
 }
 
+// Whether a WAV file walks as a chain of chunks to its end, as readers walk it: every chunk
+// whole, the last one ending with the file (its pad byte may be missing), or a data chunk whose
+// size says "to the end of the file": 0xFFFFFFFF, or, where writing the true size was cut
+// short, a size whose high bytes still claim more than the file holds.
+static bool walks_to_its_end(const bytes &file)
+{
+    size_t at = 12;
+    while (at + 8 <= file.size()) {
+        std::string id(reinterpret_cast<const char *>(file.data() + at), 4);
+        uint32_t size = le32_at(file, at + 4);
+        if (id == "data" && size >= 0xFF000000u && file.size() - at - 8 < size) return true;
+        if (file.size() - at - 8 < size) return false;
+        at += 8 + size + (size & 1);
+    }
+    return at == file.size() || at == file.size() + 1;
+}
+
 // The audio that the next append to the file takes, as the plug-in's own rule says: the data
 // size where the file holds that much, else every whole frame there.
 static size_t audio_the_next_append_takes(const bytes &file, size_t payload, uint32_t frame_bytes)
@@ -140,6 +164,7 @@ protected:
         fs::copy_file(TOLLVANE_PLAY_PATH, "tollvane-play");
         write_file("in.wav", wav_image(2, 44100, 16, pcm_block(4000, 2, 16)));
         write_file("in24.wav", wav_image(2, 44100, 24, pcm_block(4000, 2, 24)));
+        write_file("in8.wav", wav_image(1, 8000, 8, pcm_block(1001, 1, 8)));
     }
 
     void prepare(const scenario &s)
@@ -148,10 +173,12 @@ protected:
             << "[WAV Writing Output Driver]\r\nconfig_waveoutdir=\r\n" << s.settings;
         remove_file(s.output);
         if (s.single_file_holds_audio) write_file(s.output, earlier_single_file());
+        if (s.replaces_old) write_file(s.output, {'o', 'l', 'd'});
     }
 
-    // switches: the stand-in's variables for the run, "" for none.
-    run_result play(const std::string &switches, const char *input = "in.wav")
+    // switches: the stand-in's variables for the run, "" for none; input: the files and the
+    // options before them.
+    run_result play(const std::string &switches, const std::string &input = "in.wav")
     {
         std::string command = switches + " timeout 60 ./tollvane-play --yes --title t " + input +
                               " </dev/null 2>errors.txt";
@@ -187,6 +214,9 @@ static std::string fault_problem(const scenario &s, const run_result &r, const b
     bool refused = r.errors.find("could not open its output") != std::string::npos;
     wav_layout_found clean = find_layout(whole);
     size_t earlier = s.single_file_holds_audio ? le32_at(before, 40) : 0;
+    for (const auto &entry : fs::directory_iterator("."))
+        if (entry.path().filename().string().rfind("t.~", 0) == 0) return "a temporary file is left behind";
+    if (refused && s.replaces_old) return after == before ? "" : "a track that never opened changed the old file";
     if (refused && !s.single_file_holds_audio) return exists ? "a track that never opened left its file behind" : "";
     if (!exists) return "the file is gone";
     if (after.size() < clean.payload) return "the file is shorter than its header";
@@ -197,7 +227,9 @@ static std::string fault_problem(const scenario &s, const run_result &r, const b
     if (s.single_file) {
         audio = audio_the_next_append_takes(after, clean.payload, s.unit);
     } else {
+        if (!walks_to_its_end(after)) return "its chunks do not walk to its end";
         audio = le32_at(after, clean.payload - 4);
+        if (audio >= 0xFF000000u) audio = after.size() - clean.payload; // the true size never reached it
         if (audio > after.size() - clean.payload) return "its data size counts audio the file does not hold";
     }
     if (audio < earlier || (earlier && !std::equal(before.begin() + 44, before.begin() + 44 + earlier, after.begin() + 44)))
@@ -222,16 +254,17 @@ TEST_F(file_faults, every_failed_or_short_call_ends_in_the_whole_track_or_a_coun
     for (const scenario &s : scenarios()) {
         SCOPED_TRACE(s.name);
         prepare(s);
-        bytes before = s.single_file_holds_audio ? read_file(s.output) : bytes();
+        bytes before = s.single_file_holds_audio || s.replaces_old ? read_file(s.output) : bytes();
         run_result clean = play("TOLLVANE_SHIM_FAIL_CALL=0", s.input);
         ASSERT_EQ(clean.status, 0) << clean.errors;
         ASSERT_GT(clean.calls, 0) << "the stand-in did not report its calls: " << clean.errors;
         bytes whole = read_file(s.output);
         wav_layout_found layout = find_layout(whole);
         ASSERT_GT(layout.payload, 0u);
-        // The sizes at the end: the data size, the pad byte, the RIFF size and the fact value, each
-        // a move and a write.
-        long patch_calls = 2 * (2 + (layout.fact ? 1 : 0) + (layout.data_size & 1));
+        // The sizes at the end: the data size, the pad byte, the tags, the RIFF size and the fact
+        // value, each a move and a write.
+        bool tagged = s.settings.find("cfg_info=1") != std::string::npos;
+        long patch_calls = 2 * (2 + (layout.fact ? 1 : 0) + (layout.data_size & 1) + tagged);
 
         for (const char *mode : {"", "TOLLVANE_SHIM_SHORT_WRITE=1 "}) {
             int told = 0, recovered = 0;
@@ -248,6 +281,84 @@ TEST_F(file_faults, every_failed_or_short_call_ends_in_the_whole_track_or_a_coun
             printf("%s%s: %ld fault points, %d told to the user, %d recovered from\n", *mode ? "short writes, " : "",
                    s.name, clean.calls, told, recovered);
         }
+    }
+}
+
+// What a killed player leaves of a file, read as other programs read it: its audio in whole
+// units from the start of the data, as far as the data size says or, while that still says "to
+// the end of the file", as far as the file goes. Empty where the header never reached the disk.
+static bytes audio_left(const bytes &file, size_t payload, uint32_t unit)
+{
+    if (file.size() < payload) return bytes();
+    size_t on_disk = file.size() - payload, counted = le32_at(file, payload - 4);
+    size_t audio = counted >= 0xFF000000u || counted > on_disk ? on_disk : counted;
+    audio -= audio % unit;
+    return bytes(file.begin() + payload, file.begin() + payload + audio);
+}
+
+static bool have_sox(void) { return system("command -v sox >/dev/null 2>&1") == 0; }
+
+// The player killed at every call of a track that writes files of its own: every file it leaves
+// holds the track's start, and other readers take every whole frame (PCM, through tollvane-play's
+// own reader) or whole codec block (IMA ADPCM, decoded by sox where it is installed) that reached
+// the disk, without waiting for the sizes that only the end of the track writes.
+TEST_F(file_faults, a_player_killed_in_a_track_leaves_files_readers_read_to_their_last_whole_frame)
+{
+    write_file("stream.wav", wav_image(1, 8000, 16, pcm_block(12000, 1, 16, 3)));
+    struct killed_scenario {
+        const char *name;
+        std::string settings, args;
+        std::vector<std::string> files;
+        uint32_t unit, block_frames;
+    } rows[] = {
+        {"per-track 16-bit PCM", "", "in.wav", {"t.wav"}, 4, 0},
+        {"per-track IMA ADPCM", codec(ima_44100_stereo), "in.wav", {"t.wav"}, 2048, 2041},
+        {"tagged split stream", "cfg_info=1\r\ncfg_split=1\r\n", "--retitle 0.5 u stream.wav", {"t.wav", "u.wav"},
+         2, 0},
+        {"single file made by the first track", "cfg_wav1=1\r\ncfg_wav1p=t.wav\r\n", "in.wav", {"t.wav"}, 4, 0},
+    };
+    bool sox = have_sox();
+    for (const killed_scenario &s : rows) {
+        SCOPED_TRACE(s.name);
+        std::ofstream("tollvane-play.ini", std::ios::binary)
+            << "[WAV Writing Output Driver]\r\nconfig_waveoutdir=\r\n" << s.settings;
+        for (const std::string &f : s.files) remove_file(f);
+        run_result clean = play("TOLLVANE_SHIM_FAIL_CALL=0", s.args);
+        ASSERT_EQ(clean.status, 0) << clean.errors;
+        std::vector<bytes> whole;
+        for (const std::string &f : s.files) whole.push_back(read_file(f));
+        int files_read = 0;
+        for (long n = 1; n <= clean.calls; n++) {
+            for (const std::string &f : s.files) remove_file(f);
+            run_result r = play("TOLLVANE_SHIM_CRASH_CALL=" + std::to_string(n), s.args);
+            SCOPED_TRACE("killed at call " + std::to_string(n) + "\n" + r.errors);
+            ASSERT_EQ(r.status, 128 + SIGKILL);
+            for (size_t i = 0; i < s.files.size(); i++) {
+                if (!file_exists(s.files[i])) continue;
+                bytes left = read_file(s.files[i]);
+                size_t payload = find_layout(whole[i]).payload;
+                bytes audio = audio_left(left, payload, s.unit);
+                ASSERT_TRUE(std::equal(audio.begin(), audio.end(), whole[i].begin() + payload))
+                    << s.files[i] << " does not hold the start of its audio";
+                if (left.size() < payload) continue; // killed before its header was on disk
+                files_read++;
+                if (!s.block_frames) {
+                    std::vector<char> read_back;
+                    ASSERT_TRUE(read_back_audio(s.files[i], &read_back));
+                    EXPECT_EQ(bytes(read_back.begin(), read_back.end()), audio) << s.files[i];
+                    continue;
+                }
+                EXPECT_EQ(find_layout(left).payload, payload) << "its header does not walk to the data";
+                if (!sox) continue;
+                std::string decode = "sox " + s.files[i] + " -t raw decoded.raw 2>/dev/null";
+                ASSERT_EQ(system(decode.c_str()), 0);
+                size_t blocks = audio.size() / s.unit;
+                EXPECT_GE(read_file("decoded.raw").size(), blocks * s.block_frames * 4) << "sox decodes fewer frames";
+            }
+        }
+        printf("%s: killed at each of %ld calls; every file left read to its last whole %s%s\n", s.name, clean.calls,
+               s.block_frames ? "block" : "frame", s.block_frames && !sox ? " (sox not installed: not decoded)" : "");
+        EXPECT_GT(files_read, 0);
     }
 }
 

@@ -6,21 +6,19 @@
 #include "output/output_naming.h"
 #include "tests/test_support.h"
 
-// The path a title gets; "" where no name fits. pattern: cfg_name, copy and room as the track
+// The path a title gets; "" where no name fits. pattern, copy and room as the track
 // output passes them.
 static std::string path_for(const char *dir, const char *title, const char *extension = ".wav",
                             const char *pattern = "%title%", int position = 3, unsigned copy = 0,
                             bool room_for_copies = false)
 {
     out_module *m = fresh_plugin();
-    snprintf(config_waveoutdir, sizeof config_waveoutdir, "%s", dir);
-    snprintf(cfg_name, sizeof cfg_name, "%s", pattern);
     host_set_playlist(position, title);
     char buffer[output_path_chars + 16];
     memset(buffer, 0xCC, sizeof buffer);
     playlist_entry entry;
     EXPECT_TRUE(ask_playlist_entry(m->main_window, false, &entry));
-    bool built = build_output_path(buffer, extension, &entry, copy, room_for_copies);
+    bool built = build_output_path(buffer, dir, pattern, extension, &entry, copy, room_for_copies);
     EXPECT_EQ(static_cast<unsigned char>(buffer[output_path_chars]), 0xCC) << "wrote past the 512-character buffer";
     return built ? buffer : "";
 }

@@ -17,6 +17,7 @@
 
 #include "config/settings_store.h"
 #include "output/track_output.h"
+#include "tools/wav_reader.h"
 
 out_module *fresh_plugin(const char *dir, question_policy questions)
 {
@@ -185,4 +186,17 @@ MMRESULT acm_test_stream::convert(DWORD source_bytes, DWORD flags, DWORD destina
     header.cbSrcLengthUsed = 12345;
     header.cbDstLengthUsed = 12345;
     return acmStreamConvert(stream, &header, flags);
+}
+
+bool read_back_audio(const std::string &path, std::vector<char> *audio)
+{
+    wav_input wav;
+    const char *reason = nullptr;
+    audio->clear();
+    if (!wav_reader_open(path.c_str(), &wav, &reason)) return false;
+    std::vector<char> block(4096 * wav.frame_bytes);
+    while (size_t bytes = wav_reader_read(&wav, block.data(), 4096))
+        audio->insert(audio->end(), block.begin(), block.begin() + bytes);
+    wav_reader_close(&wav);
+    return true;
 }

@@ -46,6 +46,10 @@ bool riff_walk(const std::vector<uint8_t> &bytes, uint32_t *riff_size, std::vect
 
 uint32_t le32_at(const std::vector<uint8_t> &bytes, size_t offset);
 
+// The audio that tollvane-play's own WAV reader hands out for path, in whole frames, whatever
+// the header's sizes say; false when it refuses the file.
+bool read_back_audio(const std::string &path, std::vector<char> *audio);
+
 // What the ACM itself says of a format record (bytes long): its tag's name and its description,
 // "?" where the ACM has none.
 std::string acm_tag_name(WORD tag);

@@ -681,9 +681,13 @@ TEST_F(tollvane_play, a_killed_track_keeps_every_frame_on_disk_for_the_next_appe
     bytes left = read_file("mix.wav");
     ASSERT_GT(left.size(), 44u + 40000u);
     ASSERT_LT(left.size(), 44u + first.size());
-    EXPECT_EQ(le32_at(left, 40), 0u); // never patched
+    EXPECT_EQ(le32_at(left, 4), 0xFFFFFFFFu); // never patched: "to the end of the file"
+    EXPECT_EQ(le32_at(left, 40), 0xFFFFFFFFu);
     size_t kept = (left.size() - 44) / 4 * 4;
     EXPECT_EQ(0, memcmp(left.data() + 44, first.data(), left.size() - 44));
+    std::vector<char> read_back;
+    ASSERT_TRUE(read_back_audio("mix.wav", &read_back)); // every whole frame, as other readers do
+    EXPECT_EQ(read_back, std::vector<char>(first.begin(), first.begin() + kept));
 
     run_result result = run("in/next.wav");
     EXPECT_EQ(result.status, 0) << result.errors;

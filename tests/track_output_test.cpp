@@ -65,7 +65,9 @@ TEST_F(track_output_test, default_header_is_the_44_byte_pcm_header_byte_for_byte
     EXPECT_EQ(read_file("out/track.wav"), concat(expected_head, audio));
 }
 
-TEST_F(track_output_test, sizes_read_zero_until_close_patches_them)
+// While the track plays, the sizes say "to the end of the file": a player that dies leaves a file
+// that readers read whole.
+TEST_F(track_output_test, sizes_say_to_the_end_until_close_patches_them)
 {
     ASSERT_EQ(m->open(22050, 1, 16), 0);
     auto audio = pcm_block(100, 1, 16);
@@ -79,8 +81,8 @@ TEST_F(track_output_test, sizes_read_zero_until_close_patches_them)
     // A plain POSIX read passes the stand-in's sharing check, which lets this test look inside.
     bytes during = read_file("out/track.wav");
     ASSERT_EQ(during.size(), 44u + 200u);
-    EXPECT_EQ(le32_at(during, 4), 0u);
-    EXPECT_EQ(le32_at(during, 40), 0u);
+    EXPECT_EQ(le32_at(during, 4), 0xFFFFFFFFu);
+    EXPECT_EQ(le32_at(during, 40), 0xFFFFFFFFu);
 #endif
     m->close();
     EXPECT_EQ(read_file("out/track.wav"), concat(pcm_header(1, 22050, 16, 200), audio));
@@ -220,30 +222,61 @@ TEST_F(track_output_test, tags_follow_the_audio_in_a_list_chunk)
 // A stream's title changes: once a second of audio the player is asked, and a title that names
 // another file finishes the file and starts the next one with the block that showed it (up to
 // a second late). Without conversion the files' audio joined is the track's, and the clock
-// runs on. A name that exists gets a number, unasked.
+// runs on. A name that exists gets a number, unasked; a file this very stream wrote is never
+// replaced, not even where the setting replaces, and skipping skips the repeat.
 TEST_F(track_output_test, a_new_title_in_a_stream_starts_a_new_file_with_nothing_lost_or_doubled)
 {
-    cfg_split = 1;
-    for (const char *f : {"out/first.wav", "out/second.wav", "out/first (2).wav"}) remove_file(f);
     const int second = 44100, block = second / 10;
     auto audio = pcm_block(4 * second, 2, 16);
-    host_set_playlist(0, "first");
-    ASSERT_EQ(m->open(44100, 2, 16), 0);
-    for (int at = 0; at < 4 * second; at += block) {
-        if (at == 12 * block) host_set_playlist(0, "second"); // asked at 2.0 s
-        if (at == 25 * block) host_set_playlist(0, "first");  // asked at 3.0 s: first.wav exists
-        m->write(audio.data() + at * 4, block * 4);
-    }
-    EXPECT_EQ(output_state.frames_since_flush, 4 * second);
-    m->close();
-    EXPECT_TRUE(host_boxes.empty());
     auto part = [&](int from, int to) {
         return concat(pcm_header(2, 44100, 16, (to - from) * second * 4),
                       std::vector<char>(audio.begin() + from * second * 4, audio.begin() + to * second * 4));
     };
-    EXPECT_EQ(read_file("out/first.wav"), part(0, 2));
-    EXPECT_EQ(read_file("out/second.wav"), part(2, 3));
-    EXPECT_EQ(read_file("out/first (2).wav"), part(3, 4));
+    for (BYTE policy : {exists_ask, exists_replace, exists_number, exists_skip}) {
+        SCOPED_TRACE(static_cast<int>(policy));
+        for (const char *f : {"out/first.wav", "out/second.wav", "out/first (2).wav"}) remove_file(f);
+        cfg_split = 1;
+        cfg_exists = policy;
+        host_set_playlist(0, "first");
+        ASSERT_EQ(m->open(44100, 2, 16), 0);
+        for (int at = 0; at < 4 * second; at += block) {
+            if (at == 12 * block) host_set_playlist(0, "second"); // asked at 2.0 s
+            if (at == 25 * block) host_set_playlist(0, "first");  // asked at 3.0 s: first.wav is the stream's
+            m->write(audio.data() + at * 4, block * 4);
+        }
+        EXPECT_EQ(output_state.frames_since_flush, 4 * second);
+        m->close();
+        EXPECT_TRUE(host_boxes.empty());
+        EXPECT_EQ(read_file("out/first.wav"), part(0, 2));
+        EXPECT_EQ(read_file("out/second.wav"), part(2, 3));
+        EXPECT_EQ(read_file("out/first (2).wav"), policy == exists_skip ? bytes() : part(3, 4));
+    }
+}
+
+// The dialog's OK while a stream plays (a new folder, a new pattern, other options) applies from
+// the next track on: the track keeps the settings it opened with, and its title, which never
+// changes, keeps naming the one file.
+TEST_F(track_output_test, settings_committed_while_a_track_plays_apply_from_the_next_track)
+{
+    cfg_split = 1;
+    host_set_playlist(0, "song");
+    remove_file("out/song.wav");
+    auto audio = pcm_block(3 * 44100, 2, 16);
+    ASSERT_EQ(m->open(44100, 2, 16), 0);
+    m->write(audio.data(), static_cast<int>(audio.size() / 2));
+    settings_values changed;
+    settings_snapshot(&changed);
+    strcpy(changed.waveoutdir, "out2");
+    strcpy(changed.name, "x%title%");
+    changed.mode = file_mode_raw;
+    changed.info = 1;
+    settings_commit(&changed);
+    m->write(audio.data() + audio.size() / 2, static_cast<int>(audio.size() / 2));
+    m->close();
+    EXPECT_EQ(read_file("out/song.wav"), concat(pcm_header(2, 44100, 16, static_cast<uint32_t>(audio.size())), audio));
+    EXPECT_FALSE(file_exists("out2/xsong.raw"));
+    EXPECT_FALSE(file_exists("out/xsong.wav"));
+    EXPECT_TRUE(host_boxes.empty());
 }
 
 // No split: a title that gives the same name, a position the player moved on to, a player that
@@ -453,34 +486,83 @@ TEST_F(track_output_test, a_title_too_long_for_a_file_name_is_cut_to_one)
     remove_file(name);
 }
 
-// sink.raw leads to /dev/null, which takes any amount: a raw file goes on past the 4 GiB that
-// stop a WAV file, every byte handed over.
-TEST_F(track_output_test, raw_files_have_no_size_limit)
+// A replace that cannot finish starting its file keeps the old one byte for byte and leaves no
+// temporary file: whether replacing is the setting or the answer to the question, and whether
+// the new header cannot be written (a full disk, played by the stand-in) or the rename is refused
+// (another program holds the old file without letting it be deleted).
+TEST_F(track_output_test, a_replace_that_cannot_start_keeps_the_old_file)
 {
-    if (!device_link_opens("sink.raw")) GTEST_SKIP() << "no link to /dev/null in the working directory";
-    fresh_plugin("", question_policy::ok);
-    host_set_playlist(0, "sink");
-    cfg_mode = 2;
-    ASSERT_EQ(m->open(44100, 2, 16), 0);
-    std::vector<char> block(64u << 20); // 64 MiB: 65 of them pass 4 GiB
-    for (int i = 0; i < 65; i++) m->write(block.data(), static_cast<int>(block.size()));
-    EXPECT_EQ(file_state.data_bytes, uint32_t(65ull * block.size())); // counted modulo 2^32, and never patched
-    m->close();
-    ASSERT_EQ(host_boxes.size(), 1u); // only the overwrite question
+    const bytes old_content = {'o', 'l', 'd'};
+    struct row { BYTE policy; bool full_disk; const char *message; } rows[] = {
+        {exists_replace, false, "Cannot create output file"},
+        {exists_ask, false, "Cannot create output file"},
+#ifndef _WIN32
+        {exists_replace, true, "Cannot write to output file"},
+        {exists_ask, true, "Cannot write to output file"},
+#endif
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(std::to_string(r.policy) + (r.full_disk ? ", full disk" : ", old file held"));
+        fresh_plugin("out", question_policy::ok);
+        cfg_exists = r.policy;
+        write_file("out/track.wav", old_content);
+        HANDLE reader = INVALID_HANDLE_VALUE;
+        if (!r.full_disk)
+            reader = CreateFileA("out\\track.wav", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+#ifndef _WIN32
+        if (r.full_disk) shim_set_write_budget(0);
+#endif
+        EXPECT_EQ(m->open(44100, 2, 16), -1);
+#ifndef _WIN32
+        shim_set_write_budget(-1);
+#endif
+        if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
+        EXPECT_EQ(read_file("out/track.wav"), old_content);
+        for (const auto &entry : std::filesystem::directory_iterator("out"))
+            EXPECT_NE(entry.path().filename().string().rfind("track.~", 0), 0u) << "left behind: " << entry.path();
+        ASSERT_EQ(host_boxes.size(), r.policy == exists_ask ? 2u : 1u);
+        EXPECT_EQ(host_boxes.back().text, std::string(r.message) + ": \"out\\track.wav\"");
+    }
 }
 
-// full.wav and full.raw lead to /dev/full. A WAV track cannot even write its header there and is
-// refused, its file gone; a raw track has no header, opens, and learns of it at its first write.
+#ifndef _WIN32
+// A raw file goes on past the 4 GiB that stop a WAV file, every byte handed over counted (the
+// stand-in's disk that never fills keeps none of them: the file is a hole), and a write that
+// fails there keeps every whole frame before it: the cut goes beyond 4 GiB too.
+TEST_F(track_output_test, raw_files_have_no_size_limit)
+{
+    fresh_plugin("out");
+    host_set_playlist(0, "sink");
+    remove_file("out/sink.raw");
+    cfg_mode = 2;
+    ASSERT_EQ(m->open(44100, 2, 16), 0);
+    shim_set_write_sink(true);
+    std::vector<char> block(64u << 20); // 64 MiB: 65 of them pass 4 GiB
+    for (int i = 0; i < 65; i++) m->write(block.data(), static_cast<int>(block.size()));
+    shim_set_write_sink(false);
+    const uint64_t past_4_gib = 65ull * block.size();
+    EXPECT_EQ(file_state.data_bytes, past_4_gib);
+    shim_set_write_budget(7); // one whole frame and part of the next
+    m->write(block.data(), 400);
+    shim_set_write_budget(-1);
+    m->close();
+    ASSERT_EQ(host_boxes.size(), 1u);
+    EXPECT_EQ(host_boxes[0].text, "Cannot write to output file: \"out\\sink.raw\"");
+    EXPECT_EQ(std::filesystem::file_size("out/sink.raw"), past_4_gib + 4);
+    remove_file("out/sink.raw");
+}
+
+// A WAV track cannot even write its header on a full disk and is refused, its file gone; a raw
+// track has no header, opens, and learns of it at its first write.
 TEST_F(track_output_test, a_full_disk_refuses_a_header_and_is_reported_once_during_a_track)
 {
-    if (!device_link_opens("full.wav") || !device_link_opens("full.raw"))
-        GTEST_SKIP() << "no links to /dev/full in the working directory";
-    fresh_plugin("", question_policy::ok);
     host_set_playlist(0, "full");
+    shim_set_write_budget(0);
     EXPECT_EQ(m->open(44100, 2, 16), -1);
-    EXPECT_FALSE(file_exists("full.wav"));
-    ASSERT_EQ(host_boxes.size(), 2u); // the overwrite question, then one error
-    EXPECT_EQ(host_boxes[1].text, "Cannot write to output file: \"full.wav\"");
+    EXPECT_FALSE(file_exists("out/full.wav"));
+    ASSERT_EQ(host_boxes.size(), 1u);
+    EXPECT_EQ(host_boxes[0].text, "Cannot write to output file: \"out\\full.wav\"");
 
     host_boxes.clear();
     cfg_mode = 2; // raw
@@ -490,9 +572,12 @@ TEST_F(track_output_test, a_full_disk_refuses_a_header_and_is_reported_once_duri
     EXPECT_EQ(file_state.data_bytes, 0u);
     EXPECT_EQ(output_state.frames_since_flush, 300);
     m->close();
-    ASSERT_EQ(host_boxes.size(), 2u);
-    EXPECT_EQ(host_boxes[1].text, "Cannot write to output file: \"full.raw\"");
+    shim_set_write_budget(-1);
+    ASSERT_EQ(host_boxes.size(), 1u);
+    EXPECT_EQ(host_boxes[0].text, "Cannot write to output file: \"out\\full.raw\"");
+    remove_file("out/full.raw");
 }
+#endif
 
 #ifndef _WIN32
 // The stand-in plays a full disk; Windows gives no portable way to fill one in a test.

@@ -69,8 +69,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::string dir = take_text(data, size, text_setting_bytes - 1);
     std::string pattern = take_text(data, size, text_setting_bytes - 1);
     std::string title(reinterpret_cast<const char *>(data), size); // up to the first zero, unbounded
-    memcpy(config_waveoutdir, dir.c_str(), dir.size() + 1);
-    memcpy(cfg_name, pattern.c_str(), pattern.size() + 1);
     host_set_playlist(position, title.c_str());
 
     playlist_entry entry;
@@ -78,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (strnlen(entry.title, title_max_bytes + 1) > title_max_bytes) abort();
     char path[output_path_chars + 1];
     path[output_path_chars] = 0x5A;
-    if (!build_output_path(path, extension, &entry, copy, room_for_copies)) return 0;
+    if (!build_output_path(path, dir.c_str(), pattern.c_str(), extension, &entry, copy, room_for_copies)) return 0;
     if (path[output_path_chars] != 0x5A) abort();
     std::string built = path;
     size_t folder = dir.size() + (!dir.empty() && dir.back() != '\\');

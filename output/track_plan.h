@@ -1,0 +1,62 @@
+// The plan of one track: every setting its files use, copied when it opens, and what follows
+// from them and the track's format (the target, the kind of file, its header, the names its
+// files take). The player's decoding thread reads only the plan while the track plays, so a
+// change made in the dialog meanwhile applies from the next track on. Used by the track output
+// and its files.
+#ifndef TOLLVANE_TRACK_PLAN_H
+#define TOLLVANE_TRACK_PLAN_H
+
+#include <stdint.h>
+#include <windows.h>
+#include <mmreg.h>
+
+#include "config/settings_store.h"
+#include "output/output_naming.h"
+#include "output/wav_container.h"
+
+// The names of the files a track wrote, kept so that a stream that comes back to a title never
+// replaces its own audio: one hash each, the oldest forgotten after this many.
+constexpr uint32_t remembered_names = 4096;
+
+struct track_plan {
+    settings_values settings; // as they stood when the track opened
+    WAVEFORMATEX input;
+    BYTE target[format_buffer_bytes]; // normalised from the settings' record
+    bool single_file;
+    bool has_header;
+    bool converting;
+    bool info_tags;          // per-track files carry the title and number
+    bool split_streams;      // a new file when the title changes
+    BYTE exists_policy;      // what to do when a per-track file exists, one of the exists_ values
+    const char *extension;   // per-track files only
+    BYTE header[wav_header_max_bytes];
+    wav_layout layout;
+    char open_name[output_path_chars]; // the name the open file's entry gave it, before any " (N)"
+    uint64_t written_names[remembered_names];
+    uint32_t written_count;
+};
+
+// Copies the settings and decides from them and the track's format, before any file is
+// touched. False for a format that no header can describe, or no converter or codec can take.
+bool plan_track(int rate, int channels, int bits, track_plan *plan);
+
+inline const WAVEFORMATEX *plan_target(const track_plan *plan)
+{
+    return reinterpret_cast<const WAVEFORMATEX *>(plan->target);
+}
+
+// The path of a per-track file for entry, from the plan's folder and pattern: copy 0 is the name
+// itself, 2 and up a numbered copy. Every name keeps room for " (N)" wherever copies may be
+// numbered (the exists policy given, or a split stream). False when no such name fits.
+bool plan_file_path(const track_plan *plan, const playlist_entry *entry, BYTE exists_policy, unsigned copy,
+                    char *path);
+// A split stream's question: does entry name another file than the one open?
+bool plan_names_another_file(const track_plan *plan, const playlist_entry *entry);
+
+// A file of the track has started at path (null: a skipped one, nothing written), named name
+// before any " (N)".
+void plan_file_started(track_plan *plan, const char *name, const char *path);
+// Whether this track has already written a file at path.
+bool plan_wrote(const track_plan *plan, const char *path);
+
+#endif
