@@ -5,17 +5,19 @@
 // every character of it is checked before it reaches a name.
 #include "output/output_naming.h"
 
+#include <stdint.h>
+
 #include "config/plugin_version.h"
 #include "config/settings_store.h"
 
 static const char replaced_chars[10] = {'.', '\\', '/', ':', '*', '?', '"', '<', '>', '|'};
 
-// Names Windows keeps for devices, whatever extension follows. COM and LPT also take the
-// superscript digits 1, 2 and 3 as their number: one byte each in Windows-1252 (0xB9, 0xB2,
-// 0xB3), two where the ANSI code page is UTF-8 (0xC2 and the same byte).
+// Names Windows keeps for devices, whatever extension follows. COM and LPT take the digits 0 to
+// 9 and the superscript digits 1, 2 and 3 as their number: one byte each in Windows-1252 (0xB9,
+// 0xB2, 0xB3), two where the ANSI code page is UTF-8 (0xC2 and the same byte).
 static const char *const device_names[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
 static const char *const numbered_device_names[] = {"COM", "LPT"};
-static const char device_digits[] = "123456789\xB9\xB2\xB3";
+static const char device_digits[] = "0123456789\xB9\xB2\xB3";
 static const char superscript_digits[] = "\xB9\xB2\xB3";
 
 // Windows refuses longer name parts, and paths opened without long-path support stop at
@@ -193,32 +195,77 @@ static size_t write_decimal(char *text, unsigned long long value, unsigned min_d
     return count;
 }
 
-// Takes from piece what total has beyond room, at a whole character.
-static void cut_piece(name_piece *piece, size_t *total, size_t room)
+// The bytes of the UTF-8 form of text (length bytes in the ANSI code page). A piece of a name
+// is a title or a pattern, so it never passes title_max_bytes.
+static size_t utf8_bytes(const char *text, size_t length)
 {
-    if (*total <= room) return;
-    size_t keep = piece->length > *total - room ? piece->length - (*total - room) : 0;
-    keep = whole_characters(piece->text, piece->length, keep);
-    *total -= piece->length - keep;
-    piece->length = keep;
+    if (length == 0) return 0;
+    if (GetACP() == CP_UTF8) return length;
+    WCHAR wide[title_max_bytes];
+    int units = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), wide, title_max_bytes);
+    size_t bytes = 0;
+    for (int i = 0; i < units; i++) {
+        uint32_t c = static_cast<uint32_t>(wide[i]);
+        if (c < 0x80) bytes += 1;
+        else if (c < 0x800) bytes += 2;
+        else if (c >= 0xD800 && c < 0xE000) bytes += 2; // half of a pair's four
+        else if (c > 0xFFFF) bytes += 4;                 // a WCHAR that holds a whole code point
+        else bytes += 3;
+    }
+    return bytes;
 }
 
-// Cuts the pieces to room bytes: the last title first, then the text of the pattern behind it,
-// from its end; the number, and whatever comes before the last title, never. False when even
-// that leaves the name too long.
-static bool cut_pieces(name_piece *pieces, size_t count, size_t room)
+// The bytes of text that a cut keeps whole where its UTF-8 form may take at most room bytes, in
+// a code page other than UTF-8 (where the bytes are the UTF-8 form).
+static size_t utf8_whole_characters_within(const char *text, size_t length, size_t room)
+{
+    size_t kept = 0, taken = 0;
+    while (kept < length) {
+        size_t width = IsDBCSLeadByte(static_cast<BYTE>(text[kept])) && kept + 1 < length ? 2 : 1;
+        size_t bytes = utf8_bytes(text + kept, width);
+        if (taken + bytes > room) break;
+        taken += bytes;
+        kept += width;
+    }
+    return kept;
+}
+
+// What a name is measured in against a limit: the bytes of its ANSI text, where each character
+// counts as Windows counts it, or the bytes of its UTF-8 form.
+enum name_measure : BYTE { measure_ansi_bytes, measure_utf8_bytes };
+
+static size_t measured(const name_piece &piece, name_measure measure)
+{
+    return measure == measure_ansi_bytes ? piece.length : utf8_bytes(piece.text, piece.length);
+}
+
+// Takes from piece what total has beyond room, at a whole character.
+static void cut_piece(name_piece *piece, size_t *total, size_t room, name_measure measure)
+{
+    if (*total <= room) return;
+    size_t size = measured(*piece, measure);
+    size_t allowed = size > *total - room ? size - (*total - room) : 0;
+    piece->length = measure == measure_ansi_bytes ? whole_characters(piece->text, piece->length, allowed)
+                                                  : utf8_whole_characters_within(piece->text, piece->length, allowed);
+    *total -= size - measured(*piece, measure);
+}
+
+// Cuts the pieces to room: the last title first, then the text of the pattern behind it, from
+// its end; the number, and whatever comes before the last title, never. False when even that
+// leaves the name too long.
+static bool cut_pieces(name_piece *pieces, size_t count, size_t room, name_measure measure)
 {
     size_t total = 0;
-    for (size_t i = 0; i < count; i++) total += pieces[i].length;
+    for (size_t i = 0; i < count; i++) total += measured(pieces[i], measure);
     size_t tail = 0; // the first piece behind the last title
     for (size_t i = count; i-- > 0;)
         if (pieces[i].kind == piece_title) {
-            cut_piece(&pieces[i], &total, room);
+            cut_piece(&pieces[i], &total, room, measure);
             tail = i + 1;
             break;
         }
     for (size_t i = count; i-- > tail;)
-        if (pieces[i].kind == piece_literal) cut_piece(&pieces[i], &total, room);
+        if (pieces[i].kind == piece_literal) cut_piece(&pieces[i], &total, room, measure);
     return total <= room;
 }
 
@@ -235,13 +282,14 @@ static size_t last_character_start(const char *name, size_t length)
 
 // Windows takes the part of a name before its first dot, trailing spaces aside, for a device:
 // such a name gets a '_' behind that part, so that the track reaches a file. Where the name is
-// at its room, its last character makes way.
-static size_t keep_off_devices(char *name, size_t length, size_t room)
+// at its room (in bytes, or in its UTF-8 form's bytes where utf8_room is not SIZE_MAX), its last
+// character makes way.
+static size_t keep_off_devices(char *name, size_t length, size_t room, size_t utf8_room)
 {
     size_t base = 0;
     while (base < length && name[base] != '.') base++;
     if (!is_device_name(name, base)) return length;
-    if (length >= room) {
+    if (length >= room || (utf8_room != SIZE_MAX && utf8_bytes(name, length) >= utf8_room)) {
         length = last_character_start(name, length);
         if (base > length) base = length;
     }
@@ -256,11 +304,18 @@ size_t entry_number(const playlist_entry *entry, unsigned min_digits, char *text
     return write_decimal(text, value, min_digits);
 }
 
-bool build_output_path(char *buffer, const char *folder, const char *pattern, const char *extension,
-                       const playlist_entry *entry, unsigned copy, bool room_for_copies)
+bool names_stored_as_utf8(void)
 {
-    size_t length = strnlen(folder, text_setting_bytes - 1);
-    memcpy(buffer, folder, length);
+    // Every Wine has this export of ntdll, and Windows never has.
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
+bool build_output_path(char *buffer, const name_recipe *recipe, const playlist_entry *entry, unsigned copy)
+{
+    const char *extension = recipe->extension;
+    size_t length = strnlen(recipe->folder, text_setting_bytes - 1);
+    memcpy(buffer, recipe->folder, length);
     if (length > 0 && buffer[length - 1] != '\\') buffer[length++] = '\\';
     buffer[length] = 0; // a name that does not fit leaves the folder for the message
 
@@ -274,7 +329,7 @@ bool build_output_path(char *buffer, const char *folder, const char *pattern, co
     } else if (copy != 0) {
         return false;
     }
-    size_t suffix_length = room_for_copies ? strlen(longest_copy_suffix) : strlen(suffix);
+    size_t suffix_length = recipe->room_for_copies ? strlen(longest_copy_suffix) : strlen(suffix);
 
     // The name part and the whole path bound the name. A folder that leaves no room gets an
     // empty name rather than a changed folder, as it always has; a numbered copy whose number
@@ -284,23 +339,29 @@ bool build_output_path(char *buffer, const char *folder, const char *pattern, co
     size_t room = name_part_chars > tail_length ? name_part_chars - tail_length : 0;
     if (length + tail_length >= whole_path_chars) room = 0;
     else if (whole_path_chars - length - tail_length < room) room = whole_path_chars - length - tail_length;
+    // Where names are stored in UTF-8, the extension and " (N)" (plain ASCII) must fit behind the
+    // name in its UTF-8 form too. In the UTF-8 code page the bytes are that form already.
+    size_t utf8_room = SIZE_MAX;
+    if (recipe->utf8_name_bytes && GetACP() != CP_UTF8)
+        utf8_room = name_part_chars > tail_length ? name_part_chars - tail_length : 0;
 
     char number[entry_number_chars];
     entry_number(entry, 2, number);
     name_piece pieces[text_setting_bytes];
     char bounded_pattern[text_setting_bytes]; // a pattern has at most as many pieces as characters
-    size_t pattern_length = strnlen(pattern, sizeof bounded_pattern - 1);
-    memcpy(bounded_pattern, pattern, pattern_length);
+    size_t pattern_length = strnlen(recipe->pattern, sizeof bounded_pattern - 1);
+    memcpy(bounded_pattern, recipe->pattern, pattern_length);
     bounded_pattern[pattern_length] = 0;
     size_t count = pattern_pieces(bounded_pattern, entry, number, pieces);
-    if (!cut_pieces(pieces, count, room)) return false;
+    if (!cut_pieces(pieces, count, room, measure_ansi_bytes)) return false;
+    if (utf8_room != SIZE_MAX && !cut_pieces(pieces, count, utf8_room, measure_utf8_bytes)) return false;
     char *name = buffer + length;
     size_t name_length = 0;
     for (size_t i = 0; i < count; i++) {
         copy_name_part(name + name_length, pieces[i].text, pieces[i].length, pieces[i].kind == piece_literal);
         name_length += pieces[i].length;
     }
-    name_length = keep_off_devices(name, name_length, room);
+    name_length = keep_off_devices(name, name_length, room, utf8_room);
     memcpy(name + name_length, suffix, strlen(suffix));
     name_length += strlen(suffix);
     memcpy(name + name_length, extension, strlen(extension) + 1);

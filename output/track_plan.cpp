@@ -71,6 +71,7 @@ bool plan_track(int rate, int channels, int bits, track_plan *plan)
     plan->info_tags = !plan->single_file && settings.info;
     plan->split_streams = !plan->single_file && settings.split;
     plan->exists_policy = settings.exists < exists_policy_count ? settings.exists : exists_ask;
+    plan->utf8_name_bytes = names_stored_as_utf8();
     plan->converting = memcmp(&plan->input, target, sizeof plan->input) != 0;
     if (plan->has_header) wav_build_header(target, plan->header, &plan->layout);
     plan->open_name[0] = 0;
@@ -81,9 +82,9 @@ bool plan_track(int rate, int channels, int bits, track_plan *plan)
 bool plan_file_path(const track_plan *plan, const playlist_entry *entry, BYTE exists_policy, unsigned copy,
                     char *path)
 {
-    bool room_for_copies = exists_policy == exists_number || plan->split_streams;
-    return build_output_path(path, plan->settings.waveoutdir, plan->settings.name, plan->extension, entry, copy,
-                             room_for_copies);
+    name_recipe recipe = {plan->settings.waveoutdir, plan->settings.name, plan->extension,
+                          exists_policy == exists_number || plan->split_streams, plan->utf8_name_bytes};
+    return build_output_path(path, &recipe, entry, copy);
 }
 
 bool plan_names_another_file(const track_plan *plan, const playlist_entry *entry)

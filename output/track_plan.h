@@ -27,6 +27,7 @@ struct track_plan {
     bool converting;
     bool info_tags;          // per-track files carry the title and number
     bool split_streams;      // a new file when the title changes
+    bool utf8_name_bytes;    // file names are stored as UTF-8 bytes beneath (under Wine)
     BYTE exists_policy;      // what to do when a per-track file exists, one of the exists_ values
     const char *extension;   // per-track files only
     BYTE header[wav_header_max_bytes];

@@ -5,12 +5,15 @@
 #include "config/settings_store.h"
 #include "output/output_naming.h"
 #include "tests/test_support.h"
+#ifndef _WIN32
+#include "win32_shim/shim_control.h"
+#endif
 
-// The path a title gets; "" where no name fits. pattern, copy and room as the track
-// output passes them.
+// The path a title gets; "" where no name fits. pattern, copy, room and the UTF-8 rule as the
+// track output passes them.
 static std::string path_for(const char *dir, const char *title, const char *extension = ".wav",
                             const char *pattern = "%title%", int position = 3, unsigned copy = 0,
-                            bool room_for_copies = false)
+                            bool room_for_copies = false, bool utf8_name_bytes = false)
 {
     out_module *m = fresh_plugin();
     host_set_playlist(position, title);
@@ -18,7 +21,8 @@ static std::string path_for(const char *dir, const char *title, const char *exte
     memset(buffer, 0xCC, sizeof buffer);
     playlist_entry entry;
     EXPECT_TRUE(ask_playlist_entry(m->main_window, false, &entry));
-    bool built = build_output_path(buffer, dir, pattern, extension, &entry, copy, room_for_copies);
+    name_recipe recipe = {dir, pattern, extension, room_for_copies, utf8_name_bytes};
+    bool built = build_output_path(buffer, &recipe, &entry, copy);
     EXPECT_EQ(static_cast<unsigned char>(buffer[output_path_chars]), 0xCC) << "wrote past the 512-character buffer";
     return built ? buffer : "";
 }
@@ -92,6 +96,68 @@ TEST(output_naming, long_names_cut_the_last_title_then_the_tail_and_number_their
     }
 }
 
+// Text given in UTF-8, in the ANSI code page; "" where that cannot spell it.
+static std::string in_ansi(const std::string &utf8)
+{
+    WCHAR wide[output_path_chars];
+    char text[4 * output_path_chars];
+    BOOL lossy = FALSE;
+    int units = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide, output_path_chars);
+    if (units <= 0 || WideCharToMultiByte(CP_ACP, 0, wide, units, text, sizeof text, nullptr, &lossy) <= 0 || lossy)
+        return "";
+    return text;
+}
+
+static std::string times(size_t count, const std::string &text)
+{
+    std::string repeated;
+    for (size_t i = 0; i < count; i++) repeated += text;
+    return repeated;
+}
+
+// Where names are stored as UTF-8 beneath (Wine on Linux), a character of the ANSI code page may
+// take three bytes there (the euro sign in Windows-1252, every Japanese one): the name is cut so
+// that its UTF-8 form with the extension, and the room for " (N)" where asked, fits 255 bytes.
+// Titles that agree on all that fits get one name. Without the rule names stay as they were.
+// Natively the stand-in's code page is switched per row; under Wine the rows of its own run.
+TEST(output_naming, names_stored_in_utf8_are_cut_to_its_255_bytes)
+{
+    const std::string euro = "\xE2\x82\xAC", ja = "\xE6\x97\xA5";
+    struct row { UINT code_page; std::string title; bool room, wine; std::string name; } rows[] = {
+        {1252, times(86, euro), false, false, times(86, euro)},                        // 0
+        {1252, times(86, euro), false, true, times(83, euro)},                         // 1: 249 + 4 bytes
+        {1252, times(100, euro), false, false, times(100, euro)},                      // 2
+        {1252, times(100, euro), false, true, times(83, euro)},                        // 3
+        {1252, times(86, euro), true, true, times(81, euro)},                          // 4: " (99999)" fits
+        {1252, times(86, euro) + " Part One", false, true, times(83, euro)},           // 5: one name for both
+        {1252, times(86, euro) + " Part Two", false, true, times(83, euro)},           // 6
+        {1252, times(86, euro) + " Part One", false, false, times(86, euro) + " Part One"}, // 7
+        {1252, "a" + times(84, euro), false, true, "a" + times(83, euro)},             // 8: 250 + 4 bytes
+        {CP_UTF8, times(90, ja), false, false, times(83, ja)},                         // 9: the bytes already
+        {CP_UTF8, times(90, ja), false, true, times(83, ja)},                          // 10
+        {CP_UTF8, times(86, euro) + " Part Two", true, true, times(81, euro)},         // 11
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(testing::Message() << "row " << (&r - rows));
+#ifdef _WIN32
+        if (GetACP() != r.code_page) continue;
+#else
+        shim_set_ansi_code_page(r.code_page);
+#endif
+        std::string title = in_ansi(r.title), name = in_ansi(r.name);
+        ASSERT_FALSE(title.empty());
+        EXPECT_EQ(path_for("c:\\", title.c_str(), ".wav", "%title%", 3, 0, r.room, r.wine), "c:\\" + name + ".wav");
+    }
+#ifndef _WIN32
+    shim_set_ansi_code_page(CP_UTF8);
+    // The stand-in tells Wine by the same export as Wine does.
+    EXPECT_FALSE(names_stored_as_utf8());
+    shim_set_wine(true);
+    EXPECT_TRUE(names_stored_as_utf8());
+    shim_set_wine(false);
+#endif
+}
+
 TEST(output_naming, title_none_is_an_empty_title)
 {
     EXPECT_EQ(path_for("c:\\", nullptr), "c:\\.wav");
@@ -108,11 +174,11 @@ static std::vector<name_row> device_name_rows()
     std::vector<std::string> devices = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
     // The superscripts in UTF-8 name a device only where that is the ANSI code page.
     bool utf8 = GetACP() == CP_UTF8;
-    std::vector<std::string> kept_names = {"CONCERT", "NULL", "COM10", "LPT0", "COM", "LPT", "CO", "AUX_", " NUL",
+    std::vector<std::string> kept_names = {"CONCERT", "NULL", "COM10", "LPT00", "COM", "LPT", "CO", "AUX_", " NUL",
                                            "NUL x", "xCON", "CONIN", "CONOUT", "CONIN$$", "COM\xB4", "LPT\xB0",
                                            "COM 1", "COM\xC2\xB4"};
     for (const char *prefix : {"COM", "LPT"}) {
-        for (char digit = '1'; digit <= '9'; digit++) devices.push_back(std::string(prefix) + digit);
+        for (char digit = '0'; digit <= '9'; digit++) devices.push_back(std::string(prefix) + digit);
         for (char superscript : {'\xB9', '\xB2', '\xB3'}) {
             devices.push_back(std::string(prefix) + superscript);
             (utf8 ? devices : kept_names).push_back(std::string(prefix) + "\xC2" + superscript);

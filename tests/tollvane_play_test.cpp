@@ -547,6 +547,31 @@ TEST_F(tollvane_play, settings_are_read_and_saved_in_a_folder_the_ansi_code_page
 }
 #endif
 
+#ifdef _WIN32
+// Under Wine file names are stored in UTF-8 beneath, where one euro sign of Windows-1252 takes
+// three of a name's 255 bytes. Two long titles that share their first 86 euro signs (a station's
+// name, then the song) still get a file each, with its track, its ".wav" and the second one
+// numbered: both are cut to the 81 signs that leave room for " (99999)" and the extension.
+TEST_F(tollvane_play, long_titles_of_three_byte_characters_keep_their_extension_under_wine)
+{
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    if (!ntdll || !GetProcAddress(ntdll, "wine_get_version")) GTEST_SKIP() << "not under Wine";
+    if (GetACP() != 1252) GTEST_SKIP() << "code page " << GetACP() << ", not Windows-1252";
+    std::ofstream("tollvane-play.ini", std::ios::binary)
+        << "[WAV Writing Output Driver]\r\nconfig_waveoutdir=\r\ncfg_exists=2\r\n";
+    auto one = pcm_block(1000, 2, 16, 1), two = pcm_block(1000, 2, 16, 2);
+    write_file("in/one.wav", make_wav(44100, 2, 16, one));
+    write_file("in/two.wav", make_wav(44100, 2, 16, two));
+    const std::string euros(86, '\x80');
+    run_result result =
+        run("--title \"" + euros + " Part One\" in/one.wav --title \"" + euros + " Part Two\" in/two.wav");
+    EXPECT_EQ(result.status, 0) << result.errors;
+    const std::string name(81, '\x80');
+    EXPECT_EQ(read_file(name + ".wav"), expected_output(44100, 2, 16, one));
+    EXPECT_EQ(read_file(name + " (2).wav"), expected_output(44100, 2, 16, two));
+}
+#endif
+
 #ifndef _WIN32
 // Natively the program can live deeper than MAX_PATH; its cut path must name no INI file.
 TEST_F(tollvane_play, a_program_path_longer_than_max_path_keeps_the_defaults)

@@ -55,6 +55,12 @@ shim_fault shim_fault_at(const char *function, DWORD typical_error, bool can_wri
 // Ends the process as a kill would.
 void shim_crash(void);
 
+// The ANSI code page: CP_UTF8 (the default) or 1252 (Windows-1252, the Western code page). GetACP
+// and the conversions of CP_ACP follow it; nothing else does (file names go to Linux as bytes).
+void shim_set_ansi_code_page(UINT code_page);
+// Whether the stand-in plays Wine: ntdll's wine_get_version is there. Off by default.
+void shim_set_wine(bool wine);
+
 // The native path that a Windows-style name maps to ('\' becomes '/', a drive is dropped).
 void shim_native_path(const char *name, char *out, size_t out_size);
 

@@ -14,6 +14,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <strings.h>
 #include <unistd.h>
 #include <vector>
 
@@ -157,7 +158,11 @@ extern "C" int MulDiv(int number, int numerator, int denominator)
     return static_cast<int>(result);
 }
 
-extern "C" UINT GetACP(void) { return CP_UTF8; }
+static UINT ansi_code_page = CP_UTF8;
+
+void shim_set_ansi_code_page(UINT code_page) { ansi_code_page = code_page == 1252 ? 1252 : CP_UTF8; }
+
+extern "C" UINT GetACP(void) { return ansi_code_page; }
 
 extern "C" BOOL IsDBCSLeadByte(BYTE) { return FALSE; }
 
@@ -186,6 +191,30 @@ long next_code_point(const unsigned char *text, size_t length, size_t *i)
 
 bool known_code_page(UINT code_page) { return code_page == CP_ACP || code_page == CP_UTF8; }
 
+// Windows-1252's bytes 0x80 to 0x9F; the rest are Latin-1 itself. The five that name no character
+// stand for the C1 control of the same value, as Windows converts them.
+const uint16_t windows_1252_high[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+bool is_windows_1252(UINT code_page) { return code_page == CP_ACP && ansi_code_page == 1252; }
+
+long windows_1252_code_point(unsigned char byte)
+{
+    return byte >= 0x80 && byte < 0xA0 ? windows_1252_high[byte - 0x80] : byte;
+}
+
+// The byte for a code point, or -1 where Windows-1252 has none.
+int windows_1252_byte(uint32_t code_point)
+{
+    if (code_point < 0x80 || (code_point >= 0xA0 && code_point < 0x100)) return static_cast<int>(code_point);
+    for (int i = 0; i < 32; i++)
+        if (windows_1252_high[i] == code_point) return 0x80 + i;
+    return -1;
+}
+
 } // namespace
 
 // CP_ACP and CP_UTF8 alike: UTF-8 to code points, one WCHAR each. A length below 0 means up to
@@ -201,7 +230,7 @@ extern "C" int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR text, int
     size_t length = bytes < 0 ? strlen(text) + 1 : static_cast<size_t>(bytes);
     int count = 0;
     for (size_t i = 0; i < length;) {
-        long code_point = next_code_point(p, length, &i);
+        long code_point = is_windows_1252(code_page) ? windows_1252_code_point(p[i++]) : next_code_point(p, length, &i);
         if (code_point < 0) {
             if (flags & MB_ERR_INVALID_CHARS) {
                 SetLastError(ERROR_NO_UNICODE_TRANSLATION);
@@ -245,7 +274,14 @@ extern "C" int WideCharToMultiByte(UINT code_page, DWORD, LPCWSTR wide, int wide
             if (used_default_char) *used_default_char = TRUE;
         }
         char bytes[4];
-        size_t needed = shim_utf8_encode(code_point, bytes);
+        size_t needed = 1;
+        if (!is_windows_1252(code_page)) {
+            needed = shim_utf8_encode(code_point, bytes);
+        } else {
+            int byte = windows_1252_byte(code_point);
+            if (byte < 0 && used_default_char) *used_default_char = TRUE;
+            bytes[0] = static_cast<char>(byte < 0 ? '?' : byte);
+        }
         if (text_size > 0) {
             if (static_cast<size_t>(count) + needed > static_cast<size_t>(text_size)) {
                 SetLastError(ERROR_INSUFFICIENT_BUFFER);
@@ -370,3 +406,26 @@ extern "C" void InitializeCriticalSection(CRITICAL_SECTION *section)
 extern "C" void EnterCriticalSection(CRITICAL_SECTION *section) { pthread_mutex_lock(mutex_of(section)); }
 extern "C" void LeaveCriticalSection(CRITICAL_SECTION *section) { pthread_mutex_unlock(mutex_of(section)); }
 extern "C" void DeleteCriticalSection(CRITICAL_SECTION *section) { pthread_mutex_destroy(mutex_of(section)); }
+
+// ntdll's pseudo handle: the one module the plug-in asks for by name.
+static HMODULE const ntdll_module = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x7E000000));
+static bool plays_wine;
+
+void shim_set_wine(bool wine) { plays_wine = wine; }
+
+static LONG_PTR shim_wine_get_version(void) { return reinterpret_cast<LONG_PTR>("8.0"); }
+
+extern "C" HMODULE GetModuleHandleA(LPCSTR name)
+{
+    if (name && strcasecmp(name, "ntdll.dll") == 0) return ntdll_module;
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return nullptr;
+}
+
+extern "C" FARPROC GetProcAddress(HMODULE module, LPCSTR name)
+{
+    if (module == ntdll_module && plays_wine && name && strcmp(name, "wine_get_version") == 0)
+        return shim_wine_get_version;
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return nullptr;
+}

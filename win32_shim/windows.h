@@ -136,7 +136,8 @@ int MulDiv(int number, int numerator, int denominator);
 
 // The stand-in's ANSI code page is UTF-8, as the file names it hands to Linux are: GetACP
 // answers CP_UTF8 and, as on Windows with that code page, no byte leads a double-byte pair.
-// CP_ACP and CP_UTF8 convert alike, between UTF-8 and WCHARs that hold code points.
+// CP_ACP and CP_UTF8 convert alike, between UTF-8 and WCHARs that hold code points. A test may
+// make the ANSI code page Windows-1252 instead (shim_control.h).
 #define CP_ACP 0
 #define CP_UTF8 65001
 #define MB_ERR_INVALID_CHARS 0x00000008
@@ -156,7 +157,13 @@ void EnterCriticalSection(CRITICAL_SECTION *section);
 void LeaveCriticalSection(CRITICAL_SECTION *section);
 void DeleteCriticalSection(CRITICAL_SECTION *section);
 
-// Module and thread.
+// Module and thread. GetModuleHandleA knows ntdll.dll alone, whose GetProcAddress offers
+// wine_get_version only where a test says the stand-in plays Wine (shim_control.h).
+typedef LONG_PTR (*FARPROC)(void);
+#define ERROR_MOD_NOT_FOUND 126
+#define ERROR_PROC_NOT_FOUND 127
+HMODULE GetModuleHandleA(LPCSTR name);
+FARPROC GetProcAddress(HMODULE module, LPCSTR name);
 DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
 void Sleep(DWORD milliseconds);

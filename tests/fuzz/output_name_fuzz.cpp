@@ -1,8 +1,10 @@
 // Fuzzes the per-track file name: the folder, the pattern, the playlist position and the title
-// (which a stream's server chooses) come from the input. Every name built must stay in its
-// folder and within 255 characters (the path within 259 where the folder leaves room), hold
-// no character Windows refuses, never name a device, end in the extension, and, where pattern
-// and title are valid UTF-8 (the stand-in's ANSI code page), be valid UTF-8 too.
+// (which a stream's server chooses) come from the input, and so do the ANSI code page (UTF-8 or
+// Windows-1252) and whether names are stored as UTF-8 beneath (Wine's rule). Every name built
+// must stay in its folder and within 255 characters (the path within 259 where the folder
+// leaves room), with Wine's rule within 255 bytes of UTF-8 too, hold no character Windows
+// refuses, never name a device, end in the extension, and, where pattern and title are valid
+// UTF-8 in the UTF-8 code page, be valid UTF-8 too.
 #include <windows.h>
 
 #include <stdint.h>
@@ -14,6 +16,9 @@
 #include "config/settings_store.h"
 #include "output/output_naming.h"
 #include "tools/host_support.h"
+#ifndef _WIN32
+#include "win32_shim/shim_control.h"
+#endif
 
 static bool valid_utf8(const std::string &text)
 {
@@ -35,7 +40,7 @@ static bool names_a_device(std::string base)
     for (const char *device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
         if (base == device) return true;
     if (base.size() == 4 && (base.compare(0, 3, "COM") == 0 || base.compare(0, 3, "LPT") == 0))
-        return base[3] >= '1' && base[3] <= '9';
+        return base[3] >= '0' && base[3] <= '9';
     return false;
 }
 
@@ -61,6 +66,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const char *extensions[] = {".wav", ".raw", ".mp3"};
     const char *extension = extensions[data[0] % 3];
     bool room_for_copies = data[0] & 4;
+    bool utf8_name_bytes = data[0] & 8;
+#ifndef _WIN32
+    shim_set_ansi_code_page(data[0] & 16 ? 1252 : CP_UTF8); // Windows has the code page it has
+#endif
     unsigned copy = data[1] | data[2] << 8;
     if (copy == 1) copy = 0;
     int position = static_cast<int16_t>(data[3] | data[4] << 8);
@@ -76,7 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (strnlen(entry.title, title_max_bytes + 1) > title_max_bytes) abort();
     char path[output_path_chars + 1];
     path[output_path_chars] = 0x5A;
-    if (!build_output_path(path, dir.c_str(), pattern.c_str(), extension, &entry, copy, room_for_copies)) return 0;
+    name_recipe recipe = {dir.c_str(), pattern.c_str(), extension, room_for_copies, utf8_name_bytes};
+    if (!build_output_path(path, &recipe, &entry, copy)) return 0;
     if (path[output_path_chars] != 0x5A) abort();
     std::string built = path;
     size_t folder = dir.size() + (!dir.empty() && dir.back() != '\\');
@@ -89,6 +99,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (char c : stem)
         if ((c >= 1 && c <= 31) || strchr("\\/:*?\"<>|", c)) abort();
     if (names_a_device(stem.substr(0, stem.find('.')))) abort();
-    if (valid_utf8(pattern) && valid_utf8(entry.title) && !valid_utf8(stem)) abort();
+    if (GetACP() == CP_UTF8 && valid_utf8(pattern) && valid_utf8(entry.title) && !valid_utf8(stem)) abort();
+    if (utf8_name_bytes) {
+        WCHAR wide[output_path_chars];
+        char utf8[4 * output_path_chars];
+        int units =
+            MultiByteToWideChar(CP_ACP, 0, name.c_str(), static_cast<int>(name.size()), wide, output_path_chars);
+        if (units > 0 && WideCharToMultiByte(CP_UTF8, 0, wide, units, utf8, sizeof utf8, nullptr, nullptr) > 255 &&
+            name.size() > strlen(extension))
+            abort();
+    }
     return 0;
 }
