@@ -7,7 +7,7 @@
 #include <stdint.h>
 #include <windows.h>
 
-#include "output/output_naming.h"
+#include "output/playlist_entry.h"
 
 // ISFT's text, the plug-in's name with its terminator, padded to even.
 constexpr uint32_t info_writer_bytes = 14;

@@ -1,14 +1,13 @@
 // Builds the per-track output path from a folder and a name pattern, filled in from the player's
-// playlist entry, and formats the error box. The player's window, which
-// answers for the entry and owns the box, is the caller's to give. A title comes from wherever
-// the player got it (an internet stream's server, for one): it is bounded when it is read and
-// every character of it is checked before it reaches a name.
+// playlist entry. A title comes from wherever the player got it (an internet stream's server,
+// for one): it is bounded when it is read and every character of it is checked before it
+// reaches a name.
 #include "output/output_naming.h"
 
 #include <stdint.h>
 
-#include "config/plugin_version.h"
 #include "config/settings_store.h"
+#include "output/ansi_text.h"
 
 static const char replaced_chars[10] = {'.', '\\', '/', ':', '*', '?', '"', '<', '>', '|'};
 
@@ -67,66 +66,6 @@ static bool is_device_name(const char *text, size_t length)
     return false;
 }
 
-// Where the ANSI code page is UTF-8, IsDBCSLeadByte is false for every byte: a name cut at
-// length backs up to the first byte of a character that would lose bytes. Bytes that start no
-// valid sequence count as characters of their own.
-static size_t utf8_whole_characters(const char *name, size_t length)
-{
-    size_t start = length;
-    while (start > 0 && length - start < 3 && (static_cast<BYTE>(name[start - 1]) & 0xC0) == 0x80) start--;
-    if (start == 0) return length;
-    BYTE lead = static_cast<BYTE>(name[start - 1]);
-    size_t sequence = 1;
-    if (lead >= 0xC0 && lead <= 0xDF) sequence = 2; // 110xxxxx
-    else if (lead >= 0xE0 && lead <= 0xEF) sequence = 3; // 1110xxxx
-    else if (lead >= 0xF0 && lead <= 0xF7) sequence = 4; // 11110xxx
-    return length - (start - 1) < sequence ? start - 1 : length;
-}
-
-// The bytes of text that a cut at most room bytes long keeps whole: a double-byte character of
-// the ANSI code page is never cut in two, and where that code page is UTF-8, neither is a UTF-8
-// character.
-static size_t whole_characters(const char *text, size_t length, size_t room)
-{
-    size_t kept = 0;
-    while (kept < length) {
-        size_t width = IsDBCSLeadByte(static_cast<BYTE>(text[kept])) && kept + 1 < length ? 2 : 1;
-        if (kept + width > room) break;
-        kept += width;
-    }
-    if (kept < length && GetACP() == CP_UTF8) kept = utf8_whole_characters(text, kept);
-    return kept;
-}
-
-bool ask_playlist_entry(HWND player_window, bool wait_briefly, playlist_entry *entry)
-{
-    LRESULT position = 0, title = 0;
-    if (wait_briefly) {
-        // From the decoding thread the player's window thread may be waiting for this very
-        // thread to stop: a plain SendMessage would never come back.
-        DWORD_PTR answer = 0;
-        if (!SendMessageTimeoutA(player_window, WM_USER, 0, request_playlist_position, SMTO_ABORTIFHUNG,
-                                 playlist_wait_ms, &answer))
-            return false;
-        position = static_cast<LRESULT>(answer);
-        if (!SendMessageTimeoutA(player_window, WM_USER, static_cast<WPARAM>(position), request_playlist_title,
-                                 SMTO_ABORTIFHUNG, playlist_wait_ms, &answer))
-            return false;
-        title = static_cast<LRESULT>(answer);
-    } else {
-        position = SendMessageA(player_window, WM_USER, 0, request_playlist_position);
-        title = SendMessageA(player_window, WM_USER, static_cast<WPARAM>(position), request_playlist_title);
-    }
-    entry->position = position;
-    const char *text = reinterpret_cast<const char *>(title);
-    if (!text) text = ""; // the player has no title for this entry
-    // Read at once, never beyond the bound: the title may come from a remote server.
-    size_t length = whole_characters(text, strnlen(text, title_max_bytes + 1), title_max_bytes);
-    memcpy(entry->title, text, length);
-    entry->title[length] = 0;
-    return true;
-}
-
 // Copies text (length bytes, already cut to whole characters) into name as a file system takes
 // it: replaced characters become '_', a double-byte character of the ANSI code page is kept
 // whole (its second byte may look like '\\' or '|'), and a lead byte without its second byte
@@ -182,54 +121,6 @@ static size_t pattern_pieces(const char *pattern, const playlist_entry *entry, c
     return count;
 }
 
-static size_t write_decimal(char *text, unsigned long long value, unsigned min_digits)
-{
-    char digits[24];
-    size_t count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value || count < min_digits);
-    for (size_t i = 0; i < count; i++) text[i] = digits[count - 1 - i];
-    text[count] = 0;
-    return count;
-}
-
-// The bytes of the UTF-8 form of text (length bytes in the ANSI code page). A piece of a name
-// is a title or a pattern, so it never passes title_max_bytes.
-static size_t utf8_bytes(const char *text, size_t length)
-{
-    if (length == 0) return 0;
-    if (GetACP() == CP_UTF8) return length;
-    WCHAR wide[title_max_bytes];
-    int units = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), wide, title_max_bytes);
-    size_t bytes = 0;
-    for (int i = 0; i < units; i++) {
-        uint32_t c = static_cast<uint32_t>(wide[i]);
-        if (c < 0x80) bytes += 1;
-        else if (c < 0x800) bytes += 2;
-        else if (c >= 0xD800 && c < 0xE000) bytes += 2; // half of a pair's four
-        else if (c > 0xFFFF) bytes += 4;                 // a WCHAR that holds a whole code point
-        else bytes += 3;
-    }
-    return bytes;
-}
-
-// The bytes of text that a cut keeps whole where its UTF-8 form may take at most room bytes, in
-// a code page other than UTF-8 (where the bytes are the UTF-8 form).
-static size_t utf8_whole_characters_within(const char *text, size_t length, size_t room)
-{
-    size_t kept = 0, taken = 0;
-    while (kept < length) {
-        size_t width = IsDBCSLeadByte(static_cast<BYTE>(text[kept])) && kept + 1 < length ? 2 : 1;
-        size_t bytes = utf8_bytes(text + kept, width);
-        if (taken + bytes > room) break;
-        taken += bytes;
-        kept += width;
-    }
-    return kept;
-}
-
 // What a name is measured in against a limit: the bytes of its ANSI text, where each character
 // counts as Windows counts it, or the bytes of its UTF-8 form.
 enum name_measure : BYTE { measure_ansi_bytes, measure_utf8_bytes };
@@ -269,17 +160,6 @@ static bool cut_pieces(name_piece *pieces, size_t count, size_t room, name_measu
     return total <= room;
 }
 
-// Where a name's last whole character starts (see whole_characters).
-static size_t last_character_start(const char *name, size_t length)
-{
-    if (length == 0) return 0;
-    if (GetACP() == CP_UTF8) return utf8_whole_characters(name, length - 1);
-    size_t start = 0;
-    for (size_t i = 0; i < length; i += IsDBCSLeadByte(static_cast<BYTE>(name[i])) && i + 1 < length ? 2 : 1)
-        start = i;
-    return start;
-}
-
 // Windows takes the part of a name before its first dot, trailing spaces aside, for a device:
 // such a name gets a '_' behind that part, so that the track reaches a file. Where the name is
 // at its room (in bytes, or in its UTF-8 form's bytes where utf8_room is not SIZE_MAX), its last
@@ -296,12 +176,6 @@ static size_t keep_off_devices(char *name, size_t length, size_t room, size_t ut
     memmove(name + base + 1, name + base, length - base);
     name[base] = '_';
     return length + 1;
-}
-
-size_t entry_number(const playlist_entry *entry, unsigned min_digits, char *text)
-{
-    unsigned long long value = entry->position < 0 ? 1 : static_cast<unsigned long long>(entry->position) + 1;
-    return write_decimal(text, value, min_digits);
 }
 
 bool names_stored_as_utf8(void)
@@ -323,7 +197,7 @@ bool build_output_path(char *buffer, const name_recipe *recipe, const playlist_e
     if (copy >= 2 && copy <= max_copy_number) {
         suffix[0] = ' ';
         suffix[1] = '(';
-        size_t digits = write_decimal(suffix + 2, copy, 1);
+        size_t digits = decimal_text(suffix + 2, copy, 1);
         suffix[2 + digits] = ')';
         suffix[3 + digits] = 0;
     } else if (copy != 0) {
@@ -366,23 +240,4 @@ bool build_output_path(char *buffer, const name_recipe *recipe, const playlist_e
     name_length += strlen(suffix);
     memcpy(name + name_length, extension, strlen(extension) + 1);
     return true;
-}
-
-// The box's text: the message and the whole 512-character path fit, and wsprintfA, which
-// stops at 1024 characters, never cuts it.
-constexpr size_t error_text_chars = 640;
-
-void show_error(HWND owner, const char *path, const char *message)
-{
-    char text[error_text_chars];
-    // The path is cut only where a message would not leave it room.
-    char cut_path[output_path_chars];
-    size_t path_room = sizeof text - strlen(message) - 6;
-    size_t path_length = strlen(path);
-    if (path_length > path_room) path_length = path_room;
-    if (path_length > sizeof cut_path - 1) path_length = sizeof cut_path - 1;
-    memcpy(cut_path, path, path_length);
-    cut_path[path_length] = 0;
-    wsprintfA(text, "%s: \"%s\"", message, cut_path);
-    MessageBoxA(owner, text, TOLLVANE_VERSION, MB_OK | MB_ICONERROR);
 }

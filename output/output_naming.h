@@ -1,38 +1,15 @@
-// Names per-track output files after the player's playlist title, and shows the one error box
-// about a particular file. Used by the track output.
+// Names per-track output files after the player's playlist title. Used by the track plan.
 #ifndef TOLLVANE_OUTPUT_NAMING_H
 #define TOLLVANE_OUTPUT_NAMING_H
 
 #include <windows.h>
 
+#include "output/playlist_entry.h"
+
 constexpr unsigned output_path_chars = 512;
 
-// The two requests to the player's main window (message WM_USER).
-constexpr int request_playlist_position = 125;
-constexpr int request_playlist_title = 212;
-
-// A title is read up to this many bytes (at a whole character): a name takes at most 255 of
-// them, a tag 1 KiB.
-constexpr unsigned title_max_bytes = 1024;
-// How long a request from the decoding thread waits for the player's window.
-constexpr unsigned playlist_wait_ms = 200;
 // Copies of a name are numbered up to here.
 constexpr unsigned max_copy_number = 99999;
-
-// The player's current playlist entry: its position (counted from 0) and its title, read at once.
-struct playlist_entry {
-    long long position;
-    char title[title_max_bytes + 1];
-};
-
-// Asks the player's window for the current entry. wait_briefly: the request comes from the
-// decoding thread and gives up after playlist_wait_ms, or at once when the player hangs (false).
-bool ask_playlist_entry(HWND player_window, bool wait_briefly, playlist_entry *entry);
-
-// The entry's playlist number as players show it (its position counted from 1), in decimal with
-// at least min_digits digits, into text (entry_number_chars); returns its length.
-constexpr unsigned entry_number_chars = 24;
-size_t entry_number(const playlist_entry *entry, unsigned min_digits, char *text);
 
 // How a per-track file is named: the folder and the pattern (texts of at most 259 characters)
 // and the extension; whether every name keeps room for the longest " (N)"; and whether the
@@ -60,8 +37,5 @@ bool build_output_path(char *buffer, const name_recipe *recipe, const playlist_e
 // Whether file names end up on a file system that stores them as UTF-8 bytes, at most 255 of
 // them: under Wine on Linux, where one character of the ANSI code page may take three.
 bool names_stored_as_utf8(void);
-
-// "message: "path"" in an error box owned by owner.
-void show_error(HWND owner, const char *path, const char *message);
 
 #endif

@@ -1,8 +1,8 @@
 // One output file of a track, made as the track's plan says: its start (created, replaced,
 // numbered, skipped, or the single file reopened to append to), its audio, and its end (the
-// drain, sizes, fact value and tags). A track has one file, or
-// one per title when a stream is split. Used by the track output; file_state is written here
-// and nowhere else.
+// drain, sizes, fact value and tags). A track has one file, or one per title when a stream is
+// split. What goes wrong is handed back as problems for the track output to tell; file_state is
+// written here and nowhere else.
 #ifndef TOLLVANE_TRACK_FILE_H
 #define TOLLVANE_TRACK_FILE_H
 
@@ -14,8 +14,26 @@
 #include "output/output_naming.h"
 #include "output/track_plan.h"
 
+// What the user is to be told about a file, each at most once per file.
+enum file_problem : BYTE {
+    problem_cannot_create,  // no name fits, or the file cannot be made or put in place
+    problem_cannot_open,    // the single file cannot be read or prepared for appending
+    problem_not_pcm,        // the single file is no plain PCM WAV file that can grow
+    problem_no_conversion,  // no pipeline leads to the target format
+    problem_size_limit,     // a WAV file reached the 4 GiB its sizes can say
+    problem_cannot_write,   // a write, or a size at the end, did not reach the file
+    problem_codec_stopped,  // the codec stopped taking audio
+    file_problem_count,
+};
+
+// How a file's start ended.
+enum file_start : BYTE {
+    file_started,   // the file takes the track's audio, or the track is skipped (nothing written)
+    file_asks,      // the file exists and the policy asks: nothing was touched
+    file_refused,   // the track cannot go on; the problem is waiting to be told
+};
+
 struct track_file {
-    HWND player_window; // owner of every box about the file
     HANDLE file;
     bool skipping;               // the name exists and the track is skipped: no file, nothing written
     bool has_header;             // a RIFF WAVE container (not raw or bare MPEG data)
@@ -27,14 +45,13 @@ struct track_file {
     uint32_t data_size_offset;   // 0: no such field
     uint32_t fact_offset;        // 0: no such field
     uint64_t size_limit;         // what a WAV file's file_bytes may reach: 4 GiB less the tags behind the audio
-    WAVEFORMATEX existing_format; // of the single file being appended to
     uint32_t target_rate;        // sample rate of what the file holds
     uint32_t target_frame_bytes; // its frame or codec block: the file keeps only whole ones
     bool codec_restart;          // the codec starts a stream of its own with the next frames
-    // Each message is shown once per file.
     bool write_failed;           // and nothing is written after it
-    bool size_limit_reached;
-    bool codec_stop_told;
+    uint32_t found_problems;     // a bit for each file_problem that arose, told or not
+    BYTE news[file_problem_count]; // those not taken yet, in the order they arose
+    BYTE news_count;
     uint32_t info_bytes;         // the LIST chunk written behind the audio at the end; 0: none
     BYTE info_chunk[info_chunk_max_bytes];
     char path[output_path_chars];
@@ -43,15 +60,21 @@ struct track_file {
 extern track_file file_state;
 
 // Starts the file for entry as plan says; exists_policy decides about a per-track file that is
-// there already, except that a file this track wrote is never replaced. The plan notes the file.
-// False when the track cannot go on: the user was told, or declined to replace.
-bool file_open(HWND player_window, track_plan *plan, const playlist_entry *entry, BYTE exists_policy);
+// there already (see plan_existing_file), and exists_replace after the user said so. The plan
+// notes the file.
+file_start file_open(track_plan *plan, const playlist_entry *entry, BYTE exists_policy);
 // Writes length bytes of the track's PCM (frames whole frames), through the codec stage when the
 // file converts. stream_start: no whole frame came since open or a flush, so the codec starts
 // afresh, as it does with the first frames of every file.
 void file_write(const BYTE *block, uint32_t length, int frames, bool stream_start);
 // The end of the file: the drain, the sizes, the fact value and the tags; then it is closed.
 void file_finish(bool stream_start);
+
+// The next problem that arose about the file and was not taken yet; false when none is waiting.
+bool file_take_news(file_problem *problem);
+// The file's path, as the user is to be told it: the file on disk, the one that exists where
+// the start asks, or what there was of a name that did not fit.
+const char *file_path(void);
 
 // No file, as in a process that never opened one.
 void file_reset(void);

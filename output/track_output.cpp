@@ -7,9 +7,10 @@
 
 #include <string.h>
 
-#include "config/plugin_version.h"
 #include "config/settings_store.h"
 #include "output/track_file.h"
+#include "output/track_messages.h"
+#include "output/track_plan.h"
 
 track_output output_state;
 
@@ -18,15 +19,30 @@ static track_plan open_plan;
 // The entry a split stream's player reports (1 KiB: kept off the decoding thread's stack).
 static playlist_entry asked_entry;
 
-static void show_init_error(HWND player_window)
+// What went wrong with the file is told here, each problem once, in the order it arose.
+static void tell_file_news(void)
 {
-    MessageBoxA(player_window, "Error initializing output.", TOLLVANE_VERSION, MB_OK | MB_ICONERROR);
+    file_problem problem;
+    while (file_take_news(&problem)) tell_file_problem(output_state.player_window, file_path(), problem);
+}
+
+// Starts the track's file for entry. The question about a file that exists is asked here, where
+// the policy asks, and nowhere else. False when the track cannot go on: the user was told, or
+// declined to replace.
+static bool start_file(const playlist_entry *entry, BYTE exists_policy)
+{
+    file_start start = file_open(&open_plan, entry, exists_policy);
+    if (start == file_asks) {
+        if (!ask_to_overwrite(output_state.player_window, file_path())) return false;
+        start = file_open(&open_plan, entry, exists_replace);
+    }
+    tell_file_news();
+    return start == file_started;
 }
 
 // A new track: its format, the clocks from zero.
-static void reset_track_state(HWND player_window, int rate, int channels, int bits)
+static void reset_track_state(int rate, int channels, int bits)
 {
-    output_state.player_window = player_window;
     output_state.discarding = false;
     output_state.frames_since_flush = 0;
     output_state.frames_since_open = 0;
@@ -40,22 +56,17 @@ int track_open(HWND player_window, int rate, int channels, int bits)
 {
     // A player that opens again without closing would leave the earlier file unpatched.
     track_close();
+    output_state.player_window = player_window;
     if (!plan_track(rate, channels, bits, &open_plan)) {
-        show_init_error(player_window);
+        tell_output_unavailable(player_window);
         return -1;
     }
-    reset_track_state(player_window, rate, channels, bits);
+    reset_track_state(rate, channels, bits);
     ask_playlist_entry(player_window, false, &output_state.entry);
-    if (!file_open(player_window, &open_plan, &output_state.entry, open_plan.exists_policy)) return -1;
+    if (!start_file(&output_state.entry, open_plan.exists_policy)) return -1;
     output_state.is_open = true;
     output_state.time_offset_ms = 0;
     return 0;
-}
-
-// At a split nothing is asked: a name that exists gets a number where the setting would ask.
-static BYTE split_exists_policy(void)
-{
-    return open_plan.exists_policy == exists_ask ? exists_number : open_plan.exists_policy;
 }
 
 // Once a second of audio (counted over the whole track, so a seek does not delay it), the
@@ -70,10 +81,10 @@ static void check_stream_title(void)
     if (entry.position != output_state.entry.position) return; // the player moves on to the next entry
     if (!plan_names_another_file(&open_plan, &entry)) return;
     file_finish(output_state.frames_since_flush == 0);
+    tell_file_news();
     output_state.entry = entry;
     // A next file that cannot start has been told about; the rest of the track goes nowhere.
-    if (!file_open(output_state.player_window, &open_plan, &entry, split_exists_policy()))
-        output_state.discarding = true;
+    if (!start_file(&entry, plan_split_policy(&open_plan))) output_state.discarding = true;
 }
 
 int track_write(char *block, int length)
@@ -89,9 +100,11 @@ int track_write(char *block, int length)
     if (open_plan.split_streams && !output_state.discarding &&
         output_state.frames_since_open >= output_state.next_title_check)
         check_stream_title(); // the block that shows the change goes into the new file
-    if (!output_state.discarding)
+    if (!output_state.discarding) {
         file_write(reinterpret_cast<const BYTE *>(block), static_cast<uint32_t>(length), frames,
                    output_state.frames_since_flush == 0);
+        tell_file_news();
+    }
     output_state.frames_since_flush += frames;
     output_state.frames_since_open += static_cast<uint64_t>(frames);
     return 0;
@@ -102,7 +115,9 @@ void track_close(void)
     // A close without an open track (after a failed open, or twice) has nothing to finish.
     if (!output_state.is_open) return;
     output_state.is_open = false;
-    if (!output_state.discarding) file_finish(output_state.frames_since_flush == 0);
+    if (output_state.discarding) return;
+    file_finish(output_state.frames_since_flush == 0);
+    tell_file_news();
 }
 
 void track_flush(int time_ms)

@@ -8,7 +8,7 @@
 #include <stdint.h>
 #include <windows.h>
 
-#include "output/output_naming.h"
+#include "output/playlist_entry.h"
 
 struct track_output {
     HWND player_window; // owner of every box about the track, and asked for its title

@@ -67,8 +67,13 @@ bool plan_track(int rate, int channels, int bits, track_plan *plan)
             plan->has_header = false;
         }
     }
-    // The single file never carries tags, nor splits: an append cuts what follows the audio.
-    plan->info_tags = !plan->single_file && settings.info;
+    // The single file never carries tags, nor splits: an append cuts what follows the audio. Raw
+    // data has no place for them.
+    plan->tags = tags_none;
+    if (!plan->single_file && settings.info) {
+        if (plan->has_header) plan->tags = tags_info_list;
+        else if (target->wFormatTag == WAVE_FORMAT_MPEGLAYER3 && settings.mode == file_mode_auto) plan->tags = tags_id3;
+    }
     plan->split_streams = !plan->single_file && settings.split;
     plan->exists_policy = settings.exists < exists_policy_count ? settings.exists : exists_ask;
     plan->utf8_name_bytes = names_stored_as_utf8();
@@ -91,6 +96,22 @@ bool plan_names_another_file(const track_plan *plan, const playlist_entry *entry
 {
     char path[output_path_chars];
     return plan_file_path(plan, entry, plan->exists_policy, 0, path) && strcmp(path, plan->open_name) != 0;
+}
+
+BYTE plan_split_policy(const track_plan *plan)
+{
+    return plan->exists_policy == exists_ask ? exists_number : plan->exists_policy;
+}
+
+existing_file_action plan_existing_file(const track_plan *plan, BYTE exists_policy, const char *path)
+{
+    if (plan->single_file) return existing_append;
+    switch (exists_policy) {
+    case exists_replace: return plan_wrote(plan, path) ? existing_number : existing_replace;
+    case exists_number: return existing_number;
+    case exists_skip: return existing_skip;
+    default: return existing_ask;
+    }
 }
 
 // FNV-1a over the path, letters folded to one case as Windows compares names.

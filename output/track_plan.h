@@ -14,6 +14,22 @@
 #include "output/output_naming.h"
 #include "output/wav_container.h"
 
+// Where a per-track file carries the title and the playlist number.
+enum track_tags : BYTE {
+    tags_none,
+    tags_info_list, // a LIST chunk of form INFO behind a WAV file's audio
+    tags_id3,       // an ID3v2 tag in front of a bare MPEG Layer-3 stream
+};
+
+// What becomes of a file that is there already under the name a file of the track is to take.
+enum existing_file_action : BYTE {
+    existing_append,  // the single file: the track is appended to it
+    existing_replace, // replaced, once the new file has started
+    existing_number,  // kept: the new file takes the first free "NAME (N)"
+    existing_skip,    // kept: the track plays on and nothing is written
+    existing_ask,     // the user decides between replacing it and giving up the track
+};
+
 // The names of the files a track wrote, kept so that a stream that comes back to a title never
 // replaces its own audio: one hash each, the oldest forgotten after this many.
 constexpr uint32_t remembered_names = 4096;
@@ -25,7 +41,7 @@ struct track_plan {
     bool single_file;
     bool has_header;
     bool converting;
-    bool info_tags;          // per-track files carry the title and number
+    BYTE tags;               // what a per-track file carries of the title and number: a tags_ value
     bool split_streams;      // a new file when the title changes
     bool utf8_name_bytes;    // file names are stored as UTF-8 bytes beneath (under Wine)
     BYTE exists_policy;      // what to do when a per-track file exists, one of the exists_ values
@@ -53,6 +69,12 @@ bool plan_file_path(const track_plan *plan, const playlist_entry *entry, BYTE ex
                     char *path);
 // A split stream's question: does entry name another file than the one open?
 bool plan_names_another_file(const track_plan *plan, const playlist_entry *entry);
+// The policy for the next file of a split stream: nothing is asked in the middle of a stream, so
+// a name that exists is numbered where the setting would ask.
+BYTE plan_split_policy(const track_plan *plan);
+// The decision about path, which exists, under exists_policy: a file this track wrote is never
+// replaced, but numbered.
+existing_file_action plan_existing_file(const track_plan *plan, BYTE exists_policy, const char *path);
 
 // A file of the track has started at path (null: a skipped one, nothing written), named name
 // before any " (N)".

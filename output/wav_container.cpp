@@ -5,7 +5,7 @@
 
 #include <string.h>
 
-#include "output/output_file.h"
+#include "output/handle_io.h"
 
 void wav_build_header(const WAVEFORMATEX *target, BYTE *header, wav_layout *layout)
 {
@@ -35,7 +35,7 @@ void wav_build_header(const WAVEFORMATEX *target, BYTE *header, wav_layout *layo
 static wav_read_result read_exact(HANDLE file, void *buffer, uint32_t bytes)
 {
     bool failed;
-    if (file_read(file, buffer, bytes, &failed)) return wav_appendable;
+    if (handle_read(file, buffer, bytes, &failed)) return wav_appendable;
     return failed ? wav_unreadable : wav_not_pcm; // a file that ends early is not one to append to
 }
 
@@ -73,5 +73,5 @@ bool wav_patch_field(HANDLE file, uint32_t offset, uint32_t value)
 {
     BYTE field[4];
     put_u32(field, value);
-    return file_seek(file, offset) && file_put(file, field, 4) == 4;
+    return handle_seek(file, offset) && handle_put(file, field, 4) == 4;
 }

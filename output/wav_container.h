@@ -34,6 +34,13 @@ inline uint32_t get_u32(const BYTE *p)
     return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
+// The frame of a PCM file, whatever its header's block align says; never 0.
+inline uint32_t wav_pcm_frame_bytes(const WAVEFORMATEX *format)
+{
+    uint32_t bytes = static_cast<uint32_t>(format->wBitsPerSample >> 3) * format->nChannels;
+    return bytes ? bytes : 1;
+}
+
 // Where the sizes known only at the end go; 0 for a field the file does not have.
 struct wav_layout {
     uint32_t header_bytes;

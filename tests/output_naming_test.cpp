@@ -1,9 +1,11 @@
 // Output names: the directory joined to the player's title, the replaced characters, device
-// names, the 255/259-character bounds, each name created for real, and the error box's text.
+// names, the 255/259-character bounds and Wine's 255 bytes, each name created for real, and the
+// error box's text.
 #include <gtest/gtest.h>
 
 #include "config/settings_store.h"
 #include "output/output_naming.h"
+#include "output/track_messages.h"
 #include "tests/test_support.h"
 #ifndef _WIN32
 #include "win32_shim/shim_control.h"
@@ -327,7 +329,7 @@ TEST(output_naming, every_name_is_created_and_holds_the_track)
     expect_track_in("names", controls.c_str(), "tab_here_[1m");
 }
 
-TEST(output_naming, error_box_names_the_message_then_the_quoted_path)
+TEST(track_messages, error_box_names_the_message_then_the_quoted_path)
 {
     out_module *m = fresh_plugin();
     show_error(m->main_window, "c:\\x.wav", "Cannot create output file");
@@ -337,7 +339,7 @@ TEST(output_naming, error_box_names_the_message_then_the_quoted_path)
     EXPECT_EQ(host_boxes[0].type, unsigned(MB_OK | MB_ICONERROR));
 }
 
-TEST(output_naming, error_box_holds_the_longest_path)
+TEST(track_messages, error_box_holds_the_longest_path)
 {
     out_module *m = fresh_plugin();
     std::string path(511, 'p');

@@ -1,22 +1,22 @@
-// The output file's byte and pointer moves, shared by the track output and the WAV container;
-// see output_file.h.
-#include "output/output_file.h"
+// Byte and pointer moves on a file handle, shared by the track's files, the WAV container and the
+// single file's append; see handle_io.h.
+#include "output/handle_io.h"
 
-uint32_t file_put(HANDLE file, const void *data, uint32_t bytes)
+uint32_t handle_put(HANDLE file, const void *data, uint32_t bytes)
 {
     DWORD written = 0;
     WriteFile(file, data, bytes, &written, nullptr); // the count says what happened
     return written;
 }
 
-bool file_read(HANDLE file, void *buffer, uint32_t bytes, bool *failed)
+bool handle_read(HANDLE file, void *buffer, uint32_t bytes, bool *failed)
 {
     DWORD got = 0;
     *failed = !ReadFile(file, buffer, bytes, &got, nullptr);
     return !*failed && got == bytes;
 }
 
-bool file_seek(HANDLE file, uint64_t offset)
+bool handle_seek(HANDLE file, uint64_t offset)
 {
     LONG high = static_cast<LONG>(offset >> 32);
     SetLastError(ERROR_SUCCESS);
@@ -26,12 +26,12 @@ bool file_seek(HANDLE file, uint64_t offset)
     return ((static_cast<uint64_t>(static_cast<uint32_t>(high)) << 32) | low) == offset;
 }
 
-bool file_cut(HANDLE file, uint64_t offset)
+bool handle_cut(HANDLE file, uint64_t offset)
 {
-    return file_seek(file, offset) && SetEndOfFile(file);
+    return handle_seek(file, offset) && SetEndOfFile(file);
 }
 
-bool file_size(HANDLE file, uint64_t *bytes)
+bool handle_size(HANDLE file, uint64_t *bytes)
 {
     DWORD high = 0;
     SetLastError(ERROR_SUCCESS);

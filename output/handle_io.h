@@ -1,20 +1,20 @@
-// Moves of bytes and of the file pointer on an open output file, each telling whether it did
+// Moves of bytes and of the file pointer on an open file handle, each telling whether it did
 // all it was asked. They keep no state: the caller owns the file and its counters.
-#ifndef TOLLVANE_OUTPUT_FILE_H
-#define TOLLVANE_OUTPUT_FILE_H
+#ifndef TOLLVANE_HANDLE_IO_H
+#define TOLLVANE_HANDLE_IO_H
 
 #include <stdint.h>
 #include <windows.h>
 
 // Bytes actually written; a short or failed write shows as a smaller count.
-uint32_t file_put(HANDLE file, const void *data, uint32_t bytes);
+uint32_t handle_put(HANDLE file, const void *data, uint32_t bytes);
 // True when all bytes were read; *failed tells a read that failed from one that met the end.
-bool file_read(HANDLE file, void *buffer, uint32_t bytes, bool *failed);
+bool handle_read(HANDLE file, void *buffer, uint32_t bytes, bool *failed);
 // False when the pointer did not get there.
-bool file_seek(HANDLE file, uint64_t offset);
+bool handle_seek(HANDLE file, uint64_t offset);
 // Ends the file at offset; false, with nothing cut, when the pointer could not be put there.
-bool file_cut(HANDLE file, uint64_t offset);
+bool handle_cut(HANDLE file, uint64_t offset);
 // False when the platform could not say.
-bool file_size(HANDLE file, uint64_t *bytes);
+bool handle_size(HANDLE file, uint64_t *bytes);
 
 #endif
