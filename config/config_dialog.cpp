@@ -19,7 +19,7 @@ static WAVEFORMATEX dlg_wfx1;
 // The working copies of the naming options: each opening of the main dialog takes them from
 // the settings, the names dialog's OK changes them, the main OK commits them.
 static char dlg_name[text_setting_bytes];
-static BYTE dlg_exists, dlg_info, dlg_split;
+static BYTE dlg_exists, dlg_info, dlg_split, dlg_cue, dlg_rf64;
 
 struct enable_row {
     WORD control_id;
@@ -87,6 +87,8 @@ static void open_dialog(HWND dialog)
     dlg_exists = cfg_exists;
     dlg_info = cfg_info;
     dlg_split = cfg_split;
+    dlg_cue = cfg_cue;
+    dlg_rf64 = cfg_rf64;
     set_check_state(dialog, IDC_SINGLE_FILE, cfg_wav1);
     set_check_state(dialog, IDC_THREAD, cfg_thread);
     SetDlgItemTextA(dialog, IDC_SINGLE_PATH, cfg_wav1p);
@@ -119,6 +121,8 @@ static void commit_settings(HWND dialog)
     values.exists = dlg_exists;
     values.info = dlg_info;
     values.split = dlg_split;
+    values.cue = dlg_cue;
+    values.rf64 = dlg_rf64;
     settings_commit(&values);
 }
 

@@ -19,6 +19,8 @@ char cfg_name[text_setting_bytes];
 BYTE cfg_exists;
 BYTE cfg_info;
 BYTE cfg_split;
+BYTE cfg_cue;
+BYTE cfg_rf64;
 char ini_path[MAX_PATH];
 WCHAR ini_path_wide[MAX_PATH];
 
@@ -57,6 +59,8 @@ void settings_commit(const settings_values *values)
     cfg_exists = values->exists;
     cfg_info = values->info;
     cfg_split = values->split;
+    cfg_cue = values->cue;
+    cfg_rf64 = values->rf64;
     LeaveCriticalSection(&settings_lock);
 }
 
@@ -75,6 +79,8 @@ void settings_snapshot(settings_values *values)
     values->exists = cfg_exists;
     values->info = cfg_info;
     values->split = cfg_split;
+    values->cue = cfg_cue;
+    values->rf64 = cfg_rf64;
     LeaveCriticalSection(&settings_lock);
 }
 
@@ -96,6 +102,8 @@ void settings_reset(void)
     cfg_exists = exists_ask;
     cfg_info = 0;
     cfg_split = 0;
+    cfg_cue = 0;
+    cfg_rf64 = 0;
 }
 
 void derive_ini_path(WCHAR *path)
@@ -294,6 +302,8 @@ static void exchange_optional_settings(bool saving)
         save_optional_int("cfg_exists", cfg_exists, exists_ask);
         save_optional_int("cfg_info", cfg_info, 0);
         save_optional_int("cfg_split", cfg_split, 0);
+        save_optional_int("cfg_cue", cfg_cue, 0);
+        save_optional_int("cfg_rf64", cfg_rf64, 0);
         return;
     }
     // Read beyond the setting's 259 characters, then cut: the profile functions drop a quoted
@@ -306,6 +316,8 @@ static void exchange_optional_settings(bool saving)
     cfg_exists = exists < exists_policy_count ? static_cast<BYTE>(exists) : exists_ask;
     cfg_info = profile_int("cfg_info", 0) != 0;
     cfg_split = profile_int("cfg_split", 0) != 0;
+    cfg_cue = profile_int("cfg_cue", 0) != 0;
+    cfg_rf64 = profile_int("cfg_rf64", 0) != 0;
 }
 
 void exchange_settings(bool saving)

@@ -41,6 +41,10 @@ extern char cfg_name[text_setting_bytes]; // the file name's pattern: %title%, %
 extern BYTE cfg_exists;                   // what to do when the file exists, one of the exists_ values
 extern BYTE cfg_info;                     // 1: the title and number go into the file as tags
 extern BYTE cfg_split;                    // 1: a new file when a stream's title changes
+// Single-file mode only:
+extern BYTE cfg_cue;                      // 1: a cue sheet of the tracks beside the single file
+// Every WAV file the plug-in creates:
+extern BYTE cfg_rf64;                     // 1: room to grow past 4 GiB as an RF64 file
 
 // The INI file as the ANSI profile functions name it; empty when the ANSI code page cannot spell
 // its folder, and ini_path_wide names it instead. Both empty when no path could be derived:
@@ -66,6 +70,8 @@ struct settings_values {
     BYTE exists;
     BYTE info;
     BYTE split;
+    BYTE cue;
+    BYTE rf64;
 };
 
 // Every setting at its default, as at library attach.

@@ -149,7 +149,7 @@ TEST_F(settings_store, every_setting_survives_quit_and_the_next_init)
     cfg_wfx1 = {WAVE_FORMAT_PCM, 1, 8000, 8000, 1, 8, 0};
     strcpy(cfg_name, " %pos% - %title% ");
     cfg_exists = exists_skip;
-    cfg_info = cfg_split = 1;
+    cfg_info = cfg_split = cfg_cue = cfg_rf64 = 1;
     std::vector<BYTE> codec(cfg_wfx, cfg_wfx + 48);
     module->quit();
     const std::string saved = ini_body("config_waveoutdir=D:\\Music Out\r\n"
@@ -161,7 +161,9 @@ TEST_F(settings_store, every_setting_survives_quit_and_the_next_init)
                                        "cfg_wfx_s=48\r\n"
                                        "cfg_wfx=" + std::string(ima_hex) + "4F\r\n"
                                        "cfg_wfx1=01000100401F0000401F0000010008000000C9\r\n");
-    EXPECT_EQ(saved + "cfg_name=\" %pos% - %title% \"\r\ncfg_exists=3\r\ncfg_info=1\r\ncfg_split=1\r\n", file_text(ini));
+    EXPECT_EQ(saved + "cfg_name=\" %pos% - %title% \"\r\ncfg_exists=3\r\ncfg_info=1\r\ncfg_split=1\r\ncfg_cue=1\r\n"
+                      "cfg_rf64=1\r\n",
+              file_text(ini));
 
     DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr);
     cfg_cvt = cfg_wav1 = cfg_mode = cfg_thread = 0;
@@ -179,21 +181,22 @@ TEST_F(settings_store, every_setting_survives_quit_and_the_next_init)
     EXPECT_EQ(1, cfg_wfx1.nChannels);
     EXPECT_STREQ(" %pos% - %title% ", cfg_name);
     EXPECT_EQ(exists_skip, cfg_exists);
-    EXPECT_EQ(1, cfg_info + cfg_split - 1);
+    EXPECT_EQ(4, cfg_info + cfg_split + cfg_cue + cfg_rf64);
 
     // Back at their defaults, the options leave the file as before they existed.
     strcpy(cfg_name, "%title%");
-    cfg_exists = cfg_info = cfg_split = 0;
+    cfg_exists = cfg_info = cfg_split = cfg_cue = cfg_rf64 = 0;
     module->quit();
     EXPECT_EQ(saved, file_text(ini));
 }
 
-TEST_F(settings_store, naming_options_load_bounded_and_missing_or_strange_ones_give_defaults)
+TEST_F(settings_store, added_options_load_bounded_and_missing_or_strange_ones_give_defaults)
 {
-    struct row { std::string keys, name; BYTE exists, info, split; } rows[] = {
+    struct row { std::string keys, name; BYTE exists, info, split, cue = 0, rf64 = 0; } rows[] = {
         /* 0 */ {"", "%title%", 0, 0, 0},
-        /* 1 */ {"cfg_name=%pos%. %title%\r\ncfg_exists=2\r\ncfg_info=7\r\ncfg_split=1\r\n", "%pos%. %title%", 2, 1, 1},
-        /* 2 */ {"cfg_name=\r\ncfg_exists=4\r\ncfg_info=0\r\n", "%title%", 0, 0, 0}, // empty, out of range
+        /* 1 */ {"cfg_name=%pos%. %title%\r\ncfg_exists=2\r\ncfg_info=7\r\ncfg_split=1\r\ncfg_cue=5\r\ncfg_rf64=1\r\n",
+                 "%pos%. %title%", 2, 1, 1, 1, 1},
+        /* 2 */ {"cfg_name=\r\ncfg_exists=4\r\ncfg_info=0\r\ncfg_cue=\r\n", "%title%", 0, 0, 0}, // empty, out of range
         /* 3 */ {"cfg_exists=-1\r\ncfg_name=\"\"\r\n", "%title%", 0, 0, 0},
         /* 4 */ {"cfg_name=\"" + std::string(259, 'n') + "\"\r\n", std::string(259, 'n'), 0, 0, 0}, // quotes at the limit
         /* 5 */ {"cfg_name=" + std::string(300, 'n') + "\r\n", std::string(259, 'n'), 0, 0, 0},
@@ -203,12 +206,14 @@ TEST_F(settings_store, naming_options_load_bounded_and_missing_or_strange_ones_g
         put_text(ini, ini_body(r.keys));
         DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr);
         strcpy(cfg_name, "before");
-        cfg_exists = cfg_info = cfg_split = 3;
+        cfg_exists = cfg_info = cfg_split = cfg_cue = cfg_rf64 = 3;
         module->init();
         EXPECT_EQ(r.name, cfg_name);
         EXPECT_EQ(r.exists, cfg_exists);
         EXPECT_EQ(r.info, cfg_info);
         EXPECT_EQ(r.split, cfg_split);
+        EXPECT_EQ(r.cue, cfg_cue);
+        EXPECT_EQ(r.rf64, cfg_rf64);
     }
 }
 
