@@ -12,8 +12,11 @@
 struct single_file_audio {
     WAVEFORMATEX format;
     uint32_t data_size_offset;
+    uint32_t reservation_offset; // the room for RF64's sizes, or its ds64 chunk; 0: none
+    bool rf64;                   // an RF64 file already
+    bool grows_past_4_gib;       // it may become RF64, or is one
     uint64_t payload_offset;
-    uint64_t data_bytes; // whole frames of format
+    uint64_t data_bytes;         // whole frames of format
 };
 
 enum single_file_check : BYTE {
@@ -23,7 +26,9 @@ enum single_file_check : BYTE {
 };
 
 // Reads the header of file, open for reading and writing, and finds its audio; changes nothing.
-single_file_check single_file_read(HANDLE file, single_file_audio *audio);
+// rf64: the setting that lets a file with the room for RF64's sizes grow past 4 GiB, and lets an
+// RF64 file be appended to at all.
+single_file_check single_file_read(HANDLE file, bool rf64, single_file_audio *audio);
 // Cuts what follows the audio and marks the sizes unfinished until the track's end patches
 // them; the file pointer then stands at the end of the audio. False when a step failed.
 bool single_file_prepare(HANDLE file, const single_file_audio *audio);

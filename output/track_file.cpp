@@ -85,6 +85,8 @@ static bool write_start_of_file(const track_plan *plan, const playlist_entry *en
     if (plan->has_header) {
         file_state.data_size_offset = plan->layout.data_size_offset;
         file_state.fact_offset = plan->layout.fact_offset;
+        file_state.reservation_offset = plan->layout.reservation_offset;
+        file_state.grows_past_4_gib = plan->layout.reservation_offset != 0;
     }
     return true;
 }
@@ -138,6 +140,9 @@ static void reset_file_state(void)
     file_state.payload_offset = 0;
     file_state.data_size_offset = 0;
     file_state.fact_offset = 0;
+    file_state.reservation_offset = 0;
+    file_state.grows_past_4_gib = false;
+    file_state.rf64 = false;
     file_state.info_bytes = 0;
     file_state.size_limit = wav_max_file_bytes;
 }
@@ -150,10 +155,13 @@ static file_start start_append(const track_plan *plan)
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file_state.file == INVALID_HANDLE_VALUE) return fail_open(nullptr, problem_cannot_open);
     single_file_audio audio;
-    single_file_check check = single_file_read(file_state.file, &audio);
+    single_file_check check = single_file_read(file_state.file, plan->rf64, &audio);
     if (check != single_file_appendable)
         return fail_open(nullptr, check == single_file_unreadable ? problem_cannot_open : problem_not_pcm);
     file_state.data_size_offset = audio.data_size_offset;
+    file_state.reservation_offset = audio.reservation_offset;
+    file_state.grows_past_4_gib = audio.grows_past_4_gib;
+    file_state.rf64 = audio.rf64;
     file_state.data_bytes = audio.data_bytes;
     file_state.payload_offset = audio.payload_offset;
     file_state.file_bytes = audio.payload_offset + audio.data_bytes;
@@ -239,7 +247,19 @@ static void report_write_failure(void)
 static void put_audio(const void *data, uint32_t bytes)
 {
     if (file_state.write_failed) return;
-    if (file_state.has_header && bytes > file_state.size_limit - file_state.file_bytes) {
+    bool past_32_bits =
+        file_state.has_header && !file_state.rf64 && bytes > file_state.size_limit - file_state.file_bytes;
+    if (past_32_bits && file_state.grows_past_4_gib) {
+        // The room reserved at the start takes the 64-bit sizes; then the audio goes on.
+        if (!wav_become_rf64(file_state.file, file_state.reservation_offset) ||
+            !handle_seek(file_state.file, file_state.file_bytes)) {
+            report_write_failure();
+            return;
+        }
+        file_state.rf64 = true;
+        past_32_bits = false;
+    }
+    if (past_32_bits) {
         uint64_t unit = file_state.target_frame_bytes;
         bytes = static_cast<uint32_t>((file_state.size_limit - file_state.file_bytes) / unit * unit); // the rest goes
         note_problem(problem_size_limit);
@@ -275,8 +295,8 @@ void file_write(const BYTE *block, uint32_t length, int frames, bool stream_star
 // The fact value counts the sample frames the codec consumed (not the silence that fills up its
 // last block), in the target's rate where the codec's source runs at another, and never more
 // than the blocks that stay in the file can hold. 64 bits: a long stream at a high rate passes
-// what 32 bits hold.
-static uint32_t fact_value(const codec_frames &counts)
+// what 32 bits hold, which RF64's sample count holds.
+static uint64_t fact_frames(const codec_frames &counts)
 {
     uint64_t frames = counts.consumed_frames;
     uint64_t blocks = file_state.data_bytes / file_state.target_frame_bytes;
@@ -284,7 +304,7 @@ static uint32_t fact_value(const codec_frames &counts)
     uint64_t source_rate = counts.source_rate;
     if (source_rate && source_rate != file_state.target_rate)
         frames = (frames * file_state.target_rate + source_rate / 2) / source_rate;
-    return frames > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(frames);
+    return frames;
 }
 
 // After a write that failed or was short, the file keeps what reached it in whole frames or
@@ -312,8 +332,36 @@ static bool put_info_chunk(void)
     return false;
 }
 
+// The sizes go into the 32-bit fields of a plain WAV file, into the ds64 chunk of an RF64 file,
+// whose own fields keep saying all ones (its fact value too, for a codec format).
+static bool patch_data_size(HANDLE file)
+{
+    if (!file_state.rf64)
+        return wav_patch_field(file, file_state.data_size_offset, static_cast<uint32_t>(file_state.data_bytes));
+    return wav_patch_field64(file, file_state.reservation_offset + 8 + ds64_data_size, file_state.data_bytes);
+}
+
+static bool patch_riff_size(HANDLE file)
+{
+    uint64_t riff = file_state.file_bytes - 8;
+    if (!file_state.rf64) return wav_patch_field(file, wav_riff_size_offset, static_cast<uint32_t>(riff));
+    return wav_patch_field64(file, file_state.reservation_offset + 8 + ds64_riff_size, riff);
+}
+
+static bool patch_frame_count(HANDLE file, const codec_frames &counts)
+{
+    uint64_t frames =
+        file_state.fact_offset ? fact_frames(counts) : file_state.data_bytes / file_state.target_frame_bytes;
+    if (file_state.rf64)
+        return wav_patch_field64(file, file_state.reservation_offset + 8 + ds64_sample_count, frames) &&
+               (!file_state.fact_offset || wav_patch_field(file, file_state.fact_offset, wav_unfinished_size));
+    if (!file_state.fact_offset) return true;
+    uint32_t fact = frames > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(frames);
+    return wav_patch_field(file, file_state.fact_offset, fact);
+}
+
 // The data size first, then the pad byte behind the audio and the tags, then the RIFF size and
-// the fact value: a player killed in between leaves either the unfinished marker or the true
+// the frame count: a player killed in between leaves either the unfinished marker or the true
 // size, never a pad byte counted as audio. The pad byte belongs to the data chunk, not to the
 // file: an appended file whose fmt body is odd and unpadded puts an even chunk at an odd offset,
 // and a stray byte after it would read as the start of another chunk. So the pad byte follows
@@ -324,7 +372,7 @@ static bool put_info_chunk(void)
 static void finish_header(const codec_frames &counts)
 {
     HANDLE file = file_state.file;
-    bool chunk_ended = wav_patch_field(file, file_state.data_size_offset, static_cast<uint32_t>(file_state.data_bytes));
+    bool chunk_ended = patch_data_size(file);
     if (chunk_ended && (file_state.data_bytes & 1)) {
         BYTE pad = 0;
         chunk_ended = handle_seek(file, file_state.file_bytes) && handle_put(file, &pad, 1) == 1;
@@ -332,9 +380,8 @@ static void finish_header(const codec_frames &counts)
     }
     bool patched = chunk_ended;
     if (file_state.info_bytes != 0 && !file_state.write_failed) patched = chunk_ended && put_info_chunk();
-    patched = wav_patch_field(file, wav_riff_size_offset, static_cast<uint32_t>(file_state.file_bytes - 8)) && patched;
-    if (file_state.fact_offset != 0)
-        patched = wav_patch_field(file, file_state.fact_offset, fact_value(counts)) && patched;
+    patched = patch_riff_size(file) && patched;
+    patched = patch_frame_count(file, counts) && patched;
     if (!patched) report_write_failure();
 }
 

@@ -44,7 +44,10 @@ struct track_file {
     uint64_t payload_offset;     // where the audio starts: the header's length, 0 without one
     uint32_t data_size_offset;   // 0: no such field
     uint32_t fact_offset;        // 0: no such field
-    uint64_t size_limit;         // what a WAV file's file_bytes may reach: 4 GiB less the tags behind the audio
+    uint32_t reservation_offset; // the room for RF64's sizes, or the ds64 chunk; 0: none
+    bool grows_past_4_gib;       // turns RF64 where its sizes would pass 32 bits
+    bool rf64;                   // has turned RF64: the sizes go into the ds64 chunk
+    uint64_t size_limit;         // what a plain WAV file's file_bytes may reach: 4 GiB less the tags behind it
     uint32_t target_rate;        // sample rate of what the file holds
     uint32_t target_frame_bytes; // its frame or codec block: the file keeps only whole ones
     bool codec_restart;          // the codec starts a stream of its own with the next frames

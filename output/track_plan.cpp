@@ -78,7 +78,8 @@ bool plan_track(int rate, int channels, int bits, track_plan *plan)
     plan->exists_policy = settings.exists < exists_policy_count ? settings.exists : exists_ask;
     plan->utf8_name_bytes = names_stored_as_utf8();
     plan->converting = memcmp(&plan->input, target, sizeof plan->input) != 0;
-    if (plan->has_header) wav_build_header(target, plan->header, &plan->layout);
+    plan->rf64 = settings.rf64 != 0;
+    if (plan->has_header) wav_build_header(target, plan->rf64, plan->header, &plan->layout);
     plan->open_name[0] = 0;
     plan->written_count = 0;
     return true;

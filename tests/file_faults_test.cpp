@@ -20,7 +20,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "output/wav_container.h"
 #include "tests/test_support.h"
+#include "tools/wav_reader.h"
 
 namespace fs = std::filesystem;
 using bytes = std::vector<uint8_t>;
@@ -360,6 +362,76 @@ TEST_F(file_faults, a_player_killed_in_a_track_leaves_files_readers_read_to_thei
                s.block_frames ? "block" : "frame", s.block_frames && !sox ? " (sox not installed: not decoded)" : "");
         EXPECT_GT(files_read, 0);
     }
+}
+
+// The frames sndfile-info counts in a file, from its header alone; -1 where it is not installed
+// or refuses the file.
+static long long sndfile_frames(const char *path)
+{
+    std::string command = std::string("sndfile-info ") + path + " 2>/dev/null >sndfile.txt";
+    if (system("command -v sndfile-info >/dev/null 2>&1") != 0 || system(command.c_str()) != 0) return -1;
+    std::ifstream in("sndfile.txt");
+    std::string line;
+    long long frames = -1;
+    while (std::getline(in, line)) sscanf(line.c_str(), "Frames : %lld", &frames);
+    return frames;
+}
+
+// A single file with the room for RF64's sizes, just under 4 GiB (a sparse one), takes a track
+// that carries it past: the player killed at every call of that track, the switch to RF64 among
+// them, leaves a file that tollvane-play's reader and libsndfile read to its last whole frame, and
+// that the next append takes with all of it.
+TEST_F(file_faults, a_player_killed_while_the_single_file_turns_rf64_leaves_every_whole_frame)
+{
+    std::ofstream("tollvane-play.ini", std::ios::binary)
+        << "[WAV Writing Output Driver]\r\ncfg_wav1=1\r\ncfg_wav1p=single.wav\r\ncfg_rf64=1\r\n";
+    const bytes head = pcm_header_with_room(2, 44100, 16, 0xFFFFFFFFu);
+    const uint64_t payload = head.size(), before = (wav_max_file_bytes - 3000 - payload) / 4 * 4;
+    const uint64_t length = payload + before;
+    const std::vector<char> next = pcm_block(700, 2, 16, 9);
+    write_file("next.wav", wav_image(2, 44100, 16, next));
+    make_sparse_file("single.wav", head, length);
+    run_result clean = play("TOLLVANE_SHIM_FAIL_CALL=0");
+    ASSERT_EQ(clean.status, 0) << clean.errors;
+    const file_ends whole = ends_of("single.wav", 16000);
+    const bytes &track = whole.tail; // the track's 16000 bytes end the file
+    ASSERT_EQ(std::string(whole.head.begin(), whole.head.begin() + 4), "RF64");
+
+    int rf64_left = 0;
+    for (long n = 1; n <= clean.calls; n++) {
+        make_sparse_file("single.wav", head, length);
+        run_result r = play("TOLLVANE_SHIM_CRASH_CALL=" + std::to_string(n));
+        SCOPED_TRACE("killed at call " + std::to_string(n) + "\n" + r.errors);
+        ASSERT_EQ(r.status, 128 + SIGKILL);
+        file_ends left = ends_of("single.wav", 20000);
+        size_t on_disk = static_cast<size_t>(left.length - payload - before); // of the track, a frame cut or not
+        ASSERT_LE(on_disk, track.size());
+        ASSERT_TRUE(std::equal(left.tail.end() - on_disk, left.tail.end(), track.begin()))
+            << "the disk holds more than the earlier audio and a prefix of the track";
+        uint64_t kept = on_disk / 4 * 4;
+        rf64_left += std::string(left.head.begin(), left.head.begin() + 4) == "RF64";
+        wav_input wav;
+        const char *reason = nullptr;
+        ASSERT_TRUE(wav_reader_open("single.wav", &wav, &reason)) << reason;
+        EXPECT_EQ(wav.data_bytes / 4 * 4, before + kept);
+        wav_reader_close(&wav);
+        long long frames = sndfile_frames("single.wav");
+        if (frames >= 0) {
+            EXPECT_EQ(uint64_t(frames), (before + kept) / 4);
+        }
+
+        run_result appended = play("", "next.wav");
+        ASSERT_EQ(appended.status, 0) << appended.errors;
+        file_ends after = ends_of("single.wav", 128);
+        EXPECT_EQ(after.length, payload + before + kept + next.size());
+        bool rf64 = std::string(after.head.begin(), after.head.begin() + 4) == "RF64";
+        EXPECT_EQ(rf64 ? le64_at(after.head, 28) : le32_at(after.head, payload - 4), before + kept + next.size());
+        EXPECT_EQ(bytes(ends_of("single.wav", next.size()).tail), bytes(next.begin(), next.end()));
+    }
+    printf("killed at each of %ld calls of a track that carries a single file past 4 GiB, %d of them "
+           "after the switch to RF64; every file read to its last whole frame and appended to\n",
+           clean.calls, rf64_left);
+    remove_file("single.wav");
 }
 
 // The single file holds 24-bit stereo audio; a 16-bit track converted on the way in is killed

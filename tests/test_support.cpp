@@ -200,3 +200,52 @@ bool read_back_audio(const std::string &path, std::vector<char> *audio)
     wav_reader_close(&wav);
     return true;
 }
+
+std::vector<uint8_t> pcm_header_with_room(uint16_t channels, uint32_t rate, uint16_t bits, uint32_t data_bytes)
+{
+    std::vector<uint8_t> header = pcm_header(channels, rate, bits, data_bytes);
+    uint32_t riff = le32_at(header, 4) + 36;
+    std::vector<uint8_t> junk = {'J', 'U', 'N', 'K', 28, 0, 0, 0};
+    junk.resize(36);
+    header.insert(header.begin() + 12, junk.begin(), junk.end());
+    for (int i = 0; i < 4; i++) header[4 + i] = static_cast<uint8_t>(riff >> (8 * i));
+    return header;
+}
+
+void make_sparse_file(const char *path, const std::vector<uint8_t> &head, uint64_t length)
+{
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, head.data(), static_cast<DWORD>(head.size()), &written, nullptr);
+    LONG high = static_cast<LONG>(length >> 32);
+    SetFilePointer(file, static_cast<LONG>(length), &high, FILE_BEGIN);
+    ASSERT_TRUE(SetEndOfFile(file));
+    CloseHandle(file);
+}
+
+file_ends ends_of(const char *path, size_t count)
+{
+    file_ends ends;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) return ends;
+    DWORD high = 0, got = 0;
+    ends.length = GetFileSize(file, &high) | uint64_t(high) << 32;
+    ends.head.resize(count);
+    ReadFile(file, ends.head.data(), static_cast<DWORD>(count), &got, nullptr);
+    ends.head.resize(got);
+    uint64_t from = ends.length > count ? ends.length - count : 0;
+    LONG from_high = static_cast<LONG>(from >> 32);
+    SetFilePointer(file, static_cast<LONG>(from), &from_high, FILE_BEGIN);
+    ends.tail.resize(count);
+    ReadFile(file, ends.tail.data(), static_cast<DWORD>(count), &got, nullptr);
+    ends.tail.resize(got);
+    CloseHandle(file);
+    return ends;
+}
+
+uint64_t le64_at(const std::vector<uint8_t> &bytes, size_t offset)
+{
+    return le32_at(bytes, offset) | static_cast<uint64_t>(le32_at(bytes, offset + 4)) << 32;
+}

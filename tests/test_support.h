@@ -32,6 +32,20 @@ void remove_file(const std::string &path);
 // The 44-byte header the plug-in writes for PCM, with its sizes patched for data_bytes.
 std::vector<uint8_t> pcm_header(uint16_t channels, uint32_t rate, uint16_t bits, uint32_t data_bytes);
 
+// The same with the room for RF64's sizes: a JUNK chunk of 28 zero bytes after "WAVE".
+std::vector<uint8_t> pcm_header_with_room(uint16_t channels, uint32_t rate, uint16_t bits, uint32_t data_bytes);
+
+// A file of length bytes whose first bytes are head, the rest a hole: files past 4 GiB that take
+// no disk.
+void make_sparse_file(const char *path, const std::vector<uint8_t> &head, uint64_t length);
+// The first and the last count bytes of a file (which may be larger than memory), and its length.
+struct file_ends {
+    std::vector<uint8_t> head, tail;
+    uint64_t length = 0;
+};
+file_ends ends_of(const char *path, size_t count);
+uint64_t le64_at(const std::vector<uint8_t> &bytes, size_t offset);
+
 // frames of interleaved PCM whose samples differ by frame and channel.
 std::vector<char> pcm_block(int frames, int channels, int bits, int seed = 0);
 

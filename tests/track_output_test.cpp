@@ -537,10 +537,10 @@ TEST_F(track_output_test, raw_files_have_no_size_limit)
     remove_file("out/sink.raw");
     cfg_mode = 2;
     ASSERT_EQ(m->open(44100, 2, 16), 0);
-    shim_set_write_sink(true);
+    shim_set_write_sink(4096);
     std::vector<char> block(64u << 20); // 64 MiB: 65 of them pass 4 GiB
     for (int i = 0; i < 65; i++) m->write(block.data(), static_cast<int>(block.size()));
-    shim_set_write_sink(false);
+    shim_set_write_sink(0);
     const uint64_t past_4_gib = 65ull * block.size();
     EXPECT_EQ(file_state.data_bytes, past_4_gib);
     shim_set_write_budget(7); // one whole frame and part of the next

@@ -1,7 +1,8 @@
 // A small RIFF reader: walks the chunks, takes the first fmt and data chunks, and reads the
-// payload in whole frames. Files that streaming writers left with a data size of zero or
-// 0xFFFFFFFF are read to their real end, and so are files cut short of the size they claim;
-// those say how much is missing.
+// payload in whole frames. RF64 files (past 4 GiB) give the data size in their ds64 chunk.
+// Files that streaming writers left with a data size of zero or 0xFFFFFFFF (in ds64: 2^48 or
+// more, the plug-in's claim while it writes) are read to their real end, and so are files cut
+// short of the size they claim; those say how much is missing.
 #define _FILE_OFFSET_BITS 64 // 32-bit Linux hosts: off_t as wide as Windows' offsets
 
 #include "tools/wav_reader.h"
@@ -53,6 +54,7 @@ static long long position_of(FILE *file)
 }
 
 static uint32_t le32(const unsigned char *p) { return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24; }
+static uint64_t le64(const unsigned char *p) { return le32(p) | static_cast<uint64_t>(le32(p + 4)) << 32; }
 static uint16_t le16(const unsigned char *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
 // The file is read in pieces of this size, whatever the frames each wav_reader_read asks for.
@@ -81,8 +83,12 @@ bool wav_reader_open(const char *path, wav_input *wav, const char **reason)
     if (!wav->read_buffer || setvbuf(wav->file, wav->read_buffer, _IOFBF, read_piece_bytes) != 0)
         return fail(wav, reason, "out of memory");
     unsigned char header[12];
-    if (fread(header, 1, 12, wav->file) != 12 || memcmp(header, "RIFF", 4) != 0 || memcmp(header + 8, "WAVE", 4) != 0)
+    if (fread(header, 1, 12, wav->file) != 12 || (memcmp(header, "RIFF", 4) != 0 && memcmp(header, "RF64", 4) != 0) ||
+        memcmp(header + 8, "WAVE", 4) != 0)
         return fail(wav, reason, "not a RIFF WAVE file");
+    bool rf64 = memcmp(header, "RF64", 4) == 0;
+    uint64_t ds64_data_bytes = 0;
+    bool have_ds64 = false;
     if (seek_to(wav->file, 0, SEEK_END) != 0) return fail(wav, reason, "cannot seek in the file");
     long long file_length = position_of(wav->file);
     if (file_length < 12 || seek_to(wav->file, 12, SEEK_SET) != 0) return fail(wav, reason, "cannot seek in the file");
@@ -117,12 +123,21 @@ bool wav_reader_open(const char *path, wav_input *wav, const char **reason)
             if (wav->rate < 1) return fail(wav, reason, "no sample rate");
             wav->frame_bytes = static_cast<uint32_t>(wav->channels) * static_cast<uint32_t>(wav->bits / 8);
             have_format = true;
+        } else if (rf64 && memcmp(chunk, "ds64", 4) == 0 && !have_ds64) {
+            unsigned char ds64[16];
+            if (size < 28 || fread(ds64, 1, sizeof ds64, wav->file) != sizeof ds64)
+                return fail(wav, reason, "ds64 chunk too short");
+            ds64_data_bytes = le64(ds64 + 8);
+            have_ds64 = true;
         } else if (memcmp(chunk, "data", 4) == 0) {
             if (!have_format) return fail(wav, reason, "data chunk before the fmt chunk");
+            if (rf64 && !have_ds64) return fail(wav, reason, "RF64 file without a ds64 chunk");
             uint64_t available = static_cast<uint64_t>(file_length - position);
-            bool size_given = size != 0 && size != 0xFFFFFFFFu; // else: the writer could not go back
-            wav->data_bytes = !size_given || size > available ? available : size;
-            wav->missing_bytes = size_given && size > available ? size - available : 0;
+            uint64_t claimed = rf64 && size == 0xFFFFFFFFu ? ds64_data_bytes : size;
+            // Else the writer could not go back.
+            bool size_given = claimed != 0 && claimed != 0xFFFFFFFFu && claimed < (1ull << 48);
+            wav->data_bytes = !size_given || claimed > available ? available : claimed;
+            wav->missing_bytes = size_given && claimed > available ? claimed - available : 0;
             wav->remaining_bytes = wav->data_bytes;
             if (seek_to(wav->file, position, SEEK_SET) != 0) return fail(wav, reason, "cannot seek in the file");
             return true;

@@ -21,9 +21,11 @@ void shim_set_window_hung(bool hung);
 // ERROR_DISK_FULL after a short write. A negative budget means no limit (the default).
 void shim_set_write_budget(long long bytes);
 
-// WriteFile takes every byte and keeps none (the file grows by a hole instead): a disk that
-// never fills, for tests that write more than a disk should hold. Off by default.
-void shim_set_write_sink(bool sink);
+// WriteFile takes every write of at least smallest_bytes and keeps none of its bytes (the file
+// grows by a hole instead): a disk that never fills, for tests that write more than a disk
+// should hold, while headers and patches, written in small pieces, reach the file. 0 (the
+// default) switches it off.
+void shim_set_write_sink(DWORD smallest_bytes);
 
 // HeapAlloc and HeapReAlloc refuse any one request of more than this many bytes, as a heap
 // that has run out would; 0 means no limit (the default).
@@ -42,7 +44,8 @@ void shim_set_allocation_limit(size_t bytes);
 //   its bytes before it fails (a disk that fills up in the middle of a write); later calls
 //   succeed, as when space comes back.
 // - TOLLVANE_SHIM_CRASH_CALL=N: the N-th call ends the process at once with SIGKILL, as a kill or
-//   a power cut would; a WriteFile writes an odd part of its bytes first.
+//   a power cut would; a WriteFile writes an odd part of its bytes first, unless they lie within
+//   one 512-byte sector, which a disk writes whole or not at all.
 void shim_fail_call(long call_number, DWORD error);
 // Calls of those functions made since the last shim_fail_call.
 long shim_calls_made(void);

@@ -24,7 +24,7 @@ constexpr int max_files = 64;
 shim_file files[max_files];
 bool file_used[max_files];
 long long write_budget = -1;
-bool write_sink;
+DWORD write_sink_smallest;
 
 DWORD error_from_errno(int error)
 {
@@ -92,7 +92,7 @@ void shim_native_path(const char *name, char *out, size_t out_size)
 }
 
 void shim_set_write_budget(long long bytes) { write_budget = bytes; }
-void shim_set_write_sink(bool sink) { write_sink = sink; }
+void shim_set_write_sink(DWORD smallest_bytes) { write_sink_smallest = smallest_bytes; }
 
 extern "C" HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, void *, DWORD disposition, DWORD,
                               HANDLE)
@@ -183,10 +183,16 @@ extern "C" BOOL WriteFile(HANDLE handle, LPCVOID buffer, DWORD bytes, LPDWORD by
     DWORD allowed = bytes;
     // An odd part, short of the whole: the next frame or block boundary is never hit by luck.
     if (fault != shim_fault_none) allowed = bytes < 2 ? 0 : (bytes / 2) | 1;
+    // A disk writes a sector whole or not at all: a power cut never tears a write that lies
+    // within one 512-byte sector (a size field, a chunk id), so such a write is simply not made.
+    off_t at = lseek(file->fd, 0, SEEK_CUR);
+    if (fault == shim_fault_part_then_crash && at >= 0 && bytes > 0 && at / 512 == (at + bytes - 1) / 512)
+        allowed = 0;
     if (write_budget >= 0 && static_cast<long long>(allowed) > write_budget)
         allowed = static_cast<DWORD>(write_budget);
     DWORD done = 0;
-    if (write_sink && lseek(file->fd, allowed, SEEK_CUR) >= 0) done = allowed; // a hole where the bytes went
+    if (write_sink_smallest && allowed >= write_sink_smallest && lseek(file->fd, allowed, SEEK_CUR) >= 0)
+        done = allowed; // a hole where the bytes went
     while (done < allowed) {
         ssize_t n = write(file->fd, static_cast<const char *>(buffer) + done, allowed - done);
         if (n < 0 && errno == EINTR) continue;
