@@ -15,8 +15,13 @@ tools/install_deps.sh all
 
 # The product is the i686 DLL and is built everywhere. Its Windows suite runs natively where
 # the 32-bit Wine loader starts, and where the kernel refuses 32-bit code under qemu-i386
-# (tools/qemu_i386.sh), whose programs run up to ten times slower; the same sources built for
-# x86_64 run theirs under 64-bit Wine on every machine. Installs above stay outside that route.
+# (tools/qemu_i386.sh); the same sources built for x86_64 run theirs under 64-bit Wine on every
+# machine. Installs above stay outside that route.
+# qemu-i386 runs a program up to ten times slower. This is the one place that says so: the
+# builds whose tests run there are configured with it as TOLLVANE_TIMEOUT_SCALE, which scales
+# every ctest time limit and reaches the Python scripts that start Windows programs through
+# their tests' environment (tests/windows/wine_route.py).
+qemu_slowdown=10
 unset TOLLVANE_I386_QEMU
 i686=native i686_why=
 /usr/lib/wine/wine --version >/dev/null 2>&1 || case $? in
@@ -39,7 +44,7 @@ if [ $i686 = qemu ]; then
     fi
 fi
 scale=1
-[ $i686 = qemu ] && scale=10
+[ $i686 = qemu ] && scale=$qemu_slowdown
 echo "== Windows build, i686 (the product)"
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE="$src/cmake/i686-w64-mingw32.cmake" -DCMAKE_BUILD_TYPE=Release \
     -DTOLLVANE_TIMEOUT_SCALE=$scale >/dev/null
