@@ -2,6 +2,7 @@
 """Checks the user's manual: README.md and the pages under docs/. Every relative link and picture
 must name a file that exists, every #anchor a heading of the page it points into (spelled as
 the Markdown renderers spell them), and no page may pass the length a reader takes in one go.
+The read-me in the download must name only pages that exist.
 
 usage: docs_links.py SOURCE_DIR
 """
@@ -62,6 +63,11 @@ def main():
                 problems.append('%s: %s: no such file' % (page, target))
             elif anchor and (linked not in texts or anchor not in anchors(texts[linked])):
                 problems.append('%s: %s: no such heading in %s' % (page, target, linked))
+    with open(os.path.join(source, 'tools', 'package_readme.txt'), encoding='ascii') as f:
+        for page in re.findall(r'docs/\w+\.md', f.read()):
+            links += 1
+            if page not in texts:
+                problems.append('tools/package_readme.txt: %s: no such page' % page)
     for p in problems:
         print(p)
     print('%d pages, %d links: %s' % (len(pages), links, 'all resolve' if not problems else

@@ -1,9 +1,9 @@
 #!/bin/sh
-# Installs what is missing, builds both targets and runs every test: the native suite, the
-# same suite under Wine against the real Windows functions (i686, natively where this machine
-# runs 32-bit code and under qemu-i386 where it does not; x86_64 everywhere), the
-# native-versus-Windows output comparison, and the fuzz targets for a fixed number of inputs
-# under AddressSanitizer and UBSan.
+# Installs what is missing, builds both targets and the zip a user downloads (checking that it
+# holds the DLL tested here), and runs every test: the native suite, the same suite under Wine
+# against the real Windows functions (i686, natively where this machine runs 32-bit code and
+# under qemu-i386 where it does not; x86_64 everywhere), the native-versus-Windows output
+# comparison, and the fuzz targets for a fixed number of inputs under AddressSanitizer and UBSan.
 # Run as root on Debian 12. FUZZ_RUNS sets the inputs per fuzz target (each has its own default,
 # about a minute here). TOLLVANE_I386_VIA_QEMU=1 runs the i686 build under qemu-i386 even where
 # 32-bit code runs natively, and fails the check if that route cannot be set up.
@@ -49,6 +49,11 @@ echo "== Windows build, i686 (the product)"
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE="$src/cmake/i686-w64-mingw32.cmake" -DCMAKE_BUILD_TYPE=Release \
     -DTOLLVANE_TIMEOUT_SCALE=$scale >/dev/null
 cmake --build build-win -j2
+# What a user downloads must hold this very file, which the i686 suite below tests; nothing
+# after this point builds it again.
+echo "== the download"
+sh tools/package.sh
+python3 tools/package_zip.py check build-win/out_tollvane.dll
 echo "== Windows build, x86_64 (tests only)"
 cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE="$src/cmake/x86_64-w64-mingw32.cmake" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build-win64 -j2
