@@ -19,15 +19,8 @@ using bytes = std::vector<uint8_t>;
 static const DWORD start = ACM_STREAMCONVERTF_START, blockalign = ACM_STREAMCONVERTF_BLOCKALIGN,
                    end = ACM_STREAMCONVERTF_END;
 
-class codec_stage_test : public ::testing::Test {
+class codec_stage_test : public track_test {
 protected:
-    out_module *m = nullptr;
-    void SetUp() override
-    {
-        m = fresh_plugin("out");
-        for (const char *f : {"out/track.wav", "out/track.mp3", "out/track.raw", "single.wav", "per.wav"})
-            remove_file(f);
-    }
     void TearDown() override
     {
         if (output_state.is_open) m->close();
@@ -41,11 +34,6 @@ protected:
         memcpy(cfg_wfx, record.data(), record.size());
         cfg_cvt = 1;
         cfg_mode = mode;
-    }
-    void write(const std::vector<char> &data, size_t from = 0, size_t count = SIZE_MAX)
-    {
-        count = std::min(count, data.size() - from);
-        EXPECT_EQ(m->write(const_cast<char *>(data.data() + from), static_cast<int>(count)), 0);
     }
     std::vector<DWORD> flags_seen()
     {

@@ -12,14 +12,11 @@ import subprocess
 import sys
 import wave
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), 'windows'))
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+import wine_route  # noqa: E402
+
 native_program, windows_build, work = (os.path.abspath(a) for a in sys.argv[1:4])
-source = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-prefix = os.path.join(windows_build, 'wineprefix')
-wine_env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG='-all')
-# An i686 program runs up to ten times slower under qemu-i386 (TOLLVANE_I386_QEMU names it).
-slower = 10 if os.environ.get('TOLLVANE_I386_QEMU') else 1
-# The loader and the prefix's width follow the program's PE header (i686 or x86_64 build).
-wine_run = ['sh', os.path.join(source, 'tests/windows/wine_run.sh')]
 SECTION = '[WAV Writing Output Driver]\r\n'
 
 
@@ -91,14 +88,13 @@ def run_build(kind, folder, ini, runs):
     else:
         shutil.copy(os.path.join(windows_build, 'tollvane-play.exe'), folder)
         shutil.copy(os.path.join(windows_build, 'out_tollvane.dll'), folder)
-        command = wine_run + ['tollvane-play.exe']
+        command = wine_route.wine_run + ['tollvane-play.exe']
     with open(os.path.join(folder, 'tollvane-play.ini'), 'wb') as f:
         f.write((SECTION + ini).encode('latin-1'))
     statuses = []
     for args in runs:
         args = ['in/' + a if a in INPUTS else a for a in args]
-        done = subprocess.run(command + args, cwd=folder, env=wine_env, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120 * slower)
+        done = wine_route.run(windows_build, command + args, folder)
         statuses.append((done.returncode, done.stderr.decode('latin-1').replace('\r\n', '\n')))
     outputs = {}
     for name in sorted(os.listdir(folder)):
@@ -133,8 +129,7 @@ def read_back(path):
 
 
 def main():
-    subprocess.run(['sh', os.path.join(source, 'tests/windows/wine_prefix.sh'), 'up', prefix,
-                    os.path.join(windows_build, 'tollvane-play.exe')], check=True)
+    wine_route.prefix_up(windows_build, os.path.join(windows_build, 'tollvane-play.exe'))
     shutil.rmtree(work, ignore_errors=True)
     failures = 0
     checked = 0
@@ -162,7 +157,7 @@ def main():
                 print('    ' + p)
             failures += bool(problems)
     finally:
-        subprocess.run(['sh', os.path.join(source, 'tests/windows/wine_prefix.sh'), 'down', prefix])
+        wine_route.prefix_down(windows_build)
     print('%d passed, %d failed' % (len(SCENARIOS) - failures, failures))
     return 1 if failures else 0
 

@@ -8,20 +8,16 @@ usage: settings_compare_builds.py NATIVE_TOOL WINDOWS_BUILD_DIR WORK_DIR
 """
 import os
 import shutil
-import subprocess
 import sys
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), 'windows'))
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+import wine_route  # noqa: E402
+
 native_tool, windows_build, work = (os.path.abspath(a) for a in sys.argv[1:4])
-source = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-prefix = os.path.join(windows_build, 'wineprefix')
-wine_env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG='-all')
-# An i686 program runs up to ten times slower under qemu-i386 (TOLLVANE_I386_QEMU names it).
-slower = 10 if os.environ.get('TOLLVANE_I386_QEMU') else 1
-# The loader and the prefix's width follow the program's PE header (i686 or x86_64 build).
-wine_run = ['sh', os.path.join(source, 'tests/windows/wine_run.sh')]
 BUILDS = {
     'native': (native_tool, ['./settings_ini_tool']),
-    'windows': (os.path.join(windows_build, 'tests', 'settings_ini_tool.exe'), wine_run + ['settings_ini_tool.exe']),
+    'windows': (os.path.join(windows_build, 'tests', 'settings_ini_tool.exe'), wine_route.wine_run + ['settings_ini_tool.exe']),
 }
 OURS = '[WAV Writing Output Driver]'
 OTHERS = '[Player]\r\nname=\u041f\u0451\u0442\u0440\r\n%s[\u0414\u0440\u0443\u0433\u043e\u0439]\r\nkey=\U0001f3b5\r\n'
@@ -38,9 +34,7 @@ CASES = [
 
 
 def run(build, *args):
-    done = subprocess.run(BUILDS[build][1] + list(args), cwd=os.path.join(work, build), env=wine_env,
-                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                          timeout=120 * slower)
+    done = wine_route.run(windows_build, BUILDS[build][1] + list(args), os.path.join(work, build))
     return done.returncode, done.stderr.decode('latin-1').strip()
 
 
@@ -61,8 +55,7 @@ def others(data):
 
 
 def main():
-    subprocess.run(['sh', os.path.join(source, 'tests/windows/wine_prefix.sh'), 'up', prefix,
-                    os.path.join(windows_build, 'tests', 'settings_ini_tool.exe')], check=True)
+    wine_route.prefix_up(windows_build, os.path.join(windows_build, 'tests', 'settings_ini_tool.exe'))
     shutil.rmtree(work, ignore_errors=True)
     failures = 0
     try:
@@ -103,7 +96,7 @@ def main():
                 print('    ' + p)
             failures += bool(problems)
     finally:
-        subprocess.run(['sh', os.path.join(source, 'tests/windows/wine_prefix.sh'), 'down', prefix])
+        wine_route.prefix_down(windows_build)
     print('%d passed, %d failed' % (len(CASES) - failures, failures))
     return 1 if failures else 0
 

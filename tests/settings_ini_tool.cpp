@@ -7,19 +7,11 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <string>
 
 #include "config/settings_store.h"
 #include "host/out_module.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID);
-
-struct settings_image {
-    std::string waveoutdir, wav1p, name;
-    BYTE cvt, wav1, mode, thread, exists, info, split;
-    BYTE wfx[format_buffer_bytes];
-    WAVEFORMATEX wfx1;
-};
 
 static void apply_set(int set)
 {
@@ -52,24 +44,6 @@ static void apply_set(int set)
     }
 }
 
-static settings_image snapshot(void)
-{
-    settings_image image;
-    image.waveoutdir = config_waveoutdir;
-    image.wav1p = cfg_wav1p;
-    image.cvt = cfg_cvt;
-    image.wav1 = cfg_wav1;
-    image.mode = cfg_mode;
-    image.thread = cfg_thread;
-    image.name = cfg_name;
-    image.exists = cfg_exists;
-    image.info = cfg_info;
-    image.split = cfg_split;
-    memcpy(image.wfx, cfg_wfx, sizeof image.wfx);
-    image.wfx1 = cfg_wfx1;
-    return image;
-}
-
 int main(int argc, char **argv)
 {
     if (argc != 3 || (strcmp(argv[1], "save") != 0 && strcmp(argv[1], "load") != 0)) {
@@ -87,25 +61,26 @@ int main(int argc, char **argv)
     }
 
     apply_set(set);
-    settings_image expected = snapshot();
+    settings_values expected, loaded;
+    settings_snapshot(&expected);
     DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr);
     cfg_cvt = cfg_wav1 = cfg_mode = cfg_thread = 0;
     module->init();
-    settings_image loaded = snapshot();
+    settings_snapshot(&loaded);
     int wrong = 0;
     auto check = [&](bool same, const char *name) {
         if (!same) fprintf(stderr, "%s differs after loading set %d\n", name, set);
         wrong += !same;
     };
-    check(expected.waveoutdir == loaded.waveoutdir, "config_waveoutdir");
-    check(expected.wav1p == loaded.wav1p, "cfg_wav1p");
+    check(strcmp(expected.waveoutdir, loaded.waveoutdir) == 0, "config_waveoutdir");
+    check(strcmp(expected.wav1p, loaded.wav1p) == 0, "cfg_wav1p");
     check(expected.cvt == loaded.cvt, "cfg_cvt");
     check(expected.wav1 == loaded.wav1, "cfg_wav1");
     check(expected.mode == loaded.mode, "cfg_mode");
     check(expected.thread == loaded.thread, "cfg_thread");
     check(memcmp(expected.wfx, loaded.wfx, sizeof expected.wfx) == 0, "cfg_wfx");
     check(memcmp(&expected.wfx1, &loaded.wfx1, sizeof expected.wfx1) == 0, "cfg_wfx1");
-    check(expected.name == loaded.name, "cfg_name");
+    check(strcmp(expected.name, loaded.name) == 0, "cfg_name");
     check(expected.exists == loaded.exists, "cfg_exists");
     check(expected.info == loaded.info, "cfg_info");
     check(expected.split == loaded.split, "cfg_split");

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <mmreg.h>
 #include <msacm.h>
 #include <stdio.h>
@@ -36,6 +38,30 @@ out_module *fresh_plugin(const char *dir, question_policy questions)
     if (*dir) make_dir(dir);
     snprintf(config_waveoutdir, sizeof config_waveoutdir, "%s", dir);
     return module;
+}
+
+void play(out_module *m, int rate, int channels, int bits, const std::vector<char> &data, size_t block)
+{
+    ASSERT_EQ(m->open(rate, channels, bits), 0);
+    for (size_t at = 0; at < data.size(); at += block) {
+        std::vector<char> piece(data.begin() + at, data.begin() + std::min(data.size(), at + block));
+        EXPECT_EQ(m->write(piece.data(), static_cast<int>(piece.size())), 0);
+    }
+    m->close();
+}
+
+void track_test::SetUp()
+{
+    m = fresh_plugin("out");
+    for (const char *f : {"out/track.wav", "out/track.mp3", "out/track.raw", "out/a.wav", "out/b.wav", "single.wav",
+                          "per.wav"})
+        remove_file(f);
+}
+
+void track_test::write(const std::vector<char> &data, size_t from, size_t count)
+{
+    count = std::min(count, data.size() - from);
+    EXPECT_EQ(m->write(const_cast<char *>(data.data() + from), static_cast<int>(count)), 0);
 }
 
 std::vector<uint8_t> read_file(const std::string &path)

@@ -7,6 +7,8 @@
 #include <mmreg.h>
 #include <msacm.h>
 
+#include <gtest/gtest.h>
+
 #include <stdint.h>
 #include <string>
 #include <vector>
@@ -20,6 +22,21 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID);
 // the given answer to questions, sets the playlist title and writes per-track files into dir
 // (relative to the working directory, created if missing; "" for the working directory).
 out_module *fresh_plugin(const char *dir = "", question_policy questions = question_policy::cancel);
+
+// Opens a track, hands data to write in blocks of block bytes (the last one what is left) and
+// closes the track.
+void play(out_module *m, int rate, int channels, int bits, const std::vector<char> &data, size_t block = 2304);
+
+// The fixture of the programs that play tracks through the entry points: a plug-in attached
+// afresh, writing per-track files into out/, with every file a case of theirs may leave behind
+// removed first (each program has a working folder of its own).
+class track_test : public ::testing::Test {
+protected:
+    out_module *m = nullptr;
+    void SetUp() override;
+    // Hands data[from, from + count) to write as one block; count stops at the end of data.
+    void write(const std::vector<char> &data, size_t from = 0, size_t count = SIZE_MAX);
+};
 
 std::vector<uint8_t> read_file(const std::string &path);
 void write_file(const std::string &path, const std::vector<uint8_t> &bytes);

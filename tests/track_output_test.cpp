@@ -16,16 +16,6 @@
 
 using bytes = std::vector<uint8_t>;
 
-static void play(out_module *m, int rate, int channels, int bits, const std::vector<char> &data, size_t block = 2304)
-{
-    ASSERT_EQ(m->open(rate, channels, bits), 0);
-    for (size_t at = 0; at < data.size(); at += block) {
-        std::vector<char> piece(data.begin() + at, data.begin() + std::min(data.size(), at + block));
-        EXPECT_EQ(m->write(piece.data(), static_cast<int>(piece.size())), 0);
-    }
-    m->close();
-}
-
 static void put_le32(bytes &b, size_t at, uint32_t v)
 {
     for (int i = 0; i < 4; i++) b[at + i] = (uint8_t)(v >> (8 * i));
@@ -37,16 +27,7 @@ static bytes concat(bytes a, const std::vector<char> &b)
     return a;
 }
 
-class track_output_test : public ::testing::Test {
-protected:
-    out_module *m = nullptr;
-    void SetUp() override
-    {
-        m = fresh_plugin("out");
-        for (const char *f : {"out/track.wav", "out/track.raw", "out/a.wav", "out/b.wav", "single.wav"})
-            remove_file(f);
-    }
-};
+using track_output_test = track_test;
 
 TEST_F(track_output_test, default_header_is_the_44_byte_pcm_header_byte_for_byte)
 {

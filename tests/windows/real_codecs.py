@@ -18,14 +18,10 @@ import subprocess
 import sys
 import wave
 
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+import wine_route  # noqa: E402 (beside this script)
+
 windows_build, work = (os.path.abspath(a) for a in sys.argv[1:3])
-source = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-prefix = os.path.join(windows_build, 'wineprefix')
-wine_env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG='-all')
-# An i686 program runs up to ten times slower under qemu-i386 (TOLLVANE_I386_QEMU names it).
-slower = 10 if os.environ.get('TOLLVANE_I386_QEMU') else 1
-# The loader and the prefix's width follow the program's PE header (i686 or x86_64 build).
-wine_run = ['sh', os.path.join(source, 'tests/windows/wine_run.sh')]
 RATE, FRAMES = 44100, 44100 * 3 // 2  # 1.5 s of stereo 16-bit
 
 
@@ -81,8 +77,8 @@ def play(folder, name, rec, input_format=(RATE, 2), frames=FRAMES):
     with open(os.path.join(folder, 'tollvane-play.ini'), 'wb') as f:
         f.write(('[WAV Writing Output Driver]\r\nconfig_waveoutdir=\r\ncfg_cvt=1\r\ncfg_mode=1\r\n'
                  'cfg_wfx_s=%d\r\ncfg_wfx=%s\r\n' % (len(rec), struct_value(rec))).encode())
-    done = subprocess.run(wine_run + ['tollvane-play.exe', '--title', 'out', 'in.wav'], cwd=folder, env=wine_env,
-                          stdin=subprocess.DEVNULL, capture_output=True, timeout=120 * slower)
+    done = wine_route.run(windows_build, wine_route.wine_run + ['tollvane-play.exe', '--title', 'out', 'in.wav'],
+                          folder)
     return done.returncode, done.stderr.decode('latin-1'), os.path.join(folder, 'out.wav')
 
 
@@ -145,8 +141,7 @@ def mutations():
 
 
 def main():
-    subprocess.run(['sh', os.path.join(source, 'tests/windows/wine_prefix.sh'), 'up', prefix,
-                    os.path.join(windows_build, 'tollvane-play.exe')], check=True)
+    wine_route.prefix_up(windows_build, os.path.join(windows_build, 'tollvane-play.exe'))
     shutil.rmtree(work, ignore_errors=True)
     failures = 0
     try:
@@ -180,7 +175,7 @@ def main():
             failures += not ok
         failures += mutations()
     finally:
-        subprocess.run(['sh', os.path.join(source, 'tests/windows/wine_prefix.sh'), 'down', prefix])
+        wine_route.prefix_down(windows_build)
     total = len(CODECS) + len(REFUSED) + 1
     print('%d passed, %d failed' % (total - failures, failures))
     return 1 if failures else 0
