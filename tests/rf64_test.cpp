@@ -18,14 +18,13 @@
 
 using bytes = std::vector<uint8_t>;
 
-class rf64_test : public ::testing::Test {
+class rf64_test : public track_test {
 protected:
-    out_module *m = nullptr;
     void SetUp() override
     {
-        m = fresh_plugin("out", question_policy::ok);
+        track_test::SetUp();
+        host_config.questions = question_policy::ok;
         cfg_rf64 = 1;
-        for (const char *f : {"out/track.wav", "single.wav"}) remove_file(f);
     }
     void TearDown() override
     {
@@ -35,9 +34,7 @@ protected:
     }
     void play(int rate, int channels, int bits, const std::vector<char> &audio)
     {
-        ASSERT_EQ(m->open(rate, channels, bits), 0);
-        m->write(const_cast<char *>(audio.data()), static_cast<int>(audio.size()));
-        m->close();
+        ::play(m, rate, channels, bits, audio, audio.size());
     }
 };
 

@@ -723,39 +723,6 @@ TEST_F(single_file_test, an_empty_unclosed_file_takes_the_track_alone)
 }
 
 // Natively and under Wine, a file as long as its header claims is made without writing it.
-static void make_sparse(const char *path, const bytes &head, uint64_t length)
-{
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(file, head.data(), static_cast<DWORD>(head.size()), &written, nullptr);
-    LONG high = static_cast<LONG>(length >> 32);
-    SetFilePointer(file, static_cast<LONG>(length), &high, FILE_BEGIN);
-    ASSERT_TRUE(SetEndOfFile(file));
-    CloseHandle(file);
-}
-
-static uint64_t file_length(const char *path)
-{
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                              nullptr);
-    if (file == INVALID_HANDLE_VALUE) return 0;
-    DWORD high = 0;
-    DWORD low = GetFileSize(file, &high);
-    CloseHandle(file);
-    return (static_cast<uint64_t>(high) << 32) | low;
-}
-
-static bytes head_of(const char *path, size_t count)
-{
-    bytes all(count);
-    FILE *f = fopen(path, "rb");
-    if (!f) return bytes();
-    all.resize(fread(all.data(), 1, count, f));
-    fclose(f);
-    return all;
-}
-
 TEST_F(single_file_test, a_payload_that_would_pass_4_gib_is_refused_untouched)
 {
     struct row { uint32_t data_size; uint64_t length; } rows[] = {
@@ -767,23 +734,23 @@ TEST_F(single_file_test, a_payload_that_would_pass_4_gib_is_refused_untouched)
         SCOPED_TRACE(r.length);
         host_boxes.clear();
         bytes head = pcm_header(2, 44100, 16, r.data_size);
-        make_sparse("single.wav", head, r.length);
+        make_sparse_file("single.wav", head, r.length);
         EXPECT_EQ(m->open(44100, 2, 16), -1);
         ASSERT_EQ(host_boxes.size(), 1u);
         EXPECT_EQ(host_boxes[0].text, "Not a PCM WAV file: \"single.wav\"");
-        EXPECT_EQ(file_length("single.wav"), r.length);
-        EXPECT_EQ(head_of("single.wav", 44), head);
+        EXPECT_EQ(ends_of("single.wav", 44).length, r.length);
+        EXPECT_EQ(ends_of("single.wav", 44).head, head);
         remove_file("single.wav");
     }
     // Right at the limit two bytes of room are left: the track fills them and is cut there.
     host_boxes.clear();
     cfg_wfx1 = {WAVE_FORMAT_PCM, 1, 8000, 8000, 1, 8, 0};
-    make_sparse("single.wav", pcm_header(1, 8000, 8, 0), wav_max_file_bytes - 2);
+    make_sparse_file("single.wav", pcm_header(1, 8000, 8, 0), wav_max_file_bytes - 2);
     ASSERT_EQ(m->open(8000, 1, 8), 0);
     m->write(const_cast<char *>("\x11\x22\x33\x44"), 4);
     m->close();
-    EXPECT_EQ(file_length("single.wav"), uint64_t(wav_max_file_bytes));
-    EXPECT_EQ(head_of("single.wav", 44), pcm_header(1, 8000, 8, wav_max_file_bytes - 44));
+    EXPECT_EQ(ends_of("single.wav", 44).length, uint64_t(wav_max_file_bytes));
+    EXPECT_EQ(ends_of("single.wav", 44).head, pcm_header(1, 8000, 8, wav_max_file_bytes - 44));
     ASSERT_EQ(host_boxes.size(), 1u);
     EXPECT_EQ(host_boxes[0].text, "WAV file size limit reached: \"single.wav\"");
     remove_file("single.wav");
@@ -792,7 +759,7 @@ TEST_F(single_file_test, a_payload_that_would_pass_4_gib_is_refused_untouched)
 TEST_F(single_file_test, riff_size_never_passes_32_bits_and_only_whole_frames_fit)
 {
     // A track never closed, ten bytes short of the limit: two of the track's 4-byte frames fit.
-    make_sparse("single.wav", pcm_header(2, 44100, 16, 0), wav_max_file_bytes - 10);
+    make_sparse_file("single.wav", pcm_header(2, 44100, 16, 0), wav_max_file_bytes - 10);
     ASSERT_EQ(m->open(44100, 2, 16), 0);
     uint32_t data_before = file_state.data_bytes;
     auto audio = pcm_block(4, 2, 16);
@@ -805,8 +772,8 @@ TEST_F(single_file_test, riff_size_never_passes_32_bits_and_only_whole_frames_fi
     EXPECT_EQ(host_boxes[0].text, "WAV file size limit reached: \"single.wav\"");
     EXPECT_EQ(output_state.frames_since_flush, 8); // the player's clock runs on
     m->close();
-    EXPECT_EQ(file_length("single.wav"), uint64_t(wav_max_file_bytes - 2));
-    EXPECT_EQ(head_of("single.wav", 44), pcm_header(2, 44100, 16, wav_max_file_bytes - 2 - 44));
+    EXPECT_EQ(ends_of("single.wav", 44).length, uint64_t(wav_max_file_bytes - 2));
+    EXPECT_EQ(ends_of("single.wav", 44).head, pcm_header(2, 44100, 16, wav_max_file_bytes - 2 - 44));
     remove_file("single.wav");
 }
 
