@@ -113,6 +113,7 @@ for target in build-fuzz/tests/fuzz/*_fuzz; do
     name=$(basename "$target")
     case $name in
     codec_stage_fuzz) runs=6000 ;;
+    cue_sheet_fuzz) runs=150000 ;;
     sample_converter_fuzz) runs=150000 ;;
     settings_store_fuzz) runs=30000 ;;
     single_file_fuzz) runs=600000 ;;
