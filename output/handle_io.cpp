@@ -2,6 +2,8 @@
 // single file's append; see handle_io.h.
 #include "output/handle_io.h"
 
+#include <string.h>
+
 uint32_t handle_put(HANDLE file, const void *data, uint32_t bytes)
 {
     DWORD written = 0;
@@ -39,4 +41,21 @@ bool handle_size(HANDLE file, uint64_t *bytes)
     if (low == INVALID_FILE_SIZE && GetLastError() != ERROR_SUCCESS) return false;
     *bytes = (static_cast<uint64_t>(high) << 32) | low;
     return true;
+}
+
+constexpr unsigned max_temporary_number = 99;
+
+HANDLE handle_create_beside(const char *path, char *temporary)
+{
+    size_t stem = strlen(path) - 4;
+    memcpy(temporary, path, stem);
+    for (unsigned number = 1; number <= max_temporary_number; number++) {
+        wsprintfA(temporary + stem, ".~%02u", number);
+        HANDLE file = CreateFileA(temporary, GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) return file;
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+    }
+    return INVALID_HANDLE_VALUE;
 }

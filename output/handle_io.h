@@ -17,4 +17,12 @@ bool handle_cut(HANDLE file, uint64_t offset);
 // False when the platform could not say.
 bool handle_size(HANDLE file, uint64_t *bytes);
 
+// A new file that is to take the place of path (which ends in a four-character extension, such
+// as ".wav" or ".cue") in one rename once it is written: made beside it, with create-new, under
+// a temporary name as long as path, whose extension becomes ".~01", ".~02", ... (one that exists
+// was left by a player that died). Open for writing and shared for deletion, without which an
+// open file cannot be renamed. Its name goes into temporary (as long as path, with terminator);
+// INVALID_HANDLE_VALUE when none could be made.
+HANDLE handle_create_beside(const char *path, char *temporary);
+
 #endif

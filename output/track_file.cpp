@@ -91,25 +91,15 @@ static bool write_start_of_file(const track_plan *plan, const playlist_entry *en
     return true;
 }
 
-// A file that replaces an existing one starts under a temporary name in the same folder, as long
-// as the final path (its extension becomes ".~01", ".~02", ...), and takes the old file's place
-// in one rename once its start is on disk: until then the old file stays as it was. It is held
-// with FILE_SHARE_DELETE, without which an open file cannot be renamed. Any step that fails
-// (a program that holds the old file refuses the rename) takes the temporary file away again.
-constexpr unsigned max_temporary_number = 99;
-
+// A file that replaces an existing one starts under a temporary name beside it and takes the old
+// file's place in one rename once its start is on disk: until then the old file stays as it was.
+// Any step that fails (a program that holds the old file refuses the rename) takes the temporary
+// file away again.
 static file_start start_replacement(const track_plan *plan, const playlist_entry *entry)
 {
     char temporary[output_path_chars];
-    size_t stem = strlen(file_state.path) - strlen(plan->extension);
-    memcpy(temporary, file_state.path, stem);
-    bool created = false;
-    for (unsigned number = 1; number <= max_temporary_number && !created; number++) {
-        wsprintfA(temporary + stem, ".~%02u", number);
-        created = create_new(temporary, FILE_SHARE_DELETE);
-        if (!created && !exists_already()) break; // one that exists was left by a crash
-    }
-    if (!created) return fail_open(nullptr, problem_cannot_create);
+    file_state.file = handle_create_beside(file_state.path, temporary);
+    if (file_state.file == INVALID_HANDLE_VALUE) return fail_open(nullptr, problem_cannot_create);
     if (!write_start_of_file(plan, entry)) return fail_open(temporary, problem_cannot_write);
     if (!MoveFileExA(temporary, file_state.path, MOVEFILE_REPLACE_EXISTING))
         return fail_open(temporary, problem_cannot_create);
@@ -137,6 +127,7 @@ static void reset_file_state(void)
     file_state.codec_restart = true;
     file_state.file_bytes = 0;
     file_state.data_bytes = 0;
+    file_state.start_frames = 0;
     file_state.payload_offset = 0;
     file_state.data_size_offset = 0;
     file_state.fact_offset = 0;
@@ -169,6 +160,7 @@ static file_start start_append(const track_plan *plan)
     file_state.converting = memcmp(&plan->input, &audio.format, sizeof plan->input) != 0;
     file_state.target_rate = audio.format.nSamplesPerSec;
     file_state.target_frame_bytes = wav_pcm_frame_bytes(&audio.format);
+    file_state.start_frames = audio.data_bytes / file_state.target_frame_bytes;
     if (file_state.converting && !codec_create(&plan->input, &audio.format))
         return fail_open(nullptr, problem_no_conversion);
     if (!single_file_prepare(file_state.file, &audio)) return fail_open(nullptr, problem_cannot_open);
@@ -410,6 +402,8 @@ bool file_take_news(file_problem *problem)
 }
 
 const char *file_path(void) { return file_state.path; }
+uint64_t file_start_frames(void) { return file_state.start_frames; }
+uint32_t file_rate(void) { return file_state.target_rate; }
 
 void file_reset(void)
 {

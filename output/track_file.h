@@ -49,6 +49,7 @@ struct track_file {
     bool rf64;                   // has turned RF64: the sizes go into the ds64 chunk
     uint64_t size_limit;         // what a plain WAV file's file_bytes may reach: 4 GiB less the tags behind it
     uint32_t target_rate;        // sample rate of what the file holds
+    uint64_t start_frames;       // the audio in it before the track, in frames of target_rate
     uint32_t target_frame_bytes; // its frame or codec block: the file keeps only whole ones
     bool codec_restart;          // the codec starts a stream of its own with the next frames
     bool write_failed;           // and nothing is written after it
@@ -78,6 +79,9 @@ bool file_take_news(file_problem *problem);
 // The file's path, as the user is to be told it: the file on disk, the one that exists where
 // the start asks, or what there was of a name that did not fit.
 const char *file_path(void);
+// Where the track starts in the file (the frames of audio before it) and the file's rate.
+uint64_t file_start_frames(void);
+uint32_t file_rate(void);
 
 // No file, as in a process that never opened one.
 void file_reset(void);

@@ -45,6 +45,17 @@ void tell_file_problem(HWND owner, const char *path, file_problem problem)
     else show_error(owner, path, problem_texts[problem]);
 }
 
+// Indexed by cue_problem.
+static const char *const cue_problem_texts[cue_problem_count] = {
+    "Cue sheet of another file left as it is",
+    "Cannot write cue sheet",
+};
+
+void tell_cue_problem(HWND owner, const char *path, cue_problem problem)
+{
+    show_error(owner, path, cue_problem_texts[problem]);
+}
+
 // The question's own words beside the path.
 constexpr unsigned overwrite_question_chars = output_path_chars + 64;
 

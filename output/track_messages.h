@@ -6,12 +6,15 @@
 
 #include <windows.h>
 
+#include "output/track_cue.h"
 #include "output/track_file.h"
 
 // "message: "path"" in an error box owned by owner.
 void show_error(HWND owner, const char *path, const char *message);
 // The error box about the file at path for problem.
 void tell_file_problem(HWND owner, const char *path, file_problem problem);
+// The error box about the cue sheet at path for problem.
+void tell_cue_problem(HWND owner, const char *path, cue_problem problem);
 // A track whose output cannot be made at all: no header can describe its format, or no
 // conversion reaches the target.
 void tell_output_unavailable(HWND owner);

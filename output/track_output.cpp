@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "config/settings_store.h"
+#include "output/track_cue.h"
 #include "output/track_file.h"
 #include "output/track_messages.h"
 #include "output/track_plan.h"
@@ -24,6 +25,12 @@ static void tell_file_news(void)
 {
     file_problem problem;
     while (file_take_news(&problem)) tell_file_problem(output_state.player_window, file_path(), problem);
+}
+
+static void tell_cue_news(void)
+{
+    cue_problem problem;
+    while (cue_take_news(&problem)) tell_cue_problem(output_state.player_window, cue_path(), problem);
 }
 
 // Starts the track's file for entry. The question about a file that exists is asked here, where
@@ -64,14 +71,30 @@ int track_open(HWND player_window, int rate, int channels, int bits)
     reset_track_state(rate, channels, bits);
     ask_playlist_entry(player_window, false, &output_state.entry);
     if (!start_file(&output_state.entry, open_plan.exists_policy)) return -1;
+    if (open_plan.cue_sheet) {
+        cue_track_opened(file_path(), file_start_frames(), file_rate(), output_state.entry.title);
+        tell_cue_news();
+    }
     output_state.is_open = true;
     output_state.time_offset_ms = 0;
     return 0;
 }
 
+// In the single file a stream's next song is a new track of its cue sheet, from this block on,
+// where the file takes it: at the file's rate.
+static void start_cue_track(const playlist_entry &entry)
+{
+    if (strcmp(entry.title, output_state.entry.title) == 0) return;
+    output_state.entry = entry;
+    uint64_t into_track = output_state.frames_since_open * file_rate() / static_cast<uint64_t>(output_state.input_rate);
+    cue_new_title(entry.title, into_track);
+    tell_cue_news();
+}
+
 // Once a second of audio (counted over the whole track, so a seek does not delay it), the
-// player is asked for its entry: the same position under a title that names another file is the
-// next song of a stream. A request the player does not answer in time means no split.
+// player is asked for its entry: the same position under another title is the next song of a
+// stream, which gets a file of its own where its name is another, or a track of the single
+// file's cue sheet. A request the player does not answer in time means neither.
 static void check_stream_title(void)
 {
     uint64_t rate = static_cast<uint64_t>(output_state.input_rate);
@@ -79,6 +102,10 @@ static void check_stream_title(void)
     playlist_entry &entry = asked_entry;
     if (!ask_playlist_entry(output_state.player_window, true, &entry)) return;
     if (entry.position != output_state.entry.position) return; // the player moves on to the next entry
+    if (open_plan.cue_sheet) {
+        start_cue_track(entry);
+        return;
+    }
     if (!plan_names_another_file(&open_plan, &entry)) return;
     file_finish(output_state.frames_since_flush == 0);
     tell_file_news();
@@ -97,7 +124,7 @@ int track_write(char *block, int length)
     // takes a call without input for the end of the track.
     if (length <= 0) return 0;
     int frames = length / ((output_state.input_bits >> 3) * output_state.input_channels);
-    if (open_plan.split_streams && !output_state.discarding &&
+    if ((open_plan.split_streams || open_plan.cue_sheet) && !output_state.discarding &&
         output_state.frames_since_open >= output_state.next_title_check)
         check_stream_title(); // the block that shows the change goes into the new file
     if (!output_state.discarding) {
@@ -118,6 +145,7 @@ void track_close(void)
     if (output_state.discarding) return;
     file_finish(output_state.frames_since_flush == 0);
     tell_file_news();
+    cue_track_closed();
 }
 
 void track_flush(int time_ms)
@@ -138,4 +166,5 @@ void track_reset(void)
     memset(&open_plan, 0, sizeof open_plan);
     memset(&asked_entry, 0, sizeof asked_entry);
     file_reset();
+    cue_reset();
 }

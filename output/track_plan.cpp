@@ -75,6 +75,7 @@ bool plan_track(int rate, int channels, int bits, track_plan *plan)
         else if (target->wFormatTag == WAVE_FORMAT_MPEGLAYER3 && settings.mode == file_mode_auto) plan->tags = tags_id3;
     }
     plan->split_streams = !plan->single_file && settings.split;
+    plan->cue_sheet = plan->single_file && settings.cue;
     plan->exists_policy = settings.exists < exists_policy_count ? settings.exists : exists_ask;
     plan->utf8_name_bytes = names_stored_as_utf8();
     plan->converting = memcmp(&plan->input, target, sizeof plan->input) != 0;

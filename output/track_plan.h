@@ -43,6 +43,7 @@ struct track_plan {
     bool converting;
     BYTE tags;               // what a per-track file carries of the title and number: a tags_ value
     bool split_streams;      // a new file when the title changes
+    bool cue_sheet;          // the single file keeps a cue sheet, a track per title
     bool utf8_name_bytes;    // file names are stored as UTF-8 bytes beneath (under Wine)
     bool rf64;               // WAV files keep room to grow past 4 GiB as RF64
     BYTE exists_policy;      // what to do when a per-track file exists, one of the exists_ values

@@ -63,7 +63,12 @@ struct scenario {
     uint32_t unit;          // bytes of a whole frame or codec block of the output
     uint32_t block_frames;  // frames a codec block holds; 0 for PCM (no fact chunk)
     bool replaces_old = false; // a per-track file of the track's name is there, to be replaced
+    bool cue_sheet = false;    // the single file's cue sheet is there, to be added to
 };
+
+// The single file's cue sheet before each run: the earlier audio as its one track.
+static const char earlier_sheet[] = "FILE \"single.wav\" WAVE\r\n  TRACK 01 AUDIO\r\n    TITLE \"earlier\"\r\n"
+                                    "    INDEX 01 00:00:00\r\n";
 
 // The INI lines that convert per-track files to record.
 static std::string codec(const bytes &record)
@@ -83,6 +88,8 @@ static std::vector<scenario> scenarios()
         {"per-track codec file", codec(ima_44100_stereo), "in.wav", "t.wav", false, false, 2048, 2041},
         {"track appended to a single file with audio", single, "in.wav", "single.wav", true, true, 2, 0},
         {"single file created afresh", single, "in.wav", "single.wav", true, false, 4, 0},
+        {"single file with its cue sheet", single + "cfg_cue=1\r\n", "in.wav", "single.wav", true, true, 2, 0, false,
+         true},
     };
 }
 
@@ -176,6 +183,8 @@ protected:
         remove_file(s.output);
         if (s.single_file_holds_audio) write_file(s.output, earlier_single_file());
         if (s.replaces_old) write_file(s.output, {'o', 'l', 'd'});
+        remove_file("single.cue");
+        if (s.cue_sheet) write_file("single.cue", bytes(earlier_sheet, earlier_sheet + strlen(earlier_sheet)));
     }
 
     // switches: the stand-in's variables for the run, "" for none; input: the files and the
@@ -260,7 +269,10 @@ TEST_F(file_faults, every_failed_or_short_call_ends_in_the_whole_track_or_a_coun
         run_result clean = play("TOLLVANE_SHIM_FAIL_CALL=0", s.input);
         ASSERT_EQ(clean.status, 0) << clean.errors;
         ASSERT_GT(clean.calls, 0) << "the stand-in did not report its calls: " << clean.errors;
-        bytes whole = read_file(s.output);
+        bytes whole = read_file(s.output), whole_sheet = read_file("single.cue");
+        if (s.cue_sheet) { // the track joined the sheet behind the earlier audio
+            ASSERT_EQ(std::string(whole_sheet.begin(), whole_sheet.end()).find("TRACK 02"), strlen(earlier_sheet) + 2);
+        }
         wav_layout_found layout = find_layout(whole);
         ASSERT_GT(layout.payload, 0u);
         // The sizes at the end: the data size, the pad byte, the tags, the RIFF size and the fact
@@ -278,6 +290,12 @@ TEST_F(file_faults, every_failed_or_short_call_ends_in_the_whole_track_or_a_coun
                 EXPECT_EQ(r.errors.find("Sanitizer"), std::string::npos);
                 EXPECT_EQ(r.errors.find("runtime error"), std::string::npos);
                 EXPECT_EQ(fault_problem(s, r, before, whole, n > clean.calls - patch_calls), "");
+                if (s.cue_sheet) {
+                    bytes sheet = read_file("single.cue");
+                    EXPECT_TRUE(sheet == whole_sheet || sheet == bytes(earlier_sheet, earlier_sheet + strlen(earlier_sheet)))
+                        << "the sheet is neither the old one nor the new one";
+                    for (const char *temporary : {"single.~01", "single.~02"}) EXPECT_FALSE(file_exists(temporary));
+                }
                 (r.status == 0 ? recovered : told)++;
             }
             printf("%s%s: %ld fault points, %d told to the user, %d recovered from\n", *mode ? "short writes, " : "",

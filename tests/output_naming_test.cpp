@@ -98,18 +98,6 @@ TEST(output_naming, long_names_cut_the_last_title_then_the_tail_and_number_their
     }
 }
 
-// Text given in UTF-8, in the ANSI code page; "" where that cannot spell it.
-static std::string in_ansi(const std::string &utf8)
-{
-    WCHAR wide[output_path_chars];
-    char text[4 * output_path_chars];
-    BOOL lossy = FALSE;
-    int units = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide, output_path_chars);
-    if (units <= 0 || WideCharToMultiByte(CP_ACP, 0, wide, units, text, sizeof text, nullptr, &lossy) <= 0 || lossy)
-        return "";
-    return text;
-}
-
 static std::string times(size_t count, const std::string &text)
 {
     std::string repeated;

@@ -275,3 +275,16 @@ uint64_t le64_at(const std::vector<uint8_t> &bytes, size_t offset)
 {
     return le32_at(bytes, offset) | static_cast<uint64_t>(le32_at(bytes, offset + 4)) << 32;
 }
+
+std::string in_ansi(const std::string &utf8)
+{
+    std::vector<WCHAR> wide(utf8.size() + 1);
+    std::vector<char> text(4 * utf8.size() + 4);
+    BOOL lossy = FALSE;
+    int units = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
+    if (units <= 0 || lossy ||
+        WideCharToMultiByte(CP_ACP, 0, wide.data(), units, text.data(), static_cast<int>(text.size()), nullptr,
+                            &lossy) <= 0 || lossy)
+        return "";
+    return text.data();
+}

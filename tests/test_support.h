@@ -77,6 +77,10 @@ bool riff_walk(const std::vector<uint8_t> &bytes, uint32_t *riff_size, std::vect
 
 uint32_t le32_at(const std::vector<uint8_t> &bytes, size_t offset);
 
+// Text given in UTF-8, in the ANSI code page, as the player hands titles over; "" where that code
+// page cannot spell it.
+std::string in_ansi(const std::string &utf8);
+
 // The audio that tollvane-play's own WAV reader hands out for path, in whole frames, whatever
 // the header's sizes say; false when it refuses the file.
 bool read_back_audio(const std::string &path, std::vector<char> *audio);
