@@ -50,27 +50,12 @@ void put_utf8(std::string &text, uint32_t code_point)
     text.append(bytes, shim_utf8_encode(code_point > 0x10FFFF ? 0xFFFD : code_point, bytes));
 }
 
-// The code point at text[i], moving i past it; the surrogates' forms are taken as written by
-// put_utf8. A byte that starts no valid sequence gives U+FFFD, as the code page converts it.
+// The code point at text[i], moving i past it: UTF-8 as the code page takes it, with the
+// surrogates' forms taken as put_utf8 writes them. A malformed sequence gives U+FFFD.
 uint32_t take_utf8(const std::string &text, size_t &i)
 {
-    static const unsigned char lead_bits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
-    static const uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000}; // below it a form is overlong
-    unsigned char lead = static_cast<unsigned char>(text[i]);
-    size_t length = lead < 0x80 ? 1 : lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
-    uint32_t code_point = lead & lead_bits[length];
-    bool valid = length > 0 && i + length <= text.size();
-    for (size_t k = 1; valid && k < length; k++) {
-        unsigned char next = static_cast<unsigned char>(text[i + k]);
-        valid = (next & 0xC0) == 0x80;
-        code_point = code_point << 6 | (next & 0x3F);
-    }
-    if (!valid || code_point < smallest[length] || code_point > 0x10FFFF) {
-        i++;
-        return 0xFFFD;
-    }
-    i += length;
-    return code_point;
+    long code_point = shim_utf8_decode(reinterpret_cast<const unsigned char *>(text.data()), text.size(), &i, true);
+    return code_point < 0 ? 0xFFFD : static_cast<uint32_t>(code_point);
 }
 
 // A UTF-16 file's text after its mark. An odd last byte is a code unit of its own, as Windows

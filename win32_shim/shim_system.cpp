@@ -168,27 +168,6 @@ extern "C" BOOL IsDBCSLeadByte(BYTE) { return FALSE; }
 
 namespace {
 
-// The code point that starts at text[*i] (of length bytes), moving *i past it; -1 for a
-// malformed sequence, *i then past its longest well-formed start (at least one byte), which
-// stands for one U+FFFD as Unicode advises. Differs from Wine 8, which gives fewer for some
-// (two for the encoded surrogate ED A0 80, where this gives three).
-long next_code_point(const unsigned char *text, size_t length, size_t *i)
-{
-    unsigned char lead = text[(*i)++];
-    if (lead < 0x80) return lead;
-    size_t more = lead < 0xC2 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : lead < 0xF5 ? 3 : 0;
-    if (more == 0) return -1;
-    // These second bytes rule out overlong forms, surrogates and code points past U+10FFFF.
-    unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
-    unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
-    long code_point = lead & (0x3F >> more);
-    for (size_t k = 0; k < more; k++, (*i)++) {
-        if (*i >= length || text[*i] < (k == 0 ? low : 0x80) || text[*i] > (k == 0 ? high : 0xBF)) return -1;
-        code_point = code_point << 6 | (text[*i] & 0x3F);
-    }
-    return code_point;
-}
-
 bool known_code_page(UINT code_page) { return code_page == CP_ACP || code_page == CP_UTF8; }
 
 // Windows-1252's bytes 0x80 to 0x9F; the rest are Latin-1 itself. The five that name no character
@@ -218,8 +197,10 @@ int windows_1252_byte(uint32_t code_point)
 } // namespace
 
 // CP_ACP and CP_UTF8 alike: UTF-8 to code points, one WCHAR each. A length below 0 means up to
-// and with the terminating NUL. A malformed byte becomes U+FFFD, or fails the call with
+// and with the terminating NUL. A malformed sequence becomes U+FFFD, or fails the call with
 // MB_ERR_INVALID_CHARS. With wide_size 0 the call returns the WCHARs needed.
+// Differs from Wine 8, which gives fewer U+FFFD for some malformed sequences (two for the
+// encoded surrogate ED A0 80, where this gives three).
 extern "C" int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR text, int bytes, LPWSTR wide, int wide_size)
 {
     if (!known_code_page(code_page) || !text || bytes == 0 || wide_size < 0 || (wide_size > 0 && !wide)) {
@@ -230,7 +211,8 @@ extern "C" int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR text, int
     size_t length = bytes < 0 ? strlen(text) + 1 : static_cast<size_t>(bytes);
     int count = 0;
     for (size_t i = 0; i < length;) {
-        long code_point = is_windows_1252(code_page) ? windows_1252_code_point(p[i++]) : next_code_point(p, length, &i);
+        long code_point =
+            is_windows_1252(code_page) ? windows_1252_code_point(p[i++]) : shim_utf8_decode(p, length, &i, false);
         if (code_point < 0) {
             if (flags & MB_ERR_INVALID_CHARS) {
                 SetLastError(ERROR_NO_UNICODE_TRANSLATION);
