@@ -209,7 +209,6 @@ static size_t utf8_bytes(const char *text, size_t length)
         if (c < 0x80) bytes += 1;
         else if (c < 0x800) bytes += 2;
         else if (c >= 0xD800 && c < 0xE000) bytes += 2; // half of a pair's four
-        else if (c > 0xFFFF) bytes += 4;                 // a WCHAR that holds a whole code point
         else bytes += 3;
     }
     return bytes;

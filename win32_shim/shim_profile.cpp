@@ -47,7 +47,7 @@ enum open_result { profile_missing_path, profile_unreadable, profile_new, profil
 void put_utf8(std::string &text, uint32_t code_point)
 {
     char bytes[4];
-    text.append(bytes, shim_utf8_encode(code_point > 0x10FFFF ? 0xFFFD : code_point, bytes));
+    text.append(bytes, shim_utf8_encode(code_point, bytes));
 }
 
 // The code point at text[i], moving i past it: UTF-8 as the code page takes it, with the
@@ -58,46 +58,48 @@ uint32_t take_utf8(const std::string &text, size_t &i)
     return code_point < 0 ? 0xFFFD : static_cast<uint32_t>(code_point);
 }
 
+// UTF-16 text as UTF-8, a pair as its character, a lone surrogate as put_utf8 keeps it.
+std::string utf8_of(const WCHAR *units, size_t length)
+{
+    std::string text;
+    for (size_t i = 0; i < length;) put_utf8(text, shim_utf16_decode(units, length, &i));
+    return text;
+}
+
+std::basic_string<WCHAR> utf16_of(const std::string &text)
+{
+    std::basic_string<WCHAR> units;
+    for (size_t i = 0; i < text.size();) {
+        WCHAR pair[2];
+        units.append(pair, shim_utf16_encode(take_utf8(text, i), pair));
+    }
+    return units;
+}
+
 // A UTF-16 file's text after its mark. An odd last byte is a code unit of its own, as Windows
 // reads it.
 std::string from_utf16(const std::string &bytes, size_t start, bool big_endian)
 {
-    std::vector<uint32_t> units;
+    std::basic_string<WCHAR> units;
     for (size_t i = start; i < bytes.size(); i += 2) {
-        uint32_t first = static_cast<unsigned char>(bytes[i]);
+        WCHAR first = static_cast<unsigned char>(bytes[i]);
         if (i + 1 == bytes.size()) {
-            units.push_back(first);
+            units += first;
             break;
         }
-        uint32_t second = static_cast<unsigned char>(bytes[i + 1]);
-        units.push_back(big_endian ? first << 8 | second : second << 8 | first);
+        WCHAR second = static_cast<unsigned char>(bytes[i + 1]);
+        units += static_cast<WCHAR>(big_endian ? first << 8 | second : second << 8 | first);
     }
-    std::string text;
-    for (size_t i = 0; i < units.size(); i++) {
-        uint32_t unit = units[i];
-        if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000)
-            unit = 0x10000 + ((unit - 0xD800) << 10) + (units[++i] - 0xDC00);
-        put_utf8(text, unit);
-    }
-    return text;
+    return utf8_of(units.data(), units.size());
 }
 
 std::string to_utf16(const std::string &text, bool big_endian)
 {
+    std::basic_string<WCHAR> units = static_cast<WCHAR>(0xFEFF) + utf16_of(text);
     std::string bytes;
-    auto put_unit = [&](uint32_t unit) {
+    for (WCHAR unit : units) {
         bytes += static_cast<char>(big_endian ? unit >> 8 : unit & 0xFF);
         bytes += static_cast<char>(big_endian ? unit & 0xFF : unit >> 8);
-    };
-    put_unit(0xFEFF);
-    for (size_t i = 0; i < text.size();) {
-        uint32_t code_point = take_utf8(text, i);
-        if (code_point >= 0x10000) {
-            put_unit(0xD800 + ((code_point - 0x10000) >> 10));
-            put_unit(0xDC00 + ((code_point - 0x10000) & 0x3FF));
-        } else {
-            put_unit(code_point);
-        }
     }
     return bytes;
 }
@@ -488,9 +490,9 @@ DWORD get_value(LPCSTR section, LPCSTR key, LPCSTR default_value, LPSTR buffer, 
     return copy_entry(text, as_it_is, buffer, size);
 }
 
-// The W functions work on the text the A ones do: their WCHARs, code points here, become
-// UTF-8 (a lone surrogate its own three bytes, as in UTF-16 files), so that for the same
-// values both write the same bytes, into files of any encoding.
+// The W functions work on the text the A ones do: their WCHARs become UTF-8 (a lone surrogate
+// its own three bytes, as in UTF-16 files), so that for the same values both write the same
+// bytes, into files of any encoding.
 struct narrow_text {
     std::string text;
     bool null;
@@ -500,15 +502,8 @@ struct narrow_text {
 narrow_text narrow(LPCWSTR wide)
 {
     narrow_text out = {std::string(), wide == nullptr};
-    for (; wide && *wide; wide++) put_utf8(out.text, static_cast<uint32_t>(*wide));
+    if (wide) out.text = utf8_of(wide, std::char_traits<WCHAR>::length(wide));
     return out;
-}
-
-std::basic_string<WCHAR> widen(const std::string &text)
-{
-    std::basic_string<WCHAR> wide;
-    for (size_t i = 0; i < text.size();) wide += static_cast<WCHAR>(take_utf8(text, i));
-    return wide;
 }
 
 int hex_digit(char c) { return c <= '9' ? c - '0' : ascii_upper(c) - 'A' + 10; }
@@ -609,8 +604,7 @@ extern "C" DWORD GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR 
     std::string text;
     bool as_it_is =
         look_up(narrow_section.c_str(), narrow_key.c_str(), narrow_default.c_str(), narrow(file).c_str(), text);
-    // Differs from Windows: size counts code points; a character beyond U+FFFF takes two on Windows.
-    return copy_entry(widen(text), as_it_is, buffer, size);
+    return copy_entry(utf16_of(text), as_it_is, buffer, size);
 }
 
 extern "C" BOOL WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file)

@@ -1,6 +1,6 @@
-// UTF-8, the stand-in's ANSI code page: one encoder and one decoder for the code page
-// conversions and the profile files. Each caller decides first what a code point that is no
-// character becomes.
+// UTF-8, the stand-in's ANSI code page, and UTF-16, its WCHARs: one encoder and one decoder of
+// each for the code page conversions and the profile files. Each caller decides what a code
+// point that is no character becomes.
 #ifndef TOLLVANE_SHIM_UTF8_H
 #define TOLLVANE_SHIM_UTF8_H
 
@@ -41,6 +41,28 @@ inline long shim_utf8_decode(const unsigned char *text, size_t length, size_t *i
         code_point = code_point << 6 | (text[*i] & 0x3F);
     }
     return code_point;
+}
+
+// Writes code_point (at most U+10FFFF) into out, which holds 2 units: beyond U+FFFF a surrogate
+// pair, else the one unit (a surrogate as itself). Returns how many it took.
+inline size_t shim_utf16_encode(uint32_t code_point, char16_t *out)
+{
+    if (code_point < 0x10000) {
+        out[0] = static_cast<char16_t>(code_point);
+        return 1;
+    }
+    out[0] = static_cast<char16_t>(0xD800 + ((code_point - 0x10000) >> 10));
+    out[1] = static_cast<char16_t>(0xDC00 + ((code_point - 0x10000) & 0x3FF));
+    return 2;
+}
+
+// The code point at units[*i] (of length), moving *i past it: a high surrogate followed by a low
+// one make one code point; any other surrogate comes back as itself.
+inline uint32_t shim_utf16_decode(const char16_t *units, size_t length, size_t *i)
+{
+    uint32_t unit = units[(*i)++];
+    if (unit < 0xD800 || unit >= 0xDC00 || *i >= length || units[*i] < 0xDC00 || units[*i] >= 0xE000) return unit;
+    return 0x10000 + ((unit - 0xD800) << 10) + (units[(*i)++] - 0xDC00);
 }
 
 #endif
