@@ -114,13 +114,13 @@ void derive_ini_path(WCHAR *path)
     // Only the file name's own '.' counts: a dot in a folder name must not move the INI
     // out of the player's folder.
     size_t dot = length;
-    while (dot > 0 && path[dot - 1] != L'\\' && path[dot - 1] != L'/') {
-        if (path[dot - 1] == L'.') break;
+    while (dot > 0 && path[dot - 1] != '\\' && path[dot - 1] != '/') {
+        if (path[dot - 1] == '.') break;
         dot--;
     }
     if (length == 0) return;
-    static const WCHAR extension[] = L".ini";
-    size_t at = dot > 0 && path[dot - 1] == L'.' ? dot - 1 : length;
+    static const WCHAR extension[] = {'.', 'i', 'n', 'i', 0};
+    size_t at = dot > 0 && path[dot - 1] == '.' ? dot - 1 : length;
     if (at + 5 > MAX_PATH) { // ".ini" and its terminator must fit
         path[0] = 0;
         return;

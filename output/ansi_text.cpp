@@ -45,7 +45,6 @@ size_t last_character_start(const char *name, size_t length)
 size_t utf8_bytes(const char *text, size_t length)
 {
     if (length == 0) return 0;
-    if (GetACP() == CP_UTF8) return length;
     WCHAR wide[ansi_text_max_bytes];
     int units = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), wide, ansi_text_max_bytes);
     size_t bytes = 0;
@@ -54,17 +53,33 @@ size_t utf8_bytes(const char *text, size_t length)
         if (c < 0x80) bytes += 1;
         else if (c < 0x800) bytes += 2;
         else if (c >= 0xD800 && c < 0xE000) bytes += 2; // half of a pair's four
-        else if (c > 0xFFFF) bytes += 4;                 // a WCHAR that holds a whole code point
         else bytes += 3;
     }
     return bytes;
 }
 
+// The bytes of the character at text (of length bytes) in the UTF-8 code page: a whole sequence,
+// or one byte where none starts.
+static size_t utf8_character_bytes(const char *text, size_t length)
+{
+    BYTE lead = static_cast<BYTE>(text[0]);
+    size_t sequence = lead >= 0xC2 && lead <= 0xDF   ? 2
+                      : lead >= 0xE0 && lead <= 0xEF ? 3
+                      : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                     : 1;
+    if (sequence > length) return 1;
+    for (size_t i = 1; i < sequence; i++)
+        if ((static_cast<BYTE>(text[i]) & 0xC0) != 0x80) return 1;
+    return sequence;
+}
+
 size_t utf8_whole_characters_within(const char *text, size_t length, size_t room)
 {
     size_t kept = 0, taken = 0;
+    bool utf8 = GetACP() == CP_UTF8;
     while (kept < length) {
-        size_t width = IsDBCSLeadByte(static_cast<BYTE>(text[kept])) && kept + 1 < length ? 2 : 1;
+        size_t width = utf8 ? utf8_character_bytes(text + kept, length - kept)
+                            : IsDBCSLeadByte(static_cast<BYTE>(text[kept])) && kept + 1 < length ? 2 : 1;
         size_t bytes = utf8_bytes(text + kept, width);
         if (taken + bytes > room) break;
         taken += bytes;

@@ -17,10 +17,11 @@ size_t last_character_start(const char *text, size_t length);
 
 // The longest text this module measures: a title read from the player.
 constexpr size_t ansi_text_max_bytes = 1024;
-// The bytes of the UTF-8 form of text (length bytes, at most ansi_text_max_bytes).
+// The bytes of the UTF-8 form of text (length bytes, at most ansi_text_max_bytes). In the UTF-8
+// code page these are its bytes, but for each byte that starts no valid sequence: it becomes
+// U+FFFD, three.
 size_t utf8_bytes(const char *text, size_t length);
-// The bytes of text that a cut keeps whole where its UTF-8 form may take at most room bytes, in
-// a code page other than UTF-8 (where the bytes are the UTF-8 form).
+// The bytes of text that a cut keeps whole where its UTF-8 form may take at most room bytes.
 size_t utf8_whole_characters_within(const char *text, size_t length, size_t room);
 
 // value in decimal with at least min_digits digits, into text (decimal_text_chars with its

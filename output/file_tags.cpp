@@ -74,14 +74,7 @@ uint32_t build_id3_tag(const playlist_entry *entry, BYTE *tag)
             tag[at++] = 0xFF; // little-endian units
             tag[at++] = 0xFE;
             for (int i = 0; i < units; i++) {
-                // A character beyond 16 bits (the stand-in's WCHAR holds one whole) takes two.
-                uint32_t c = static_cast<uint32_t>(wide[i]);
-                if (c > 0xFFFF) {
-                    put_u16(tag + at, 0xD800 + ((c - 0x10000) >> 10));
-                    at += 2;
-                    c = 0xDC00 + ((c - 0x10000) & 0x3FF);
-                }
-                put_u16(tag + at, c);
+                put_u16(tag + at, static_cast<uint32_t>(wide[i]));
                 at += 2;
             }
             put_frame_header(tag + frame, "TIT2", at - frame - 11, 1); // UCS-2 with a byte-order mark

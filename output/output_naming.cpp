@@ -214,9 +214,10 @@ bool build_output_path(char *buffer, const name_recipe *recipe, const playlist_e
     if (length + tail_length >= whole_path_chars) room = 0;
     else if (whole_path_chars - length - tail_length < room) room = whole_path_chars - length - tail_length;
     // Where names are stored in UTF-8, the extension and " (N)" (plain ASCII) must fit behind the
-    // name in its UTF-8 form too. In the UTF-8 code page the bytes are that form already.
+    // name in its UTF-8 form too. In the UTF-8 code page that form is the bytes themselves, but for
+    // bytes that start no valid sequence: each becomes U+FFFD there.
     size_t utf8_room = SIZE_MAX;
-    if (recipe->utf8_name_bytes && GetACP() != CP_UTF8)
+    if (recipe->utf8_name_bytes)
         utf8_room = name_part_chars > tail_length ? name_part_chars - tail_length : 0;
 
     char number[entry_number_chars];

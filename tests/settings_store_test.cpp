@@ -18,6 +18,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <algorithm>
+
+#include "win32_shim/shim_control.h"
 #endif
 
 #include "config/settings_store.h"
@@ -47,8 +49,8 @@ void put_text(const std::string &path, const std::string &text)
     write_file(path, std::vector<uint8_t>(text.begin(), text.end()));
 }
 
-// A UTF-16 file's bytes: its byte-order mark, then one code unit per character of text.
-std::string utf16(bool big_endian, const wchar_t *text)
+// A UTF-16 file's bytes: its byte-order mark, then text's code units (u"" or WCHAR text).
+template <typename C> std::string utf16(bool big_endian, const C *text)
 {
     std::string bytes = big_endian ? "\xFE\xFF" : "\xFF\xFE";
     for (; *text; text++) {
@@ -58,6 +60,18 @@ std::string utf16(bool big_endian, const wchar_t *text)
     }
     return bytes;
 }
+
+using wide_string = std::basic_string<WCHAR>;
+
+// Both builds' wide text: MultiByteToWideChar from the ANSI code page, or from UTF-8.
+wide_string wide_of(const char *text, UINT code_page = CP_ACP)
+{
+    WCHAR wide[600];
+    int count = MultiByteToWideChar(code_page, 0, text, -1, wide, 600);
+    return count > 0 ? wide_string(wide, static_cast<size_t>(count - 1)) : wide_string();
+}
+
+wide_string wide_text(const char *utf8) { return wide_of(utf8, CP_UTF8); }
 
 std::string hex_of(const void *data, size_t bytes)
 {
@@ -503,21 +517,23 @@ TEST_F(settings_store, a_save_on_a_full_disk_leaves_the_ini_as_it_was)
 
 TEST(ini_path_rule, extension_of_the_file_name_becomes_ini)
 {
-    struct row { std::wstring exe, ini; } rows[] = {
-        /* 0 */ {L"D:\\Apps\\player.exe", L"D:\\Apps\\player.ini"},
-        /* 1 */ {L"D:\\a.b\\player", L"D:\\a.b\\player.ini"},     // a folder's dot is not the extension
-        /* 2 */ {L"/usr/bin/tollvane-play", L"/usr/bin/tollvane-play.ini"},
-        /* 3 */ {L"/opt/x.y/play", L"/opt/x.y/play.ini"},
-        /* 4 */ {L"C:\\p\\my.player.exe", L"C:\\p\\my.player.ini"},
-        /* 5 */ {L"C:\\p\\player.longext", L"C:\\p\\player.ini"},
-        /* 6 */ {L"C:\\p\\player.", L"C:\\p\\player.ini"},
-        /* 7 */ {L"", L""},
-        /* 8 */ {std::wstring(251, L'a') + L".exe", std::wstring(251, L'a') + L".ini"},  // dot at 251
-        /* 9 */ {std::wstring(255, L'a') + L".exe", std::wstring(255, L'a') + L".ini"},  // dot at 255: just fits
-        /* 10 */ {std::wstring(256, L'a') + L".ex", L""},                               // dot at 256: no room
-        /* 11 */ {std::wstring(255, L'a'), std::wstring(255, L'a') + L".ini"},          // 259 with ".ini"
-        /* 12 */ {std::wstring(256, L'a'), L""},
-        /* 13 */ {L"C:\\\x43f\x430\x43f\x43a\x430\\player.exe", L"C:\\\x43f\x430\x43f\x43a\x430\\player.ini"},
+    const wide_string a251(251, 'a'), a255(255, 'a'), a256(256, 'a');
+    struct row { wide_string exe, ini; } rows[] = {
+        /* 0 */ {wide_text("D:\\Apps\\player.exe"), wide_text("D:\\Apps\\player.ini")},
+        /* 1 */ {wide_text("D:\\a.b\\player"), wide_text("D:\\a.b\\player.ini")}, // a folder's dot is no extension
+        /* 2 */ {wide_text("/usr/bin/tollvane-play"), wide_text("/usr/bin/tollvane-play.ini")},
+        /* 3 */ {wide_text("/opt/x.y/play"), wide_text("/opt/x.y/play.ini")},
+        /* 4 */ {wide_text("C:\\p\\my.player.exe"), wide_text("C:\\p\\my.player.ini")},
+        /* 5 */ {wide_text("C:\\p\\player.longext"), wide_text("C:\\p\\player.ini")},
+        /* 6 */ {wide_text("C:\\p\\player."), wide_text("C:\\p\\player.ini")},
+        /* 7 */ {wide_string(), wide_string()},
+        /* 8 */ {a251 + wide_text(".exe"), a251 + wide_text(".ini")},  // dot at 251
+        /* 9 */ {a255 + wide_text(".exe"), a255 + wide_text(".ini")},  // dot at 255: just fits
+        /* 10 */ {a256 + wide_text(".ex"), wide_string()},            // dot at 256: no room
+        /* 11 */ {a255, a255 + wide_text(".ini")},                    // 259 with ".ini"
+        /* 12 */ {a256, wide_string()},
+        /* 13 */ {wide_text("C:\\\u043F\u0430\u043F\u043A\u0430\\player.exe"),
+                  wide_text("C:\\\u043F\u0430\u043F\u043A\u0430\\player.ini")},
     };
     for (const row &r : rows) {
         SCOPED_TRACE(testing::Message() << "row " << (&r - rows));
@@ -529,7 +545,7 @@ TEST(ini_path_rule, extension_of_the_file_name_becomes_ini)
         EXPECT_TRUE(r.ini == path);
     }
     WCHAR unterminated[MAX_PATH];
-    for (WCHAR &c : unterminated) c = L'a';
+    for (WCHAR &c : unterminated) c = 'a';
     derive_ini_path(unterminated);
     EXPECT_EQ(0, unterminated[0]);
 }
@@ -570,13 +586,22 @@ TEST_F(profile_functions, writes_create_replace_in_place_and_keep_foreign_lines)
     // UTF-16 stays UTF-16 in its byte order, every code unit kept (a lone surrogate too).
     for (bool big_endian : {false, true}) {
         SCOPED_TRACE(big_endian ? "big-endian" : "little-endian");
-        put_text(file, utf16(big_endian, L"[O]\r\nn=\u041F\xD800\r\n[S]\r\nk=1\r\n"));
+        put_text(file, utf16(big_endian, u"[O]\r\nn=\u041F\xD800\r\n[S]\r\nk=1\r\n"));
         EXPECT_TRUE(WritePrivateProfileStringA("S", "k", "2", f));
         EXPECT_TRUE(WritePrivateProfileStringA("S", "j", "3", f));
-        EXPECT_EQ(utf16(big_endian, L"[O]\r\nn=\u041F\xD800\r\n[S]\r\nk=2\r\nj=3\r\n"), file_text(file));
+        EXPECT_EQ(utf16(big_endian, u"[O]\r\nn=\u041F\xD800\r\n[S]\r\nk=2\r\nj=3\r\n"), file_text(file));
         char text[8];
         EXPECT_EQ(1u, GetPrivateProfileStringA("S", "k", "", text, sizeof text, f));
         EXPECT_STREQ("2", text);
+        // The W functions write and read a pair and a lone surrogate as they are.
+        const WCHAR units[] = {0xD834, 0xDD1E, 0xDC00, 0};
+        const wide_string s = wide_text("S"), w = wide_text("w"), wf = wide_of(f);
+        WCHAR back[8];
+        EXPECT_TRUE(WritePrivateProfileStringW(s.c_str(), w.c_str(), units, wf.c_str()));
+        EXPECT_EQ(utf16(big_endian, u"[O]\r\nn=\u041F\xD800\r\n[S]\r\nk=2\r\nj=3\r\nw=\U0001D11E\xDC00\r\n"),
+                  file_text(file));
+        EXPECT_EQ(3u, GetPrivateProfileStringW(s.c_str(), w.c_str(), wide_string().c_str(), back, 8, wf.c_str()));
+        EXPECT_EQ(wide_string(units), back);
     }
 
     remove_file(file);
@@ -693,14 +718,6 @@ TEST_F(profile_functions, struct_reads_need_the_count_and_the_checksum)
     }
 }
 
-// Both builds' wide text: MultiByteToWideChar from the ANSI code page.
-std::basic_string<WCHAR> wide_of(const char *text)
-{
-    WCHAR wide[600];
-    int count = MultiByteToWideChar(CP_ACP, 0, text, -1, wide, 600);
-    return count > 0 ? std::basic_string<WCHAR>(wide, static_cast<size_t>(count - 1)) : std::basic_string<WCHAR>();
-}
-
 // The ANSI code page's spelling of wide text; "spelled" false where it has no such characters.
 std::string ansi_of(const WCHAR *wide, bool *spelled = nullptr)
 {
@@ -728,41 +745,49 @@ std::string encoded(file_encoding encoding, const WCHAR *text)
 TEST_F(profile_functions, wide_functions_read_and_write_what_the_ansi_ones_do)
 {
     const char *f = file.c_str();
-    std::basic_string<WCHAR> wide_file = wide_of(f);
+    wide_string wide_file = wide_of(f);
     const WCHAR *wf = wide_file.c_str();
-    struct row { file_encoding encoding; const WCHAR *seed, *section, *key, *value, *after; } rows[] = {
-        /* 0 */ {no_file, nullptr, L"S", L"k", L"v", L"[S]\r\nk=v\r\n"}, // a new file is ANSI text
-        /* 1 */ {ansi_file, L"[O]\r\nz=1\r\n", L"S", L"k", L"caf\u00E9", L"[O]\r\nz=1\r\n[S]\r\nk=caf\u00E9\r\n"},
-        /* 2 */ {utf8_file, L"[S]\r\nk=1\r\n", L"s", L"K", L" \u043A\u043B", L"[S]\r\nk=\u043A\u043B\r\n"},
-        /* 3 */ {utf16le_file, L"[\u0414]\r\nz=\u041F\r\n", L"\u0414", L"\u044F", L"\"q\"",
-                 L"[\u0414]\r\nz=\u041F\r\n\u044F=\"q\"\r\n"},
-        /* 4 */ {utf16be_file, L"[O]\r\nz=1\r\n[S]\r\nk=1\r\nj=2\r\n", L"S", L"k", nullptr,
-                 L"[O]\r\nz=1\r\n[S]\r\nj=2\r\n"},
-        /* 5 */ {utf16be_file, L"[O]\r\nz=1\r\n[S]\r\nk=1\r\n", L"S", nullptr, nullptr, L"[O]\r\nz=1\r\n"},
+    // Text in UTF-8, given to the W functions as WCHARs and to the A ones in the ANSI code page.
+    struct row { file_encoding encoding; const char *seed, *section, *key, *value, *after; } rows[] = {
+        /* 0 */ {no_file, nullptr, "S", "k", "v", "[S]\r\nk=v\r\n"}, // a new file is ANSI text
+        /* 1 */ {ansi_file, "[O]\r\nz=1\r\n", "S", "k", "caf\u00E9", "[O]\r\nz=1\r\n[S]\r\nk=caf\u00E9\r\n"},
+        /* 2 */ {utf8_file, "[S]\r\nk=1\r\n", "s", "K", " \u043A\u043B", "[S]\r\nk=\u043A\u043B\r\n"},
+        /* 3 */ {utf16le_file, "[\u0414]\r\nz=\u041F\r\n", "\u0414", "\u044F", "\"q\"",
+                 "[\u0414]\r\nz=\u041F\r\n\u044F=\"q\"\r\n"},
+        /* 4 */ {utf16be_file, "[O]\r\nz=1\r\n[S]\r\nk=1\r\nj=2\r\n", "S", "k", nullptr,
+                 "[O]\r\nz=1\r\n[S]\r\nj=2\r\n"},
+        /* 5 */ {utf16be_file, "[O]\r\nz=1\r\n[S]\r\nk=1\r\n", "S", nullptr, nullptr, "[O]\r\nz=1\r\n"},
+        /* 6 */ {utf16le_file, "[S]\r\n", "S", "k", "\U0001D11E", "[S]\r\nk=\U0001D11E\r\n"}, // a pair
     };
     for (const row &r : rows) {
         SCOPED_TRACE(testing::Message() << "row " << (&r - rows));
+        const wide_string section = wide_text(r.section), key = wide_text(r.key ? r.key : "k"),
+                          given = wide_text(r.value ? r.value : "");
         remove_file(file);
-        if (r.seed) put_text(file, encoded(r.encoding, r.seed));
-        EXPECT_TRUE(WritePrivateProfileStringW(r.section, r.key, r.value, wf));
-        EXPECT_EQ(encoded(r.encoding, r.after), file_text(file));
-        std::basic_string<WCHAR> value = r.value && r.value[0] == ' ' ? r.value + 1 : r.value ? r.value : L"none";
-        if (value == L"\"q\"") value = L"q";
+        if (r.seed) put_text(file, encoded(r.encoding, wide_text(r.seed).c_str()));
+        EXPECT_TRUE(WritePrivateProfileStringW(section.c_str(), r.key ? key.c_str() : nullptr,
+                                               r.value ? given.c_str() : nullptr, wf));
+        EXPECT_EQ(encoded(r.encoding, wide_text(r.after).c_str()), file_text(file));
+        wide_string value = wide_text(r.value && r.value[0] == ' ' ? r.value + 1 : r.value ? r.value : "none");
+        if (value == wide_text("\"q\"")) value = wide_text("q");
         WCHAR wide[40];
-        EXPECT_EQ(value.size(), GetPrivateProfileStringW(r.section, r.key ? r.key : L"k", L"none", wide, 40, wf));
+        EXPECT_EQ(value.size(), GetPrivateProfileStringW(section.c_str(), key.c_str(), wide_text("none").c_str(), wide,
+                                                         40, wf));
         EXPECT_EQ(value, wide);
 
         bool spelled[3] = {true, true, true};
-        std::string section = ansi_of(r.section, &spelled[0]), key = r.key ? ansi_of(r.key, &spelled[1]) : "",
-                    text = r.value ? ansi_of(r.value, &spelled[2]) : "";
+        std::string ansi_section = ansi_of(section.c_str(), &spelled[0]),
+                    ansi_key = r.key ? ansi_of(key.c_str(), &spelled[1]) : "",
+                    text = r.value ? ansi_of(given.c_str(), &spelled[2]) : "";
         if (!spelled[0] || !spelled[1] || !spelled[2]) continue; // Windows in a code page without them
         remove_file(file);
-        if (r.seed) put_text(file, encoded(r.encoding, r.seed));
-        EXPECT_TRUE(WritePrivateProfileStringA(section.c_str(), r.key ? key.c_str() : nullptr,
+        if (r.seed) put_text(file, encoded(r.encoding, wide_text(r.seed).c_str()));
+        EXPECT_TRUE(WritePrivateProfileStringA(ansi_section.c_str(), r.key ? ansi_key.c_str() : nullptr,
                                                r.value ? text.c_str() : nullptr, f));
-        EXPECT_EQ(encoded(r.encoding, r.after), file_text(file));
+        EXPECT_EQ(encoded(r.encoding, wide_text(r.after).c_str()), file_text(file));
         char narrow[40];
-        GetPrivateProfileStringA(section.c_str(), r.key ? key.c_str() : "k", "none", narrow, sizeof narrow, f);
+        GetPrivateProfileStringA(ansi_section.c_str(), r.key ? ansi_key.c_str() : "k", "none", narrow, sizeof narrow,
+                                 f);
         EXPECT_EQ(ansi_of(value.c_str()), narrow);
     }
 
@@ -773,22 +798,24 @@ TEST_F(profile_functions, wide_functions_read_and_write_what_the_ansi_ones_do)
         char narrow[16];
         WCHAR wide[16];
         EXPECT_EQ(GetPrivateProfileStringA("S", "q", "", narrow, size, f),
-                  GetPrivateProfileStringW(L"S", L"q", L"", wide, size, wf));
+                  GetPrivateProfileStringW(wide_text("S").c_str(), wide_text("q").c_str(), wide_string().c_str(), wide,
+                                           size, wf));
         EXPECT_EQ(wide_of(narrow), wide);
     }
-    EXPECT_EQ(0xFFFFFFFBu, GetPrivateProfileIntW(L"S", L"n", 7, wf));
-    EXPECT_EQ(7u, GetPrivateProfileIntW(L"S", L"missing", 7, wf));
+    const wide_string s = wide_text("S");
+    EXPECT_EQ(0xFFFFFFFBu, GetPrivateProfileIntW(s.c_str(), wide_text("n").c_str(), 7, wf));
+    EXPECT_EQ(7u, GetPrivateProfileIntW(s.c_str(), wide_text("missing").c_str(), 7, wf));
     BYTE record[3] = {1, 2, 0xFE}, back[3] = {};
-    EXPECT_TRUE(WritePrivateProfileStructW(L"S", L"st", record, 3, wf));
+    EXPECT_TRUE(WritePrivateProfileStructW(s.c_str(), wide_text("st").c_str(), record, 3, wf));
     EXPECT_EQ("[S]\r\nq=\"quoted\"\r\nn=-5\r\nst=0102FE01\r\n", file_text(file));
-    EXPECT_TRUE(GetPrivateProfileStructW(L"S", L"st", back, 3, wf));
+    EXPECT_TRUE(GetPrivateProfileStructW(s.c_str(), wide_text("st").c_str(), back, 3, wf));
     EXPECT_EQ("0102FE", hex_of(back, 3));
 
     char module[MAX_PATH];
     WCHAR wide_module[MAX_PATH];
     GetModuleFileNameA(nullptr, module, MAX_PATH);
     DWORD length = GetModuleFileNameW(nullptr, wide_module, MAX_PATH);
-    EXPECT_EQ(wide_of(module), std::basic_string<WCHAR>(wide_module, length));
+    EXPECT_EQ(wide_of(module), wide_string(wide_module, length));
 }
 
 // Texts of the full 259 characters (a pattern with spaces at both ends, which it keeps in
@@ -802,7 +829,7 @@ TEST_F(settings_store, texts_of_259_characters_round_trip_on_both_routes)
         remove_file(ini);
         auto use_route = [&] {
             strcpy(ini_path, wide ? "" : ini.c_str());
-            std::basic_string<WCHAR> wide_path = wide ? wide_of(ini.c_str()) : std::basic_string<WCHAR>();
+            wide_string wide_path = wide ? wide_of(ini.c_str()) : wide_string();
             memcpy(ini_path_wide, wide_path.c_str(), (wide_path.size() + 1) * sizeof(WCHAR));
         };
         use_route();
@@ -821,7 +848,8 @@ TEST_F(settings_store, texts_of_259_characters_round_trip_on_both_routes)
     ini_path_wide[0] = 0;
 }
 
-// The UTF-8 conversions the W functions rest on, as Wine gives them.
+// The UTF-8 conversions the W functions rest on, as Wine gives them: a character beyond U+FFFF
+// is a surrogate pair, a surrogate outside a pair becomes U+FFFD.
 TEST(code_page_conversions, malformed_text_and_small_buffers)
 {
     WCHAR wide[8];
@@ -831,15 +859,18 @@ TEST(code_page_conversions, malformed_text_and_small_buffers)
         DWORD flags;
         int count;
         DWORD error;
-        std::basic_string<WCHAR> wide;
+        wide_string wide;
     } rows[] = {
-        /* 0 */ {"a\xFF" "b", 3, 0, 3, 0, L"a\uFFFDb"},
-        /* 1 */ {"a\xFF" "b", 3, MB_ERR_INVALID_CHARS, 0, ERROR_NO_UNICODE_TRANSLATION, L""},
-        /* 2 */ {"\xC0\xAF", 2, 0, 2, 0, L"\uFFFD\uFFFD"}, // overlong
-        /* 3 */ {"a\xE2\x82" "b", 4, 0, 3, 0, L"a\uFFFDb"},  // cut short
-        /* 4 */ {"\xD0\xBA\xC3\xA9", -1, 0, 3, 0, std::basic_string<WCHAR>(L"\u043A\u00E9\0", 3)},
-        /* 5 */ {"abcdefghi", 9, 0, 0, ERROR_INSUFFICIENT_BUFFER, L""},
-        /* 6 */ {"ab", 0, 0, 0, ERROR_INVALID_PARAMETER, L""},
+        /* 0 */ {"a\xFF" "b", 3, 0, 3, 0, {'a', 0xFFFD, 'b'}},
+        /* 1 */ {"a\xFF" "b", 3, MB_ERR_INVALID_CHARS, 0, ERROR_NO_UNICODE_TRANSLATION, {}},
+        /* 2 */ {"\xC0\xAF", 2, 0, 2, 0, {0xFFFD, 0xFFFD}}, // overlong
+        /* 3 */ {"a\xE2\x82" "b", 4, 0, 3, 0, {'a', 0xFFFD, 'b'}},  // cut short
+        /* 4 */ {"\xD0\xBA\xC3\xA9", -1, 0, 3, 0, {0x043A, 0x00E9, 0}},
+        /* 5 */ {"abcdefghi", 9, 0, 0, ERROR_INSUFFICIENT_BUFFER, {}},
+        /* 6 */ {"ab", 0, 0, 0, ERROR_INVALID_PARAMETER, {}},
+        /* 7 */ {"\xF0\x9D\x84\x9E", 4, 0, 2, 0, {0xD834, 0xDD1E}}, // U+1D11E
+        /* 8 */ {"abcdef\xF0\x9D\x84\x9E", 10, 0, 8, 0, {'a', 'b', 'c', 'd', 'e', 'f', 0xD834, 0xDD1E}}, // fits
+        /* 9 */ {"\xED\xA0\x80", 3, MB_ERR_INVALID_CHARS, 0, ERROR_NO_UNICODE_TRANSLATION, {}}, // U+D800's bytes
     };
     for (const row &r : rows) {
         SCOPED_TRACE(testing::Message() << "row " << (&r - rows));
@@ -848,21 +879,53 @@ TEST(code_page_conversions, malformed_text_and_small_buffers)
         if (r.error) {
             EXPECT_EQ(r.error, GetLastError());
         }
-        EXPECT_EQ(r.wide, std::basic_string<WCHAR>(wide, r.count > 0 ? r.count : 0));
+        EXPECT_EQ(r.wide, wide_string(wide, r.count > 0 ? r.count : 0));
     }
     EXPECT_EQ(3, MultiByteToWideChar(CP_UTF8, 0, "abc", 3, nullptr, 0)); // the size needed
+    EXPECT_EQ(2, MultiByteToWideChar(CP_UTF8, 0, "\xF0\x9D\x84\x9E", 4, nullptr, 0));
 
     char text[8];
     BOOL used = 12345;
-    EXPECT_EQ(5, WideCharToMultiByte(CP_UTF8, 0, L"a\xD800" L"b", 3, text, sizeof text, nullptr, &used));
-    EXPECT_EQ("a\xEF\xBF\xBD" "b", std::string(text, 5)); // a lone surrogate becomes U+FFFD
-    EXPECT_EQ(TRUE, used);
-    EXPECT_EQ(3, WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, L"ab", -1, text, sizeof text, nullptr, &used));
+    struct back_row {
+        wide_string wide;
+        int units;
+        std::string text;
+        BOOL used;
+    } back_rows[] = {
+        /* 0 */ {{'a', 0xD800, 'b'}, 3, "a\xEF\xBF\xBD" "b", TRUE}, // a lone surrogate becomes U+FFFD
+        /* 1 */ {{0xD834, 0xDD1E}, 2, "\xF0\x9D\x84\x9E", FALSE},   // the pair of row 7
+        /* 2 */ {{0xDD1E, 0xD834}, 2, "\xEF\xBF\xBD\xEF\xBF\xBD", TRUE}, // in the wrong order
+        /* 3 */ {{0xD834, 0xDD1E}, 1, "\xEF\xBF\xBD", TRUE},        // the length cuts the pair
+        /* 4 */ {{0xDC00, 'a'}, 2, "\xEF\xBF\xBD" "a", TRUE},
+    };
+    for (const back_row &r : back_rows) {
+        SCOPED_TRACE(testing::Message() << "back row " << (&r - back_rows));
+        used = 12345;
+        int bytes = WideCharToMultiByte(CP_UTF8, 0, r.wide.c_str(), r.units, text, sizeof text, nullptr, &used);
+        EXPECT_EQ(r.text, std::string(text, bytes > 0 ? bytes : 0));
+        EXPECT_EQ(r.used, used);
+    }
+    const WCHAR ab[] = {'a', 'b', 0}, letters[] = {0x043A, 0x00E9};
+    EXPECT_EQ(3, WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, ab, -1, text, sizeof text, nullptr, &used));
     EXPECT_EQ(FALSE, used);
-    EXPECT_EQ(4, WideCharToMultiByte(CP_UTF8, 0, L"\u043A\u00E9", 2, nullptr, 0, nullptr, nullptr));
+    EXPECT_EQ(4, WideCharToMultiByte(CP_UTF8, 0, letters, 2, nullptr, 0, nullptr, nullptr));
     SetLastError(12345);
-    EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, 0, L"\u043A\u00E9", 2, text, 3, nullptr, nullptr));
+    EXPECT_EQ(0, WideCharToMultiByte(CP_UTF8, 0, letters, 2, text, 3, nullptr, nullptr));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER), GetLastError());
+
+    // Windows-1252 converts each WCHAR on its own: a pair, which it cannot spell, is two '?'.
+#ifndef _WIN32
+    shim_set_ansi_code_page(1252);
+#endif
+    const WCHAR pair[] = {'a', 0xD834, 0xDD1E};
+    if (GetACP() == 1252) {
+        EXPECT_EQ(3, WideCharToMultiByte(CP_ACP, 0, pair, 3, text, sizeof text, nullptr, &used));
+        EXPECT_EQ("a??", std::string(text, 3));
+        EXPECT_EQ(TRUE, used);
+    }
+#ifndef _WIN32
+    shim_set_ansi_code_page(CP_UTF8);
+#endif
 }
 
 } // namespace

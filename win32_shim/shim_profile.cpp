@@ -1,13 +1,12 @@
-// The profile (INI) functions over a real file, reading and writing the text Windows writes:
-// CRLF lines, keys in first-write order, values replaced in place, structs as upper-case hex
-// plus a checksum byte, all in the encoding the file has. Every rule below was seen in Wine's
-// own functions; where the stand-in knowingly differs, a one-line comment says so. The file is
-// read afresh on every call, and a changed file is written whole to a new file that then
-// replaces the old one.
+// The profile (INI) functions over a real file, as Wine's own were seen to work: keys in
+// first-write order, values replaced in place, structs as upper-case hex plus a checksum byte,
+// numbers parsed as Windows parses them. The file is read afresh on every call (its text:
+// shim_profile_text.cpp), and a changed file is written whole to a new file that then replaces
+// the old one, the target of a symbolic link where the name is one.
 #include <windows.h>
 
 #include "win32_shim/shim_control.h"
-#include "win32_shim/shim_utf8.h"
+#include "win32_shim/shim_profile_text.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -19,103 +18,7 @@
 
 namespace {
 
-struct profile_key {
-    std::string name;
-    std::string value;
-    bool has_value; // a line without '=' is kept as a key without a value
-};
-
-struct profile_section {
-    std::string name; // the first section is the unnamed one above every header
-    std::vector<profile_key> keys;
-};
-
-// Kept on rewrite, as Windows keeps the encoding it found; only a byte-order mark tells.
-enum profile_encoding { encoding_ansi, encoding_utf8, encoding_utf16le, encoding_utf16be };
-
-struct profile {
-    std::vector<profile_section> sections;
-    profile_encoding encoding;
-};
-
 enum open_result { profile_missing_path, profile_unreadable, profile_new, profile_loaded };
-
-// Text inside the stand-in is in its ANSI code page, UTF-8. A UTF-16 code unit that is a lone
-// surrogate gets the three bytes UTF-8 would give it were it a character, so that a rewrite
-// gives it back: Windows, which holds the text as WCHARs, keeps it too.
-// Differs from Windows: an A read hands out those three bytes, where Windows gives '?'.
-void put_utf8(std::string &text, uint32_t code_point)
-{
-    char bytes[4];
-    text.append(bytes, shim_utf8_encode(code_point > 0x10FFFF ? 0xFFFD : code_point, bytes));
-}
-
-// The code point at text[i], moving i past it; the surrogates' forms are taken as written by
-// put_utf8. A byte that starts no valid sequence gives U+FFFD, as the code page converts it.
-uint32_t take_utf8(const std::string &text, size_t &i)
-{
-    static const unsigned char lead_bits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
-    static const uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000}; // below it a form is overlong
-    unsigned char lead = static_cast<unsigned char>(text[i]);
-    size_t length = lead < 0x80 ? 1 : lead < 0xC2 ? 0 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : lead < 0xF5 ? 4 : 0;
-    uint32_t code_point = lead & lead_bits[length];
-    bool valid = length > 0 && i + length <= text.size();
-    for (size_t k = 1; valid && k < length; k++) {
-        unsigned char next = static_cast<unsigned char>(text[i + k]);
-        valid = (next & 0xC0) == 0x80;
-        code_point = code_point << 6 | (next & 0x3F);
-    }
-    if (!valid || code_point < smallest[length] || code_point > 0x10FFFF) {
-        i++;
-        return 0xFFFD;
-    }
-    i += length;
-    return code_point;
-}
-
-// A UTF-16 file's text after its mark. An odd last byte is a code unit of its own, as Windows
-// reads it.
-std::string from_utf16(const std::string &bytes, size_t start, bool big_endian)
-{
-    std::vector<uint32_t> units;
-    for (size_t i = start; i < bytes.size(); i += 2) {
-        uint32_t first = static_cast<unsigned char>(bytes[i]);
-        if (i + 1 == bytes.size()) {
-            units.push_back(first);
-            break;
-        }
-        uint32_t second = static_cast<unsigned char>(bytes[i + 1]);
-        units.push_back(big_endian ? first << 8 | second : second << 8 | first);
-    }
-    std::string text;
-    for (size_t i = 0; i < units.size(); i++) {
-        uint32_t unit = units[i];
-        if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000)
-            unit = 0x10000 + ((unit - 0xD800) << 10) + (units[++i] - 0xDC00);
-        put_utf8(text, unit);
-    }
-    return text;
-}
-
-std::string to_utf16(const std::string &text, bool big_endian)
-{
-    std::string bytes;
-    auto put_unit = [&](uint32_t unit) {
-        bytes += static_cast<char>(big_endian ? unit >> 8 : unit & 0xFF);
-        bytes += static_cast<char>(big_endian ? unit & 0xFF : unit >> 8);
-    };
-    put_unit(0xFEFF);
-    for (size_t i = 0; i < text.size();) {
-        uint32_t code_point = take_utf8(text, i);
-        if (code_point >= 0x10000) {
-            put_unit(0xD800 + ((code_point - 0x10000) >> 10));
-            put_unit(0xDC00 + ((code_point - 0x10000) & 0x3FF));
-        } else {
-            put_unit(code_point);
-        }
-    }
-    return bytes;
-}
 
 DWORD error_from_errno(int error)
 {
@@ -133,9 +36,6 @@ std::string folder_of(const std::string &path)
     size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
-
-// ^Z counts as white space: DOS editors left it at the end of the file.
-bool profile_space(unsigned char c) { return (c >= 0x09 && c <= 0x0d) || c == 0x1a || c == ' '; }
 
 char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -155,78 +55,6 @@ std::string trimmed(const char *text)
     const char *end = start + strlen(start);
     while (end > start && profile_space(static_cast<unsigned char>(end[-1]))) end--;
     return std::string(start, end);
-}
-
-// Text stops at a NUL byte, as it does once Windows has turned the line into a C string.
-std::string c_text(const char *start, const char *end)
-{
-    const char *p = start;
-    while (p < end && *p) p++;
-    return std::string(start, p);
-}
-
-void parse_profile(const std::string &bytes, profile &out)
-{
-    out.sections.assign(1, profile_section());
-    out.encoding = encoding_ansi;
-    std::string text;
-    const char *p = bytes.data();
-    const char *end = p + bytes.size();
-    if (bytes.size() >= 3 && memcmp(p, "\xEF\xBB\xBF", 3) == 0) {
-        out.encoding = encoding_utf8;
-        p += 3;
-    } else if (bytes.size() >= 2 && (memcmp(p, "\xFF\xFE", 2) == 0 || memcmp(p, "\xFE\xFF", 2) == 0)) {
-        out.encoding = p[0] == '\xFF' ? encoding_utf16le : encoding_utf16be;
-        text = from_utf16(bytes, 2, out.encoding == encoding_utf16be);
-        p = text.data();
-        end = p + text.size();
-    }
-    const profile_key *prev_key = nullptr;
-    while (p < end) {
-        const char *line = p;
-        while (p < end && *p != '\r' && *p != '\n') p++;
-        const char *line_end = p;
-        while (p < end && (*p == '\r' || *p == '\n')) p++;
-        while (line < line_end && profile_space(static_cast<unsigned char>(*line))) line++;
-        while (line_end > line && profile_space(static_cast<unsigned char>(line_end[-1]))) line_end--;
-        if (line == line_end) continue;
-
-        if (*line == '[') {
-            // The name runs to the last ']' of the line; anything behind it is dropped.
-            const char *close = line_end - 1;
-            while (close > line && *close != ']') close--;
-            if (close > line) {
-                const char *name = line + 1;
-                const char *name_end = close;
-                while (name < name_end && profile_space(static_cast<unsigned char>(*name))) name++;
-                while (name_end > name && profile_space(static_cast<unsigned char>(name_end[-1]))) name_end--;
-                profile_section section;
-                section.name = c_text(name, name_end);
-                out.sections.push_back(section);
-                prev_key = nullptr;
-                continue;
-            }
-        }
-
-        const char *equals = line;
-        while (equals < line_end && *equals != '=') equals++;
-        profile_key key;
-        const char *name_end = line_end;
-        key.has_value = equals < line_end;
-        if (key.has_value) {
-            name_end = equals;
-            while (name_end > line && profile_space(static_cast<unsigned char>(name_end[-1]))) name_end--;
-            const char *value = equals + 1;
-            while (value < line_end && profile_space(static_cast<unsigned char>(*value))) value++;
-            key.value = c_text(value, line_end);
-        }
-        // Of several nameless keys in a row only the first survives.
-        if (name_end == line && prev_key && prev_key->name.empty()) continue;
-        key.name = c_text(line, name_end);
-        std::vector<profile_key> &keys = out.sections.back().keys;
-        keys.push_back(key);
-        prev_key = &keys.back();
-    }
 }
 
 // Loads the file behind a Windows-style name. A missing file in an existing folder is an
@@ -270,7 +98,7 @@ open_result open_profile(LPCSTR file, std::string &native, profile &out)
         SetLastError(error_from_errno(error));
         return profile_unreadable;
     }
-    parse_profile(bytes, out);
+    profile_parse(bytes, out);
     return profile_loaded;
 }
 
@@ -362,19 +190,7 @@ bool replace_file(const std::string &native, const std::string &text)
 
 bool save_profile(const std::string &native, const profile &data)
 {
-    std::string text;
-    if (data.encoding == encoding_utf8) text = "\xEF\xBB\xBF";
-    for (const profile_section &section : data.sections) {
-        if (!section.name.empty()) text += "[" + section.name + "]\r\n";
-        for (const profile_key &key : section.keys) {
-            text += key.name;
-            if (key.has_value) text += "=" + key.value;
-            text += "\r\n";
-        }
-    }
-    if (data.encoding == encoding_utf16le || data.encoding == encoding_utf16be)
-        text = to_utf16(text, data.encoding == encoding_utf16be);
-    return replace_file(native, text);
+    return replace_file(native, profile_file_bytes(data));
 }
 
 // Only the first section of a name is searched, even when the file repeats it.
@@ -503,9 +319,9 @@ DWORD get_value(LPCSTR section, LPCSTR key, LPCSTR default_value, LPSTR buffer, 
     return copy_entry(text, as_it_is, buffer, size);
 }
 
-// The W functions work on the text the A ones do: their WCHARs, code points here, become
-// UTF-8 (a lone surrogate its own three bytes, as in UTF-16 files), so that for the same
-// values both write the same bytes, into files of any encoding.
+// The W functions work on the text the A ones do: their WCHARs become UTF-8 (a lone surrogate
+// its own three bytes, as in UTF-16 files), so that for the same values both write the same
+// bytes, into files of any encoding.
 struct narrow_text {
     std::string text;
     bool null;
@@ -515,15 +331,8 @@ struct narrow_text {
 narrow_text narrow(LPCWSTR wide)
 {
     narrow_text out = {std::string(), wide == nullptr};
-    for (; wide && *wide; wide++) put_utf8(out.text, static_cast<uint32_t>(*wide));
+    if (wide) out.text = profile_utf8_of(wide, std::char_traits<WCHAR>::length(wide));
     return out;
-}
-
-std::basic_string<WCHAR> widen(const std::string &text)
-{
-    std::basic_string<WCHAR> wide;
-    for (size_t i = 0; i < text.size();) wide += static_cast<WCHAR>(take_utf8(text, i));
-    return wide;
 }
 
 int hex_digit(char c) { return c <= '9' ? c - '0' : ascii_upper(c) - 'A' + 10; }
@@ -624,8 +433,7 @@ extern "C" DWORD GetPrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR 
     std::string text;
     bool as_it_is =
         look_up(narrow_section.c_str(), narrow_key.c_str(), narrow_default.c_str(), narrow(file).c_str(), text);
-    // Differs from Windows: size counts code points; a character beyond U+FFFF takes two on Windows.
-    return copy_entry(widen(text), as_it_is, buffer, size);
+    return copy_entry(profile_utf16_of(text), as_it_is, buffer, size);
 }
 
 extern "C" BOOL WritePrivateProfileStringW(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR file)

@@ -168,27 +168,6 @@ extern "C" BOOL IsDBCSLeadByte(BYTE) { return FALSE; }
 
 namespace {
 
-// The code point that starts at text[*i] (of length bytes), moving *i past it; -1 for a
-// malformed sequence, *i then past its longest well-formed start (at least one byte), which
-// stands for one U+FFFD as Unicode advises. Differs from Wine 8, which gives fewer for some
-// (two for the encoded surrogate ED A0 80, where this gives three).
-long next_code_point(const unsigned char *text, size_t length, size_t *i)
-{
-    unsigned char lead = text[(*i)++];
-    if (lead < 0x80) return lead;
-    size_t more = lead < 0xC2 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : lead < 0xF5 ? 3 : 0;
-    if (more == 0) return -1;
-    // These second bytes rule out overlong forms, surrogates and code points past U+10FFFF.
-    unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
-    unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
-    long code_point = lead & (0x3F >> more);
-    for (size_t k = 0; k < more; k++, (*i)++) {
-        if (*i >= length || text[*i] < (k == 0 ? low : 0x80) || text[*i] > (k == 0 ? high : 0xBF)) return -1;
-        code_point = code_point << 6 | (text[*i] & 0x3F);
-    }
-    return code_point;
-}
-
 bool known_code_page(UINT code_page) { return code_page == CP_ACP || code_page == CP_UTF8; }
 
 // Windows-1252's bytes 0x80 to 0x9F; the rest are Latin-1 itself. The five that name no character
@@ -217,9 +196,13 @@ int windows_1252_byte(uint32_t code_point)
 
 } // namespace
 
-// CP_ACP and CP_UTF8 alike: UTF-8 to code points, one WCHAR each. A length below 0 means up to
-// and with the terminating NUL. A malformed byte becomes U+FFFD, or fails the call with
-// MB_ERR_INVALID_CHARS. With wide_size 0 the call returns the WCHARs needed.
+// CP_ACP and CP_UTF8 alike: UTF-8 to UTF-16, a code point beyond U+FFFF as a surrogate pair. A
+// length below 0 means up to and with the terminating NUL. A malformed sequence becomes U+FFFD,
+// or fails the call with MB_ERR_INVALID_CHARS. With wide_size 0 the call returns the WCHARs
+// needed; a buffer too small for all of them (half a pair included) fails the call.
+// Differs from Wine 8, which gives fewer U+FFFD for some malformed sequences (two for the
+// encoded surrogate ED A0 80, where this gives three), and which, where only the first half of
+// a last pair fits, writes that half and succeeds.
 extern "C" int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR text, int bytes, LPWSTR wide, int wide_size)
 {
     if (!known_code_page(code_page) || !text || bytes == 0 || wide_size < 0 || (wide_size > 0 && !wide)) {
@@ -228,9 +211,10 @@ extern "C" int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR text, int
     }
     const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
     size_t length = bytes < 0 ? strlen(text) + 1 : static_cast<size_t>(bytes);
-    int count = 0;
+    size_t count = 0;
     for (size_t i = 0; i < length;) {
-        long code_point = is_windows_1252(code_page) ? windows_1252_code_point(p[i++]) : next_code_point(p, length, &i);
+        long code_point =
+            is_windows_1252(code_page) ? windows_1252_code_point(p[i++]) : shim_utf8_decode(p, length, &i, false);
         if (code_point < 0) {
             if (flags & MB_ERR_INVALID_CHARS) {
                 SetLastError(ERROR_NO_UNICODE_TRANSLATION);
@@ -238,21 +222,24 @@ extern "C" int MultiByteToWideChar(UINT code_page, DWORD flags, LPCSTR text, int
             }
             code_point = 0xFFFD;
         }
+        WCHAR units[2];
+        size_t needed = shim_utf16_encode(static_cast<uint32_t>(code_point), units);
         if (wide_size > 0) {
-            if (count == wide_size) {
+            if (count + needed > static_cast<size_t>(wide_size)) {
                 SetLastError(ERROR_INSUFFICIENT_BUFFER);
                 return 0;
             }
-            wide[count] = static_cast<WCHAR>(code_point);
+            memcpy(wide + count, units, needed * sizeof(WCHAR));
         }
-        count++;
+        count += needed;
     }
-    return count;
+    return static_cast<int>(count);
 }
 
-// CP_ACP and CP_UTF8 alike, as Wine converts to UTF-8: a WCHAR that is no character (a
-// surrogate, beyond U+10FFFF) becomes U+FFFD and sets *used_default_char. UTF-8 has no best
-// fit, so WC_NO_BEST_FIT_CHARS changes nothing; default_char is not used, as for UTF-8.
+// CP_ACP and CP_UTF8 alike, as Wine converts to UTF-8: a surrogate pair is one character; a
+// surrogate that is not part of a pair becomes U+FFFD and sets *used_default_char. UTF-8 has no
+// best fit, so WC_NO_BEST_FIT_CHARS changes nothing; default_char is not used, as for UTF-8.
+// Windows-1252 converts each WCHAR on its own: a pair, which it cannot spell, gives "??".
 extern "C" int WideCharToMultiByte(UINT code_page, DWORD, LPCWSTR wide, int wide_length, LPSTR text, int text_size,
                                    LPCSTR, LPBOOL used_default_char)
 {
@@ -267,9 +254,9 @@ extern "C" int WideCharToMultiByte(UINT code_page, DWORD, LPCWSTR wide, int wide
         length = static_cast<size_t>(wide_length);
     if (used_default_char) *used_default_char = FALSE;
     int count = 0;
-    for (size_t i = 0; i < length; i++) {
-        uint32_t code_point = static_cast<uint32_t>(wide[i]);
-        if (code_point > 0x10FFFF || (code_point >= 0xD800 && code_point < 0xE000)) {
+    for (size_t i = 0; i < length;) {
+        uint32_t code_point = is_windows_1252(code_page) ? wide[i++] : shim_utf16_decode(wide, length, &i);
+        if (code_point >= 0xD800 && code_point < 0xE000) {
             code_point = 0xFFFD;
             if (used_default_char) *used_default_char = TRUE;
         }
@@ -314,8 +301,8 @@ extern "C" DWORD GetModuleFileNameA(HMODULE, LPSTR buffer, DWORD size)
     return size;
 }
 
-// The path in WCHARs, one per code point. Differs from Windows: a path that is not UTF-8 has
-// U+FFFD in place of its bad bytes, which no file function finds again (the A path is exact).
+// The path in UTF-16. Differs from Windows: a path that is not UTF-8 has U+FFFD in place of
+// its bad bytes, which no file function finds again (the A path is exact).
 extern "C" DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size)
 {
     if (!buffer || size == 0) return 0;

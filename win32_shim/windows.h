@@ -21,7 +21,7 @@ typedef int32_t LONG;
 typedef uint32_t UINT;
 typedef int INT;
 typedef char CHAR;
-typedef wchar_t WCHAR; // 32 bits here: one WCHAR holds a whole code point, not a UTF-16 unit
+typedef char16_t WCHAR; // a UTF-16 code unit, as on Windows: beyond U+FFFF a character takes two
 typedef DWORD *LPDWORD;
 typedef LONG *PLONG;
 typedef void *LPVOID;
@@ -136,8 +136,8 @@ int MulDiv(int number, int numerator, int denominator);
 
 // The stand-in's ANSI code page is UTF-8, as the file names it hands to Linux are: GetACP
 // answers CP_UTF8 and, as on Windows with that code page, no byte leads a double-byte pair.
-// CP_ACP and CP_UTF8 convert alike, between UTF-8 and WCHARs that hold code points. A test may
-// make the ANSI code page Windows-1252 instead (shim_control.h).
+// CP_ACP and CP_UTF8 convert alike, between UTF-8 and UTF-16. A test may make the ANSI code page
+// Windows-1252 instead (shim_control.h).
 #define CP_ACP 0
 #define CP_UTF8 65001
 #define MB_ERR_INVALID_CHARS 0x00000008
