@@ -10,13 +10,7 @@
 
 track_cue cue_state;
 
-static void note_problem(cue_problem problem)
-{
-    uint32_t bit = 1u << problem;
-    if (cue_state.found_problems & bit) return;
-    cue_state.found_problems |= bit;
-    cue_state.news[cue_state.news_count++] = problem;
-}
+static void note_problem(cue_problem problem) { news_note(&cue_state.news, problem); }
 
 static void stop_keeping(void)
 {
@@ -122,8 +116,7 @@ static bool take_sheet(const char *audio_path, uint64_t start_75ths)
 void cue_track_opened(const char *audio_path, uint64_t audio_frames, uint32_t rate, const char *ansi_title)
 {
     stop_keeping();
-    cue_state.found_problems = 0;
-    cue_state.news_count = 0;
+    news_clear(&cue_state.news);
     cue_state.audio_frames = audio_frames;
     cue_state.rate = rate;
     if (!sheet_path_for(audio_path, cue_state.path) || strcmp(cue_state.path, cue_state.left_alone) == 0) return;
@@ -135,7 +128,7 @@ void cue_track_opened(const char *audio_path, uint64_t audio_frames, uint32_t ra
     uint64_t start = cue_start_75ths(audio_frames, rate);
     if (!take_sheet(audio_path, start)) {
         // Another file's sheet is the user's: it is left as it is for the rest of the run.
-        if (cue_state.found_problems & (1u << cue_problem_other_file))
+        if (news_found(&cue_state.news, cue_problem_other_file))
             memcpy(cue_state.left_alone, cue_state.path, sizeof cue_state.path);
         else
             note_problem(cue_problem_write);
@@ -161,10 +154,9 @@ void cue_track_closed(void) { stop_keeping(); }
 
 bool cue_take_news(cue_problem *problem)
 {
-    if (cue_state.news_count == 0) return false;
-    *problem = static_cast<cue_problem>(cue_state.news[0]);
-    cue_state.news_count--;
-    memmove(cue_state.news, cue_state.news + 1, cue_state.news_count);
+    BYTE taken;
+    if (!news_take(&cue_state.news, &taken)) return false;
+    *problem = static_cast<cue_problem>(taken);
     return true;
 }
 

@@ -11,6 +11,7 @@
 
 #include "output/cue_sheet.h"
 #include "output/output_naming.h"
+#include "output/problem_news.h"
 
 // What the user is to be told about the sheet, each at most once per track.
 enum cue_problem : BYTE {
@@ -27,9 +28,7 @@ struct track_cue {
     uint64_t audio_frames;         // the audio in the file before this track, in its frames
     uint32_t rate;                 // the file's
     char left_alone[output_path_chars]; // another file's sheet found there: none is kept for this run
-    uint32_t found_problems;
-    BYTE news[cue_problem_count];
-    BYTE news_count;
+    problem_news news;             // cue_problem values to tell
 };
 
 extern track_cue cue_state;

@@ -13,14 +13,7 @@
 
 track_file file_state;
 
-// A problem to tell, once per file, in the order problems arise.
-static void note_problem(file_problem problem)
-{
-    uint32_t bit = 1u << problem;
-    if (file_state.found_problems & bit) return;
-    file_state.found_problems |= bit;
-    file_state.news[file_state.news_count++] = problem;
-}
+static void note_problem(file_problem problem) { news_note(&file_state.news, problem); }
 
 static void close_file(void)
 {
@@ -122,8 +115,7 @@ static void reset_file_state(void)
     file_state.file = INVALID_HANDLE_VALUE;
     file_state.skipping = false;
     file_state.write_failed = false;
-    file_state.found_problems = 0;
-    file_state.news_count = 0;
+    news_clear(&file_state.news);
     file_state.codec_restart = true;
     file_state.file_bytes = 0;
     file_state.data_bytes = 0;
@@ -394,10 +386,9 @@ void file_finish(bool stream_start)
 
 bool file_take_news(file_problem *problem)
 {
-    if (file_state.news_count == 0) return false;
-    *problem = static_cast<file_problem>(file_state.news[0]);
-    file_state.news_count--;
-    memmove(file_state.news, file_state.news + 1, file_state.news_count);
+    BYTE taken;
+    if (!news_take(&file_state.news, &taken)) return false;
+    *problem = static_cast<file_problem>(taken);
     return true;
 }
 

@@ -12,6 +12,7 @@
 
 #include "output/file_tags.h"
 #include "output/output_naming.h"
+#include "output/problem_news.h"
 #include "output/track_plan.h"
 
 // What the user is to be told about a file, each at most once per file.
@@ -25,6 +26,7 @@ enum file_problem : BYTE {
     problem_codec_stopped,  // the codec stopped taking audio
     file_problem_count,
 };
+static_assert(file_problem_count <= problem_news_max, "every problem fits the news");
 
 // How a file's start ended.
 enum file_start : BYTE {
@@ -53,9 +55,7 @@ struct track_file {
     uint32_t target_frame_bytes; // its frame or codec block: the file keeps only whole ones
     bool codec_restart;          // the codec starts a stream of its own with the next frames
     bool write_failed;           // and nothing is written after it
-    uint32_t found_problems;     // a bit for each file_problem that arose, told or not
-    BYTE news[file_problem_count]; // those not taken yet, in the order they arose
-    BYTE news_count;
+    problem_news news;           // file_problem values to tell
     uint32_t info_bytes;         // the LIST chunk written behind the audio at the end; 0: none
     BYTE info_chunk[info_chunk_max_bytes];
     char path[output_path_chars];
