@@ -19,58 +19,10 @@
 #include "win32_shim/shim_control.h"
 #include "win32_shim/shim_dialog_control.h"
 #include "win32_shim/shim_dialog_template.h"
+#include "tests/config_dialog_driver.h"
 #include "tests/test_support.h"
 
 namespace {
-
-std::function<void(HWND)> driver;       // plays the user of the main dialog
-std::function<void(HWND)> names_driver; // and of the names dialog opened over it
-std::function<MMRESULT(ACMFORMATCHOOSEA *)> chooser;
-std::function<BOOL(const BROWSEINFOA *, char *)> browser;
-std::function<BOOL(const OPENFILENAMEA *, char *)> save_dialog;
-
-void run_driver(HWND dialog)
-{
-    bool names = GetDlgItem(dialog, IDC_NAME_PATTERN) != nullptr;
-    if (names && names_driver) names_driver(dialog);
-    if (!names && driver) driver(dialog);
-}
-MMRESULT run_chooser(ACMFORMATCHOOSEA *choose) { return chooser ? chooser(choose) : ACMERR_CANCELED; }
-BOOL run_browser(HWND, const BROWSEINFOA *browse, char *path) { return browser ? browser(browse, path) : FALSE; }
-BOOL run_save_dialog(const OPENFILENAMEA *save, char *typed, size_t) { return save_dialog ? save_dialog(save, typed) : FALSE; }
-
-// The plug-in with the attach defaults and every picker answered by the functions above.
-out_module *fresh_dialog_plugin()
-{
-    out_module *m = fresh_plugin();
-    settings_reset(); // the default output directory too, which fresh_plugin points elsewhere
-    driver = nullptr;
-    names_driver = nullptr;
-    chooser = nullptr;
-    browser = nullptr;
-    save_dialog = nullptr;
-    shim_set_dialog_driver(run_driver);
-    shim_set_format_chooser(run_chooser);
-    shim_set_folder_browser(run_browser);
-    shim_set_save_file_dialog(run_save_dialog);
-    return m;
-}
-
-std::string item_text(HWND dialog, int id)
-{
-    char text[1024];
-    GetDlgItemTextA(dialog, id, text, sizeof text);
-    return text;
-}
-
-LRESULT send(HWND dialog, int id, UINT message, WPARAM wparam = 0, LPARAM lparam = 0)
-{
-    return SendDlgItemMessageA(dialog, id, message, wparam, lparam);
-}
-
-void click(HWND dialog, int id) { send(dialog, id, BM_CLICK); }
-
-bool enabled(HWND dialog, uint32_t id) { return IsWindowEnabled(GetDlgItem(dialog, static_cast<int>(id))) != 0; }
 
 // The group that the state leaves enabled, and the other one disabled; the rest always on.
 void expect_groups(HWND dialog, bool single_file)
@@ -91,26 +43,6 @@ MMRESULT choose_like_wine(ACMFORMATCHOOSEA *choose, const void *format, DWORD by
     memset(choose->szFormatTag, '?', sizeof choose->szFormatTag - 1);
     memset(choose->szFormat, '?', sizeof choose->szFormat - 1);
     return MMSYSERR_NOERROR;
-}
-
-struct settings_seen {
-    std::string dir, path, name;
-    BYTE cvt, wav1, mode, thread, exists, info, split;
-    std::vector<BYTE> wfx, wfx1;
-};
-
-settings_seen snapshot()
-{
-    return {config_waveoutdir, cfg_wav1p, cfg_name, cfg_cvt, cfg_wav1, cfg_mode, cfg_thread, cfg_exists, cfg_info,
-            cfg_split, std::vector<BYTE>(cfg_wfx, cfg_wfx + format_buffer_bytes),
-            std::vector<BYTE>(reinterpret_cast<BYTE *>(&cfg_wfx1), reinterpret_cast<BYTE *>(&cfg_wfx1) + 18)};
-}
-
-bool operator==(const settings_seen &a, const settings_seen &b)
-{
-    return a.dir == b.dir && a.path == b.path && a.name == b.name && a.cvt == b.cvt && a.wav1 == b.wav1 &&
-           a.mode == b.mode && a.thread == b.thread && a.exists == b.exists && a.info == b.info &&
-           a.split == b.split && a.wfx == b.wfx && a.wfx1 == b.wfx1;
 }
 
 // The four naming options as the names dialog shows them, or as they were committed.
