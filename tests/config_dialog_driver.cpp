@@ -9,16 +9,16 @@
 #include "tests/test_support.h"
 
 std::function<void(HWND)> driver;
-std::function<void(HWND)> names_driver;
+std::function<void(HWND)> options_driver;
 std::function<MMRESULT(ACMFORMATCHOOSEA *)> chooser;
 std::function<BOOL(const BROWSEINFOA *, char *)> browser;
 std::function<BOOL(const OPENFILENAMEA *, char *)> save_dialog;
 
 static void run_driver(HWND dialog)
 {
-    bool names = GetDlgItem(dialog, IDC_NAME_PATTERN) != nullptr;
-    if (names && names_driver) names_driver(dialog);
-    if (!names && driver) driver(dialog);
+    bool options = GetDlgItem(dialog, IDC_NAME_PATTERN) != nullptr;
+    if (options && options_driver) options_driver(dialog);
+    if (!options && driver) driver(dialog);
 }
 static MMRESULT run_chooser(ACMFORMATCHOOSEA *choose) { return chooser ? chooser(choose) : ACMERR_CANCELED; }
 static BOOL run_browser(HWND, const BROWSEINFOA *browse, char *path) { return browser ? browser(browse, path) : FALSE; }
@@ -32,7 +32,7 @@ out_module *fresh_dialog_plugin()
     out_module *m = fresh_plugin();
     settings_reset(); // the default output directory too, which fresh_plugin points elsewhere
     driver = nullptr;
-    names_driver = nullptr;
+    options_driver = nullptr;
     chooser = nullptr;
     browser = nullptr;
     save_dialog = nullptr;
@@ -62,7 +62,7 @@ bool enabled(HWND dialog, uint32_t id) { return IsWindowEnabled(GetDlgItem(dialo
 settings_seen snapshot()
 {
     return {config_waveoutdir, cfg_wav1p, cfg_name, cfg_cvt, cfg_wav1, cfg_mode, cfg_thread, cfg_exists, cfg_info,
-            cfg_split, std::vector<BYTE>(cfg_wfx, cfg_wfx + format_buffer_bytes),
+            cfg_split, cfg_cue, cfg_rf64, std::vector<BYTE>(cfg_wfx, cfg_wfx + format_buffer_bytes),
             std::vector<BYTE>(reinterpret_cast<BYTE *>(&cfg_wfx1), reinterpret_cast<BYTE *>(&cfg_wfx1) + 18)};
 }
 
@@ -70,5 +70,5 @@ bool operator==(const settings_seen &a, const settings_seen &b)
 {
     return a.dir == b.dir && a.path == b.path && a.name == b.name && a.cvt == b.cvt && a.wav1 == b.wav1 &&
            a.mode == b.mode && a.thread == b.thread && a.exists == b.exists && a.info == b.info &&
-           a.split == b.split && a.wfx == b.wfx && a.wfx1 == b.wfx1;
+           a.split == b.split && a.cue == b.cue && a.rf64 == b.rf64 && a.wfx == b.wfx && a.wfx1 == b.wfx1;
 }

@@ -1,6 +1,6 @@
 // Plays the user of the configuration dialog on the stand-in's dialogs: the functions a test
-// sets to drive the main dialog, the names dialog over it and the three pickers, the plug-in
-// wired to them, short ways to read and work a control, and the settings seen at once.
+// sets to drive the main dialog, the file options dialog over it and the three pickers, the
+// plug-in wired to them, short ways to read and work a control, and the settings seen at once.
 #ifndef TOLLVANE_CONFIG_DIALOG_DRIVER_H
 #define TOLLVANE_CONFIG_DIALOG_DRIVER_H
 
@@ -18,8 +18,8 @@
 
 #include "host/out_module.h"
 
-extern std::function<void(HWND)> driver;       // plays the user of the main dialog
-extern std::function<void(HWND)> names_driver; // and of the names dialog opened over it
+extern std::function<void(HWND)> driver;         // plays the user of the main dialog
+extern std::function<void(HWND)> options_driver; // and of the file options dialog opened over it
 extern std::function<MMRESULT(ACMFORMATCHOOSEA *)> chooser;
 extern std::function<BOOL(const BROWSEINFOA *, char *)> browser;
 extern std::function<BOOL(const OPENFILENAMEA *, char *)> save_dialog;
@@ -36,7 +36,7 @@ bool enabled(HWND dialog, uint32_t id);
 // Every setting as it stands, to compare before and after a run.
 struct settings_seen {
     std::string dir, path, name;
-    BYTE cvt, wav1, mode, thread, exists, info, split;
+    BYTE cvt, wav1, mode, thread, exists, info, split, cue, rf64;
     std::vector<BYTE> wfx, wfx1;
 };
 

@@ -1,7 +1,7 @@
 // The configuration dialog of the built DLL under Wine: the templates read out of the DLL, and
 // the real dialog opened through the module's config entry and driven from a second thread as
-// a user would (clicks, selections, the ACM format chooser, the names dialog over it), with the
-// INI file that the next quit writes read back. gtest's assertions stay on the main thread:
+// a user would (clicks, selections, the ACM format chooser, the file options dialog over it),
+// with the INI file that the next quit writes read back. gtest's assertions stay on the main thread:
 // the driver only records.
 #include <gtest/gtest.h>
 
@@ -9,6 +9,7 @@
 #include <mmreg.h>
 #include <msacm.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -44,57 +45,86 @@ void write_non_default_ini()
     WritePrivateProfileStructA(section, "cfg_wfx1", const_cast<WAVEFORMATEX *>(&pcm_22050_mono_8), 18, f);
 }
 
-// Opens the names dialog over the main one as a click on "Names..." does; null when none came.
-HWND open_names(HWND dialog)
+// Opens the file options dialog over the main one as a click on "File options..." does; null
+// when none came.
+HWND open_options(HWND dialog)
 {
-    PostMessageA(GetDlgItem(dialog, IDC_NAMES), BM_CLICK, 0, 0); // it runs inside the click
+    PostMessageA(GetDlgItem(dialog, IDC_FILE_OPTIONS), BM_CLICK, 0, 0); // it runs inside the click
     return wait_for_dialog(GetWindowThreadProcessId(dialog, nullptr), dialog);
 }
 
-// What the names dialog showed, and whether the main dialog under it took input meanwhile.
-struct names_reading {
+// What the file options dialog showed, and whether the main dialog under it took input meanwhile.
+struct options_reading {
     bool opened = false;
     std::string title, pattern;
-    LRESULT limit = -2, policy = -2, info = -2, split = -2;
+    LRESULT limit = -2, policy = -2, info = -2, split = -2, cue = -2, rf64 = -2;
     std::vector<std::string> policies;
     bool main_enabled = true;
     std::vector<control_reading> controls;
 };
 
-names_reading read_names(HWND names, HWND dialog)
+options_reading read_options(HWND options, HWND dialog)
 {
-    names_reading r;
+    options_reading r;
     r.opened = true;
-    r.title = text_of(names);
-    r.pattern = text_of(GetDlgItem(names, IDC_NAME_PATTERN));
-    r.limit = SendDlgItemMessageA(names, IDC_NAME_PATTERN, EM_GETLIMITTEXT, 0, 0);
-    r.policy = SendDlgItemMessageA(names, IDC_EXISTS, CB_GETCURSEL, 0, 0);
-    LRESULT count = SendDlgItemMessageA(names, IDC_EXISTS, CB_GETCOUNT, 0, 0);
+    r.title = text_of(options);
+    r.pattern = text_of(GetDlgItem(options, IDC_NAME_PATTERN));
+    r.limit = SendDlgItemMessageA(options, IDC_NAME_PATTERN, EM_GETLIMITTEXT, 0, 0);
+    r.policy = SendDlgItemMessageA(options, IDC_EXISTS, CB_GETCURSEL, 0, 0);
+    LRESULT count = SendDlgItemMessageA(options, IDC_EXISTS, CB_GETCOUNT, 0, 0);
     for (LRESULT i = 0; i < count; i++) {
         char text[64] = "";
-        SendDlgItemMessageA(names, IDC_EXISTS, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+        SendDlgItemMessageA(options, IDC_EXISTS, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
         r.policies.push_back(text);
     }
-    r.info = check_of(names, IDC_INFO);
-    r.split = check_of(names, IDC_SPLIT);
+    r.info = check_of(options, IDC_INFO);
+    r.split = check_of(options, IDC_SPLIT);
+    r.cue = check_of(options, IDC_CUE);
+    r.rf64 = check_of(options, IDC_RF64);
     r.main_enabled = IsWindowEnabled(dialog) != 0;
-    r.controls = read_controls(names, expected_names_dialog);
+    r.controls = read_controls(options, expected_file_options_dialog);
     return r;
 }
 
-// Types a pattern, picks a policy from the list, sets the check boxes and ends the names
-// dialog with `end`, as a user would.
-void fill_names(HWND names, const std::string &pattern, int policy, LRESULT info, LRESULT split, int end)
+// What a user sets in the file options dialog before ending it.
+struct option_choice {
+    std::string pattern;
+    int policy;
+    LRESULT info, split, cue, rf64;
+};
+
+// Types the pattern, picks the policy from the list, clicks each check box whose state differs
+// and ends the file options dialog with `end`, as a user would. The runs click no greyed box.
+void fill_options(HWND options, const option_choice &c, int end)
 {
-    SetDlgItemTextA(names, IDC_NAME_PATTERN, pattern.c_str());
-    HWND list = GetDlgItem(names, IDC_EXISTS);
-    SendMessageA(list, CB_SETCURSEL, policy, 0);
-    SendMessageA(names, WM_COMMAND, MAKEWPARAM(IDC_EXISTS, CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
-    if (check_of(names, IDC_INFO) != info) click(names, IDC_INFO);
-    if (check_of(names, IDC_SPLIT) != split) click(names, IDC_SPLIT);
-    HWND button = GetDlgItem(names, end);
+    SetDlgItemTextA(options, IDC_NAME_PATTERN, c.pattern.c_str());
+    HWND list = GetDlgItem(options, IDC_EXISTS);
+    SendMessageA(list, CB_SETCURSEL, c.policy, 0);
+    SendMessageA(options, WM_COMMAND, MAKEWPARAM(IDC_EXISTS, CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+    const std::pair<int, LRESULT> boxes[] = {{IDC_INFO, c.info}, {IDC_SPLIT, c.split}, {IDC_CUE, c.cue},
+                                             {IDC_RF64, c.rf64}};
+    for (const auto &box : boxes)
+        if (check_of(options, box.first) != box.second) click(options, box.first);
+    HWND button = GetDlgItem(options, end);
     PostMessageA(button, BM_CLICK, 0, 0);
-    wait_gone(names);
+    wait_gone(options);
+}
+
+template <size_t count> bool listed(const uint32_t (&ids)[count], uint32_t id)
+{
+    return std::find(ids, ids + count, id) != ids + count;
+}
+
+// The file options dialog opened in one mode: the other mode's options greyed, the rest not.
+void expect_options_enabled(const options_reading &r, bool single_file)
+{
+    ASSERT_EQ(r.controls.size(), expected_file_options_dialog.control_count);
+    for (const control_reading &c : r.controls) {
+        bool expected = listed(per_track_options, c.id)     ? !single_file
+                        : listed(single_file_options, c.id) ? single_file
+                                                            : listed(always_enabled_options, c.id);
+        EXPECT_EQ(c.enabled, expected) << "control " << c.id;
+    }
 }
 
 } // namespace
@@ -320,9 +350,10 @@ TEST(config_dialog_dll, shell_pickers_start_from_what_is_shown)
     EXPECT_EQ(ini_value("cfg_wav1p"), "C:\\chosen.wav");
 }
 
-// Loaded from the INI file, the four naming options show in the names dialog, whose controls
-// are its template; the main dialog under it takes no input. Cancel in both leaves them.
-TEST(config_dialog_dll, names_dialog_is_its_template_and_opens_on_the_settings)
+// Loaded from the INI file, the six file options show in the file options dialog, whose
+// controls are its template, opened in per-track mode: the cue sheet's box greyed; the main
+// dialog under it takes no input. Cancel in both leaves them.
+TEST(config_dialog_dll, file_options_are_their_template_and_open_on_the_settings)
 {
     load_dll();
     start_from_defaults();
@@ -330,42 +361,53 @@ TEST(config_dialog_dll, names_dialog_is_its_template_and_opens_on_the_settings)
     WritePrivateProfileStringA(section, "cfg_name", "\" %pos% - %title% \"", f);
     WritePrivateProfileStringA(section, "cfg_exists", "2", f);
     WritePrivateProfileStringA(section, "cfg_info", "1", f);
+    WritePrivateProfileStringA(section, "cfg_cue", "1", f);
+    WritePrivateProfileStringA(section, "cfg_rf64", "1", f);
     module->init();
-    names_reading shown;
+    options_reading shown;
     bool found = run_config([&](HWND dialog) {
-        if (HWND names = open_names(dialog)) {
-            shown = read_names(names, dialog);
-            fill_names(names, "changed", 3, 0, 1, IDCANCEL);
+        if (HWND options = open_options(dialog)) {
+            shown = read_options(options, dialog);
+            fill_options(options, {"changed", 3, 0, 1, BST_CHECKED, BST_UNCHECKED}, IDCANCEL);
         }
         click(dialog, IDCANCEL);
     });
     ASSERT_TRUE(found);
     ASSERT_TRUE(shown.opened);
-    EXPECT_EQ(shown.title, "Tollvane v1.4 file names");
+    EXPECT_EQ(shown.title, "Tollvane v1.4 file options");
     EXPECT_FALSE(shown.main_enabled);
-    expect_controls_are(shown.controls, expected_names_dialog, [](uint32_t id, const char *caption) -> std::string {
-        switch (id) {
-        case IDC_NAME_PATTERN: return " %pos% - %title% ";
-        case IDC_EXISTS: return "Keep both (numbered)";
-        }
-        return caption;
-    });
+    expect_controls_are(shown.controls, expected_file_options_dialog,
+                        [](uint32_t id, const char *caption) -> std::string {
+                            switch (id) {
+                            case IDC_NAME_PATTERN: return " %pos% - %title% ";
+                            case IDC_EXISTS: return "Keep both (numbered)";
+                            }
+                            return caption;
+                        });
+    expect_options_enabled(shown, false);
     EXPECT_EQ(shown.limit, 259);
     EXPECT_EQ(shown.policies, (std::vector<std::string>{"Ask", "Replace", "Keep both (numbered)", "Skip the track"}));
     EXPECT_EQ(shown.policy, 2);
     EXPECT_EQ(shown.info, BST_CHECKED);
     EXPECT_EQ(shown.split, BST_UNCHECKED);
+    EXPECT_EQ(shown.cue, BST_CHECKED);
+    EXPECT_EQ(shown.rf64, BST_CHECKED);
     module->quit();
     EXPECT_EQ(ini_value("cfg_name"), " %pos% - %title% ");
     EXPECT_EQ(ini_value("cfg_exists"), "2");
     EXPECT_EQ(ini_value("cfg_info"), "1");
     EXPECT_EQ(ini_value("cfg_split"), "<missing>");
+    EXPECT_EQ(ini_value("cfg_cue"), "1");
+    EXPECT_EQ(ini_value("cfg_rf64"), "1");
 }
 
-// The names dialog's OK fills what the main dialog's OK commits, and nothing else does. Each row
-// is one run from the defaults: how the main dialog ends, and whether the names dialog is
-// opened again, shows what its OK left, and drops other values with Cancel.
-TEST(config_dialog_dll, names_ok_fills_what_only_the_main_ok_commits)
+// The file options dialog's OK fills what the main dialog's OK commits, and nothing else does.
+// Each row is one run from the defaults: the naming options and "Let WAV files grow" set in
+// per-track mode; "Enable" clicked and the dialog opened again, now with the cue sheet's box
+// to set and the per-track options greyed, though single-file mode is not committed yet; then
+// how the main dialog ends, and whether "Enable" is cleared and the dialog opened a third time
+// on what the OKs left, with other values dropped by Cancel.
+TEST(config_dialog_dll, file_options_ok_fills_what_only_the_main_ok_commits)
 {
     load_dll();
     struct row {
@@ -382,27 +424,41 @@ TEST(config_dialog_dll, names_ok_fills_what_only_the_main_ok_commits)
         SCOPED_TRACE("row #" + std::to_string(i));
         start_from_defaults();
         bool opened = false;
-        names_reading reopened;
+        options_reading single_file, reopened;
         bool found = run_config([&](HWND dialog) {
-            HWND names = open_names(dialog);
-            opened = names != nullptr;
-            if (names) fill_names(names, typed, 3, 1, 1, IDOK);
+            HWND options = open_options(dialog);
+            opened = options != nullptr;
+            if (options) fill_options(options, {typed, 3, 1, 1, BST_UNCHECKED, BST_CHECKED}, IDOK);
+            click(dialog, IDC_SINGLE_FILE);
+            if (HWND again = open_options(dialog)) {
+                single_file = read_options(again, dialog);
+                fill_options(again, {typed, 3, 1, 1, BST_CHECKED, BST_CHECKED}, IDOK);
+            }
             if (rows[i].reopen) {
-                if (HWND again = open_names(dialog)) {
-                    reopened = read_names(again, dialog);
-                    fill_names(again, "dropped", 1, 0, 0, IDCANCEL);
+                click(dialog, IDC_SINGLE_FILE);
+                if (HWND third = open_options(dialog)) {
+                    reopened = read_options(third, dialog);
+                    fill_options(third, {"dropped", 1, 0, 0, BST_CHECKED, BST_UNCHECKED}, IDCANCEL);
                 }
             }
             click(dialog, rows[i].main_end);
         });
         ASSERT_TRUE(found);
         EXPECT_TRUE(opened);
+        ASSERT_TRUE(single_file.opened);
+        expect_options_enabled(single_file, true);
+        EXPECT_EQ(single_file.pattern, typed.substr(0, 259));
+        EXPECT_EQ(single_file.cue, BST_UNCHECKED);
+        EXPECT_EQ(single_file.rf64, BST_CHECKED);
         if (rows[i].reopen) {
             ASSERT_TRUE(reopened.opened);
+            expect_options_enabled(reopened, false);
             EXPECT_EQ(reopened.pattern, typed.substr(0, 259));
             EXPECT_EQ(reopened.policy, 3);
             EXPECT_EQ(reopened.info, BST_CHECKED);
             EXPECT_EQ(reopened.split, BST_CHECKED);
+            EXPECT_EQ(reopened.cue, BST_CHECKED); // greyed, and kept as the last OK left it
+            EXPECT_EQ(reopened.rf64, BST_CHECKED);
         }
         module->quit();
         if (rows[i].committed) {
@@ -410,9 +466,13 @@ TEST(config_dialog_dll, names_ok_fills_what_only_the_main_ok_commits)
             EXPECT_EQ(ini_value("cfg_exists"), "3");
             EXPECT_EQ(ini_value("cfg_info"), "1");
             EXPECT_EQ(ini_value("cfg_split"), "1");
+            EXPECT_EQ(ini_value("cfg_cue"), "1");
+            EXPECT_EQ(ini_value("cfg_rf64"), "1");
+            EXPECT_EQ(ini_value("cfg_wav1"), rows[i].reopen ? "" : "1");
         } else {
-            for (const char *key : {"cfg_name", "cfg_exists", "cfg_info", "cfg_split"})
+            for (const char *key : {"cfg_name", "cfg_exists", "cfg_info", "cfg_split", "cfg_cue", "cfg_rf64"})
                 EXPECT_EQ(ini_value(key), "<missing>") << key;
+            EXPECT_EQ(ini_value("cfg_wav1"), "");
         }
         EXPECT_EQ(ini_value("cfg_cvt"), ""); // the rest as it was: 0 is written empty
     }
