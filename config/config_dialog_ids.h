@@ -5,7 +5,7 @@
 #define TOLLVANE_CONFIG_DIALOG_IDS_H
 
 #define IDD_CONFIG 101
-#define IDD_NAMES 102               // opened by "Names..."
+#define IDD_FILE_OPTIONS 102        // opened by "File options..."
 
 #define IDC_OUTPUT_DIR 1000         // push button showing the output directory
 #define IDC_CONVERT 1001            // check box "Convert to format:"
@@ -22,9 +22,10 @@
 #define IDC_FILE_MODE 1019          // drop-down list of the per-track file modes
 #define IDC_THREAD 1020             // check box "Override thread priority (hack)"
 #define IDC_NOTE 1021
-#define IDC_NAMES 1022              // "Names...", which opens the names dialog
+#define IDC_FILE_OPTIONS 1022       // "File options...", which opens the file options dialog
 
-// The names dialog.
+// The file options dialog: the per-track options first, then the group of the single file and
+// the file size.
 #define IDC_NAME_PATTERN_LABEL 1030
 #define IDC_NAME_PATTERN 1031       // edit holding the file name pattern
 #define IDC_NAME_LEGEND 1032        // the fields a pattern may use
@@ -32,5 +33,7 @@
 #define IDC_EXISTS 1034             // drop-down list of what to do when a file exists
 #define IDC_INFO 1035               // check box "Write title and number into the file"
 #define IDC_SPLIT 1036              // check box "New file when a stream's title changes"
+#define IDC_CUE 1037                // check box "Keep a cue sheet beside the single file"
+#define IDC_RF64 1038               // check box "Let WAV files grow past 4 GiB (RF64)"
 
 #endif

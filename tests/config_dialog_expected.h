@@ -49,17 +49,18 @@ static const expected_control expected_controls[] = {
     /* 17 */ {1013, "Button", 0x80, "", 220, 48, 108, 13, visible_child | BS_PUSHBUTTON | WS_TABSTOP, 0},
     /* 18 */ {1020, "Button", 0x80, "Override thread priority (hack)", 212, 76, 109, 10,
               visible_child | BS_AUTOCHECKBOX | WS_TABSTOP, 0},
-    /* 19 */ {1022, "Button", 0x80, "Names...", 208, 98, 40, 14, visible_child | BS_PUSHBUTTON | WS_TABSTOP, 0},
+    /* 19 */ {1022, "Button", 0x80, "File options...", 196, 98, 52, 14, visible_child | BS_PUSHBUTTON | WS_TABSTOP,
+              0},
 };
 constexpr size_t expected_control_count = sizeof expected_controls / sizeof expected_controls[0];
 
 // The controls that single-file mode enables; the rest of the table is per-track.
 static const uint32_t single_file_controls[] = {1015, 1011, 1012, 1016, 1013};
-static const uint32_t per_track_controls[] = {1014, 1000, 1001, 1005, 1021, 1002, 1018, 1019, 1022};
-static const uint32_t always_enabled_controls[] = {1, 2, 0xFFFFFFFF, 1010, 1020};
+static const uint32_t per_track_controls[] = {1014, 1000, 1001, 1005, 1021, 1002, 1018, 1019};
+static const uint32_t always_enabled_controls[] = {1, 2, 0xFFFFFFFF, 1010, 1020, 1022};
 
-// The names dialog, template 102, opened by "Names...".
-static const expected_control expected_names_controls[] = {
+// The file options dialog, template 102, opened by "File options...".
+static const expected_control expected_file_options_controls[] = {
     /* 1 */ {1030, "Static", 0x82, "File name pattern:", 8, 9, 62, 8, visible_child | SS_LEFT | WS_GROUP, 0},
     /* 2 */ {1031, "Edit", 0x81, "", 74, 7, 258, 12, visible_child | WS_BORDER | ES_AUTOHSCROLL | WS_TABSTOP, 0},
     /* 3 */ {1032, "Static", 0x82,
@@ -72,9 +73,19 @@ static const expected_control expected_names_controls[] = {
              visible_child | BS_AUTOCHECKBOX | WS_TABSTOP, 0},
     /* 7 */ {1036, "Button", 0x80, "New file when a stream's title changes", 8, 70, 180, 10,
              visible_child | BS_AUTOCHECKBOX | WS_TABSTOP, 0},
-    /* 8 */ {1, "Button", 0x80, "OK", 252, 86, 40, 14, visible_child | BS_DEFPUSHBUTTON | WS_TABSTOP, 0},
-    /* 9 */ {2, "Button", 0x80, "Cancel", 296, 86, 40, 14, visible_child | BS_PUSHBUTTON | WS_TABSTOP, 0},
+    /* 8 */ {0xFFFFFFFF, "Button", 0x80, "Single file and size", 4, 86, 240, 40, visible_child | BS_GROUPBOX, 0},
+    /* 9 */ {1037, "Button", 0x80, "Keep a cue sheet beside the single file", 12, 99, 200, 10,
+             visible_child | BS_AUTOCHECKBOX | WS_TABSTOP, 0},
+    /* 10 */ {1038, "Button", 0x80, "Let WAV files grow past 4 GiB (RF64)", 12, 112, 200, 10,
+              visible_child | BS_AUTOCHECKBOX | WS_TABSTOP, 0},
+    /* 11 */ {1, "Button", 0x80, "OK", 252, 112, 40, 14, visible_child | BS_DEFPUSHBUTTON | WS_TABSTOP, 0},
+    /* 12 */ {2, "Button", 0x80, "Cancel", 296, 112, 40, 14, visible_child | BS_PUSHBUTTON | WS_TABSTOP, 0},
 };
+
+// Likewise in the file options dialog, by the main dialog's "Enable" as it stands when it opens.
+static const uint32_t single_file_options[] = {1037};
+static const uint32_t per_track_options[] = {1030, 1031, 1032, 1033, 1034, 1035, 1036};
+static const uint32_t always_enabled_options[] = {0xFFFFFFFF, 1038, 1, 2};
 
 struct expected_dialog {
     uint16_t template_id;
@@ -85,10 +96,11 @@ struct expected_dialog {
 
 static const expected_dialog expected_dialogs[] = {
     {101, 340, 117, expected_controls, expected_control_count},
-    {102, 340, 104, expected_names_controls, sizeof expected_names_controls / sizeof expected_names_controls[0]},
+    {102, 340, 130, expected_file_options_controls,
+     sizeof expected_file_options_controls / sizeof expected_file_options_controls[0]},
 };
 static const expected_dialog &expected_config_dialog = expected_dialogs[0];
-static const expected_dialog &expected_names_dialog = expected_dialogs[1];
+static const expected_dialog &expected_file_options_dialog = expected_dialogs[1];
 
 // Compares a parsed template with one of the tables above, field by field.
 inline void expect_template_is(const dialog_template &t, const expected_dialog &d)

@@ -1,7 +1,7 @@
 // The configuration dialog's procedure end to end on the stand-in's dialogs, which are made
 // from the plug-in's own compiled templates: what it shows when it opens, the swap of the two
 // control groups, what OK commits and Cancel does not, the three pickers' answers, and the
-// names dialog it opens, whose values only the main OK commits.
+// file options dialog it opens, whose values only the main OK commits.
 #include <gtest/gtest.h>
 
 #include <mmreg.h>
@@ -19,65 +19,29 @@
 #include "win32_shim/shim_control.h"
 #include "win32_shim/shim_dialog_control.h"
 #include "win32_shim/shim_dialog_template.h"
+#include "tests/config_dialog_driver.h"
 #include "tests/test_support.h"
 
 namespace {
 
-std::function<void(HWND)> driver;       // plays the user of the main dialog
-std::function<void(HWND)> names_driver; // and of the names dialog opened over it
-std::function<MMRESULT(ACMFORMATCHOOSEA *)> chooser;
-std::function<BOOL(const BROWSEINFOA *, char *)> browser;
-std::function<BOOL(const OPENFILENAMEA *, char *)> save_dialog;
-
-void run_driver(HWND dialog)
-{
-    bool names = GetDlgItem(dialog, IDC_NAME_PATTERN) != nullptr;
-    if (names && names_driver) names_driver(dialog);
-    if (!names && driver) driver(dialog);
-}
-MMRESULT run_chooser(ACMFORMATCHOOSEA *choose) { return chooser ? chooser(choose) : ACMERR_CANCELED; }
-BOOL run_browser(HWND, const BROWSEINFOA *browse, char *path) { return browser ? browser(browse, path) : FALSE; }
-BOOL run_save_dialog(const OPENFILENAMEA *save, char *typed, size_t) { return save_dialog ? save_dialog(save, typed) : FALSE; }
-
-// The plug-in with the attach defaults and every picker answered by the functions above.
-out_module *fresh_dialog_plugin()
-{
-    out_module *m = fresh_plugin();
-    settings_reset(); // the default output directory too, which fresh_plugin points elsewhere
-    driver = nullptr;
-    names_driver = nullptr;
-    chooser = nullptr;
-    browser = nullptr;
-    save_dialog = nullptr;
-    shim_set_dialog_driver(run_driver);
-    shim_set_format_chooser(run_chooser);
-    shim_set_folder_browser(run_browser);
-    shim_set_save_file_dialog(run_save_dialog);
-    return m;
-}
-
-std::string item_text(HWND dialog, int id)
-{
-    char text[1024];
-    GetDlgItemTextA(dialog, id, text, sizeof text);
-    return text;
-}
-
-LRESULT send(HWND dialog, int id, UINT message, WPARAM wparam = 0, LPARAM lparam = 0)
-{
-    return SendDlgItemMessageA(dialog, id, message, wparam, lparam);
-}
-
-void click(HWND dialog, int id) { send(dialog, id, BM_CLICK); }
-
-bool enabled(HWND dialog, uint32_t id) { return IsWindowEnabled(GetDlgItem(dialog, static_cast<int>(id))) != 0; }
-
 // The group that the state leaves enabled, and the other one disabled; the rest always on.
+template <size_t per_track_count, size_t single_file_count, size_t always_count>
+void expect_enabled_as(HWND dialog, bool single_file, const uint32_t (&per_track)[per_track_count],
+                       const uint32_t (&single)[single_file_count], const uint32_t (&always)[always_count])
+{
+    for (uint32_t id : per_track) EXPECT_EQ(enabled(dialog, id), !single_file) << "control " << id;
+    for (uint32_t id : single) EXPECT_EQ(enabled(dialog, id), single_file) << "control " << id;
+    for (uint32_t id : always) EXPECT_TRUE(enabled(dialog, id)) << "control " << id;
+}
+
 void expect_groups(HWND dialog, bool single_file)
 {
-    for (uint32_t id : per_track_controls) EXPECT_EQ(enabled(dialog, id), !single_file) << "control " << id;
-    for (uint32_t id : single_file_controls) EXPECT_EQ(enabled(dialog, id), single_file) << "control " << id;
-    for (uint32_t id : always_enabled_controls) EXPECT_TRUE(enabled(dialog, id)) << "control " << id;
+    expect_enabled_as(dialog, single_file, per_track_controls, single_file_controls, always_enabled_controls);
+}
+
+void expect_option_groups(HWND options, bool single_file)
+{
+    expect_enabled_as(options, single_file, per_track_options, single_file_options, always_enabled_options);
 }
 
 // IMA ADPCM, 44100 Hz stereo, as the codec enumerates it (cbSize 2: samples per block).
@@ -93,58 +57,44 @@ MMRESULT choose_like_wine(ACMFORMATCHOOSEA *choose, const void *format, DWORD by
     return MMSYSERR_NOERROR;
 }
 
-struct settings_seen {
-    std::string dir, path, name;
-    BYTE cvt, wav1, mode, thread, exists, info, split;
-    std::vector<BYTE> wfx, wfx1;
-};
-
-settings_seen snapshot()
-{
-    return {config_waveoutdir, cfg_wav1p, cfg_name, cfg_cvt, cfg_wav1, cfg_mode, cfg_thread, cfg_exists, cfg_info,
-            cfg_split, std::vector<BYTE>(cfg_wfx, cfg_wfx + format_buffer_bytes),
-            std::vector<BYTE>(reinterpret_cast<BYTE *>(&cfg_wfx1), reinterpret_cast<BYTE *>(&cfg_wfx1) + 18)};
-}
-
-bool operator==(const settings_seen &a, const settings_seen &b)
-{
-    return a.dir == b.dir && a.path == b.path && a.name == b.name && a.cvt == b.cvt && a.wav1 == b.wav1 &&
-           a.mode == b.mode && a.thread == b.thread && a.exists == b.exists && a.info == b.info &&
-           a.split == b.split && a.wfx == b.wfx && a.wfx1 == b.wfx1;
-}
-
-// The four naming options as the names dialog shows them, or as they were committed.
-struct names_values {
+// The six file options as the file options dialog shows them, or as they were committed.
+struct option_values {
     std::string pattern;
-    LRESULT exists, info, split;
+    LRESULT exists, info, split, cue, rf64;
 };
 
-bool operator==(const names_values &a, const names_values &b)
+bool operator==(const option_values &a, const option_values &b)
 {
-    return a.pattern == b.pattern && a.exists == b.exists && a.info == b.info && a.split == b.split;
+    return a.pattern == b.pattern && a.exists == b.exists && a.info == b.info && a.split == b.split &&
+           a.cue == b.cue && a.rf64 == b.rf64;
 }
 
-std::ostream &operator<<(std::ostream &out, const names_values &v)
+std::ostream &operator<<(std::ostream &out, const option_values &v)
 {
-    return out << "{\"" << v.pattern << "\", " << v.exists << ", " << v.info << ", " << v.split << "}";
+    return out << "{\"" << v.pattern << "\", " << v.exists << ", " << v.info << ", " << v.split << ", " << v.cue
+               << ", " << v.rf64 << "}";
 }
 
-names_values names_shown(HWND names)
+option_values options_shown(HWND options)
 {
-    return {item_text(names, IDC_NAME_PATTERN), send(names, IDC_EXISTS, CB_GETCURSEL),
-            send(names, IDC_INFO, BM_GETCHECK), send(names, IDC_SPLIT, BM_GETCHECK)};
+    return {item_text(options, IDC_NAME_PATTERN), send(options, IDC_EXISTS, CB_GETCURSEL),
+            send(options, IDC_INFO, BM_GETCHECK),  send(options, IDC_SPLIT, BM_GETCHECK),
+            send(options, IDC_CUE, BM_GETCHECK),   send(options, IDC_RF64, BM_GETCHECK)};
 }
 
-names_values names_committed() { return {cfg_name, cfg_exists, cfg_info, cfg_split}; }
+option_values options_committed() { return {cfg_name, cfg_exists, cfg_info, cfg_split, cfg_cue, cfg_rf64}; }
 
-// Sets the names dialog's controls as a user would; a negative policy clears the list's
-// selection, and each check box is clicked when its state differs.
-void set_names(HWND names, const names_values &v)
+// Sets the file options dialog's controls as a user would; a negative policy clears the list's
+// selection, and each check box is clicked when its state differs. The stand-in lets a click
+// through to a greyed box: what the values go through is checked here, the greying on its own.
+void set_options(HWND options, const option_values &v)
 {
-    SetDlgItemTextA(names, IDC_NAME_PATTERN, v.pattern.c_str());
-    send(names, IDC_EXISTS, CB_SETCURSEL, static_cast<WPARAM>(v.exists));
-    if (send(names, IDC_INFO, BM_GETCHECK) != v.info) click(names, IDC_INFO);
-    if (send(names, IDC_SPLIT, BM_GETCHECK) != v.split) click(names, IDC_SPLIT);
+    SetDlgItemTextA(options, IDC_NAME_PATTERN, v.pattern.c_str());
+    send(options, IDC_EXISTS, CB_SETCURSEL, static_cast<WPARAM>(v.exists));
+    const std::pair<int, LRESULT> boxes[] = {{IDC_INFO, v.info}, {IDC_SPLIT, v.split}, {IDC_CUE, v.cue},
+                                             {IDC_RF64, v.rf64}};
+    for (const auto &box : boxes)
+        if (send(options, box.first, BM_GETCHECK) != box.second) click(options, box.first);
 }
 
 } // namespace
@@ -331,15 +281,15 @@ TEST(config_dialog, chosen_formats_are_described_from_the_chosen_records)
     EXPECT_EQ(0, memcmp(&cfg_wfx1, &pcm_22050_mono_8, 18));
 }
 
-// Opened on settings of its own, the names dialog shows them in its controls, over a main
-// dialog that takes no input meanwhile; its OK hands its values to the main dialog, which
-// commits them on OK only. Each row is one run: how the names dialog ends, then the main one.
-TEST(config_dialog, names_dialog_shows_the_settings_and_only_the_main_ok_commits_them)
+// Opened on settings of its own, the file options dialog shows them in its controls, over a
+// main dialog that takes no input meanwhile; its OK hands its values to the main dialog, which
+// commits them on OK only. Each row is one run: how the file options dialog ends, then the main.
+TEST(config_dialog, file_options_show_the_settings_and_only_the_main_ok_commits_them)
 {
-    const names_values opened = {" %pos% - %title% ", exists_number, 1, 0};
-    const names_values changed = {"%title% [%pos%]", exists_skip, 0, 1};
+    const option_values opened = {" %pos% - %title% ", exists_number, 1, 0, 1, 0};
+    const option_values changed = {"%title% [%pos%]", exists_skip, 0, 1, 0, 1};
     struct row {
-        int names_end, main_end;
+        int options_end, main_end;
         bool committed;
     } rows[] = {
         /* 0 */ {IDOK, IDOK, true},
@@ -352,77 +302,116 @@ TEST(config_dialog, names_dialog_shows_the_settings_and_only_the_main_ok_commits
         strcpy(cfg_name, opened.pattern.c_str());
         cfg_exists = exists_number;
         cfg_info = 1;
+        cfg_cue = 1;
         settings_seen before = snapshot();
         HWND main_dialog = nullptr;
-        bool names_ran = false;
-        names_driver = [&](HWND names) {
-            names_ran = true;
+        bool options_ran = false;
+        options_driver = [&](HWND options) {
+            options_ran = true;
             char title[64];
-            GetWindowTextA(names, title, sizeof title);
-            EXPECT_STREQ(title, "Tollvane v1.4 file names");
+            GetWindowTextA(options, title, sizeof title);
+            EXPECT_STREQ(title, "Tollvane v1.4 file options");
             EXPECT_FALSE(IsWindowEnabled(main_dialog)); // modal over the main dialog
-            EXPECT_EQ(names_shown(names), opened);
-            EXPECT_EQ(send(names, IDC_NAME_PATTERN, EM_GETLIMITTEXT), 259);
-            ASSERT_EQ(send(names, IDC_EXISTS, CB_GETCOUNT), 4);
+            EXPECT_EQ(options_shown(options), opened);
+            EXPECT_EQ(send(options, IDC_NAME_PATTERN, EM_GETLIMITTEXT), 259);
+            ASSERT_EQ(send(options, IDC_EXISTS, CB_GETCOUNT), 4);
             const char *policies[] = {"Ask", "Replace", "Keep both (numbered)", "Skip the track"};
             for (int p = 0; p < 4; p++) {
                 char text[64];
-                send(names, IDC_EXISTS, CB_GETLBTEXT, p, reinterpret_cast<LPARAM>(text));
+                send(options, IDC_EXISTS, CB_GETLBTEXT, p, reinterpret_cast<LPARAM>(text));
                 EXPECT_STREQ(text, policies[p]);
             }
-            set_names(names, changed);
-            click(names, rows[i].names_end);
+            set_options(options, changed);
+            click(options, rows[i].options_end);
         };
         driver = [&](HWND dialog) {
             main_dialog = dialog;
-            click(dialog, IDC_NAMES);
+            click(dialog, IDC_FILE_OPTIONS);
             EXPECT_TRUE(IsWindowEnabled(dialog));
             click(dialog, rows[i].main_end);
         };
         m->config(m->main_window);
-        EXPECT_TRUE(names_ran);
+        EXPECT_TRUE(options_ran);
         if (rows[i].committed) {
-            EXPECT_EQ(names_committed(), changed);
+            EXPECT_EQ(options_committed(), changed);
             strcpy(cfg_name, opened.pattern.c_str()); // the rest as it was
             cfg_exists = exists_number;
             cfg_info = 1;
             cfg_split = 0;
+            cfg_cue = 1;
+            cfg_rf64 = 0;
         }
         EXPECT_TRUE(snapshot() == before);
     }
 }
 
-// Each opening of the names dialog shows the working copies: what its last OK left, not what a
-// later Cancel dropped. Each row is one OK of the names dialog, what it is given and what that
+// The file options dialog greys out the options of the mode that the main dialog's "Enable"
+// shows when it opens, whatever the settings hold; the button that opens it is never greyed.
+// Each row: the committed mode, and whether "Enable" is clicked before the opening.
+TEST(config_dialog, file_options_grey_out_by_the_enable_box_as_it_stands)
+{
+    struct row {
+        BYTE wav1;
+        bool toggled;
+    } rows[] = {
+        /* 0 */ {0, false},
+        /* 1 */ {1, false},
+        /* 2 */ {0, true},
+        /* 3 */ {1, true},
+    };
+    for (size_t i = 0; i < sizeof rows / sizeof rows[0]; i++) {
+        SCOPED_TRACE("row #" + std::to_string(i));
+        out_module *m = fresh_dialog_plugin();
+        cfg_wav1 = rows[i].wav1;
+        bool single_file = (rows[i].wav1 != 0) != rows[i].toggled;
+        bool options_ran = false;
+        options_driver = [&](HWND options) {
+            options_ran = true;
+            expect_option_groups(options, single_file);
+        };
+        driver = [&](HWND dialog) {
+            if (rows[i].toggled) click(dialog, IDC_SINGLE_FILE);
+            expect_groups(dialog, single_file);
+            click(dialog, IDC_FILE_OPTIONS);
+            click(dialog, IDCANCEL);
+        };
+        m->config(m->main_window);
+        EXPECT_TRUE(options_ran);
+    }
+}
+
+// Each opening of the file options dialog shows the working copies: what its last OK left, not
+// what a later Cancel dropped. Each row is one OK of that dialog, what it is given and what that
 // OK makes of it: the pattern cut to the setting, an emptied pattern as the default one, a list
 // with no selection keeping the policy it opened with, spaces kept as typed.
-TEST(config_dialog, names_dialog_opens_on_the_working_copies_its_cancel_keeps)
+TEST(config_dialog, file_options_open_on_the_working_copies_their_cancel_keeps)
 {
     out_module *m = fresh_dialog_plugin();
     struct row {
-        names_values given, kept;
+        option_values given, kept;
     } rows[] = {
-        /* 0 */ {{std::string(300, 'x'), exists_replace, 1, 1}, {std::string(259, 'x'), exists_replace, 1, 1}},
-        /* 1 */ {{"", -1, 0, 1}, {"%title%", exists_replace, 0, 1}},
-        /* 2 */ {{"  %pos%%%  ", exists_ask, 1, 0}, {"  %pos%%%  ", exists_ask, 1, 0}},
+        /* 0 */ {{std::string(300, 'x'), exists_replace, 1, 1, 1, 1},
+                 {std::string(259, 'x'), exists_replace, 1, 1, 1, 1}},
+        /* 1 */ {{"", -1, 0, 1, 0, 1}, {"%title%", exists_replace, 0, 1, 0, 1}},
+        /* 2 */ {{"  %pos%%%  ", exists_ask, 1, 0, 1, 0}, {"  %pos%%%  ", exists_ask, 1, 0, 1, 0}},
     };
     constexpr size_t row_count = sizeof rows / sizeof rows[0];
-    std::vector<names_values> shown;
-    const names_values dropped = {"dropped", exists_skip, 0, 0};
+    std::vector<option_values> shown;
+    const option_values dropped = {"dropped", exists_skip, 0, 0, 0, 0};
     // Openings 0, 2, 4: an OK with the row's values; 1, 3, 5: other values, cancelled; 6 only looks.
-    names_driver = [&](HWND names) {
+    options_driver = [&](HWND options) {
         size_t opening = shown.size();
-        shown.push_back(names_shown(names));
+        shown.push_back(options_shown(options));
         if (opening == 2 * row_count) return; // left open: ended as Escape ends it
-        set_names(names, opening % 2 == 0 ? rows[opening / 2].given : dropped);
-        click(names, opening % 2 == 0 ? IDOK : IDCANCEL);
+        set_options(options, opening % 2 == 0 ? rows[opening / 2].given : dropped);
+        click(options, opening % 2 == 0 ? IDOK : IDCANCEL);
     };
     driver = [&](HWND dialog) {
-        for (size_t i = 0; i <= 2 * row_count; i++) click(dialog, IDC_NAMES);
+        for (size_t i = 0; i <= 2 * row_count; i++) click(dialog, IDC_FILE_OPTIONS);
         click(dialog, IDOK);
     };
     m->config(m->main_window);
-    const names_values defaults = {"%title%", exists_ask, 0, 0};
+    const option_values defaults = {"%title%", exists_ask, 0, 0, 0, 0};
     ASSERT_EQ(shown.size(), 2 * row_count + 1);
     EXPECT_EQ(shown[0], defaults);
     for (size_t i = 0; i < row_count; i++) {
@@ -430,7 +419,7 @@ TEST(config_dialog, names_dialog_opens_on_the_working_copies_its_cancel_keeps)
         EXPECT_EQ(shown[2 * i + 1], rows[i].kept); // after the row's OK
         EXPECT_EQ(shown[2 * i + 2], rows[i].kept); // after the Cancel that followed it
     }
-    EXPECT_EQ(names_committed(), rows[2].kept);
+    EXPECT_EQ(options_committed(), rows[2].kept);
 }
 
 TEST(config_dialog, mode_outside_the_list_opens_unselected_and_ok_stores_255)

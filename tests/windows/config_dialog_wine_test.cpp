@@ -1,7 +1,7 @@
 // The configuration dialog of the built DLL under Wine: the templates read out of the DLL, and
 // the real dialog opened through the module's config entry and driven from a second thread as
-// a user would (clicks, selections, the ACM format chooser, the names dialog over it), with the
-// INI file that the next quit writes read back. gtest's assertions stay on the main thread:
+// a user would (clicks, selections, the ACM format chooser, the file options dialog over it),
+// with the INI file that the next quit writes read back. gtest's assertions stay on the main thread:
 // the driver only records.
 #include <gtest/gtest.h>
 
@@ -9,6 +9,7 @@
 #include <mmreg.h>
 #include <msacm.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
@@ -16,243 +17,13 @@
 #include "config/config_dialog_ids.h"
 #include "config/settings_store.h"
 #include "tests/config_dialog_expected.h"
-#include "host/out_module.h"
-#include "tools/host_support.h"
 #include "win32_shim/shim_dialog_template.h"
 #include "tests/test_support.h"
+#include "tests/windows/config_dialog_wine_driver.h"
 
 namespace {
 
-const char section[] = "WAV Writing Output Driver";
 const char dialog_title[] = "Tollvane v1.4 configuration";
-
-HMODULE dll;
-out_module *module;
-std::string ini;
-
-std::string exe_ini_path()
-{
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string p = path;
-    return p.substr(0, p.rfind('.')) + ".ini";
-}
-
-void load_dll()
-{
-    if (dll) return;
-    dll = LoadLibraryA(TOLLVANE_DLL_PATH);
-    ASSERT_NE(dll, nullptr) << TOLLVANE_DLL_PATH;
-    auto get = reinterpret_cast<out_module *(*)(void)>(
-        reinterpret_cast<void *>(GetProcAddress(dll, "winampGetOutModule")));
-    ASSERT_NE(get, nullptr);
-    module = get();
-    module->main_window = host_create_window();
-    module->module_instance = dll;
-    ini = exe_ini_path();
-}
-
-std::string ini_value(const char *key)
-{
-    char value[300];
-    GetPrivateProfileStringA(section, key, "<missing>", value, sizeof value, ini.c_str());
-    return value;
-}
-
-std::vector<BYTE> ini_struct(const char *key, UINT bytes)
-{
-    std::vector<BYTE> value(bytes);
-    if (!GetPrivateProfileStructA(section, key, value.data(), bytes, ini.c_str())) value.clear();
-    return value;
-}
-
-std::string text_of(HWND window)
-{
-    char text[1024];
-    GetWindowTextA(window, text, sizeof text);
-    return text;
-}
-
-std::string class_of(HWND window)
-{
-    char name[64];
-    GetClassNameA(window, name, sizeof name);
-    return name;
-}
-
-struct search {
-    HWND except, found;
-};
-
-BOOL CALLBACK find_dialog(HWND window, LPARAM data)
-{
-    auto *s = reinterpret_cast<search *>(data);
-    if (window == s->except || !IsWindowVisible(window) || class_of(window) != "#32770") return TRUE;
-    s->found = window;
-    return FALSE;
-}
-
-// The first dialog box of the thread other than `except`, waited for up to five seconds.
-HWND wait_for_dialog(DWORD thread, HWND except)
-{
-    for (int tries = 0; tries < 500; tries++) {
-        search s{except, nullptr};
-        EnumThreadWindows(thread, find_dialog, reinterpret_cast<LPARAM>(&s));
-        if (s.found) return s.found;
-        Sleep(10);
-    }
-    return nullptr;
-}
-
-bool wait_gone(HWND window)
-{
-    for (int tries = 0; tries < 500 && IsWindow(window); tries++) Sleep(10);
-    return !IsWindow(window);
-}
-
-// Runs config on this thread while `drive` plays the user on another; `drive` gets the
-// dialog. Whatever it leaves open is cancelled, so a failing run cannot hang the test.
-struct drive_context {
-    DWORD main_thread;
-    std::function<void(HWND)> drive;
-    bool found;
-};
-
-DWORD WINAPI driver_thread(LPVOID data)
-{
-    auto *c = static_cast<drive_context *>(data);
-    HWND dialog = wait_for_dialog(c->main_thread, nullptr);
-    c->found = dialog != nullptr;
-    if (!dialog) return 0;
-    c->drive(dialog);
-    for (int tries = 0; tries < 100 && IsWindow(dialog); tries++) Sleep(10);
-    while (IsWindow(dialog)) { // left open by a failing drive: cancel from the inside out
-        search s{dialog, nullptr};
-        EnumThreadWindows(c->main_thread, find_dialog, reinterpret_cast<LPARAM>(&s));
-        PostMessageA(s.found ? s.found : dialog, WM_COMMAND, IDCANCEL, 0);
-        Sleep(100);
-    }
-    return 0;
-}
-
-bool run_config(std::function<void(HWND)> drive)
-{
-    drive_context c{GetCurrentThreadId(), std::move(drive), false};
-    HANDLE thread = CreateThread(nullptr, 0, driver_thread, &c, 0, nullptr);
-    module->config(module->main_window);
-    WaitForSingleObject(thread, 10000);
-    CloseHandle(thread);
-    return c.found;
-}
-
-void click(HWND dialog, int id) { SendMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
-LRESULT check_of(HWND dialog, int id) { return SendDlgItemMessageA(dialog, id, BM_GETCHECK, 0, 0); }
-
-// The DLL keeps its settings for the whole process and a load keeps what the file lacks:
-// an INI with every default sets them back. The file is removed once loaded.
-void start_from_defaults()
-{
-    DeleteFileA(ini.c_str());
-    const char *f = ini.c_str();
-    WritePrivateProfileStringA(section, "config_waveoutdir", "c:\\", f);
-    for (const char *key : {"cfg_cvt", "cfg_wav1", "cfg_mode", "cfg_thread"}) WritePrivateProfileStringA(section, key, "0", f);
-    WritePrivateProfileStringA(section, "cfg_wav1p", "c:\\out.wav", f);
-    WritePrivateProfileStringA(section, "cfg_wfx_s", "18", f);
-    WritePrivateProfileStructA(section, "cfg_wfx", const_cast<WAVEFORMATEX *>(&default_format), 18, f);
-    WritePrivateProfileStructA(section, "cfg_wfx1", const_cast<WAVEFORMATEX *>(&default_format), 18, f);
-    module->init();
-    DeleteFileA(f);
-}
-
-std::string codec_display(const void *format, DWORD bytes)
-{
-    return acm_tag_name(static_cast<const WAVEFORMATEX *>(format)->wFormatTag) + "\r\n" +
-           acm_description(format, bytes);
-}
-
-// What one control showed, read on the driver thread.
-struct control_reading {
-    uint32_t id;
-    std::string class_name, text;
-    RECT rect;          // in the dialog's client pixels
-    RECT expected_rect; // the template's units mapped by the dialog itself
-    LONG style, ex_style;
-    bool enabled;
-};
-
-std::vector<control_reading> read_controls(HWND dialog, const expected_dialog &d)
-{
-    std::vector<control_reading> readings;
-    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
-        control_reading r;
-        r.id = static_cast<uint32_t>(GetWindowLongA(child, GWL_ID));
-        r.class_name = class_of(child);
-        r.text = text_of(child);
-        GetWindowRect(child, &r.rect);
-        MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT *>(&r.rect), 2);
-        size_t i = readings.size();
-        if (r.class_name == "ComboBox" && i < d.control_count) {
-            // The template's height includes the drop-down list; the window's is the closed
-            // box, and Wine sizes the list from the rest by its own reckoning. The template's
-            // height is checked in the template itself: here the list must open below the box.
-            RECT dropped;
-            SendMessageA(child, CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&dropped));
-            RECT units = {0, 0, d.controls[i].cx, d.controls[i].cy};
-            MapDialogRect(dialog, &units);
-            LONG list = dropped.bottom - dropped.top;
-            if (list > r.rect.bottom - r.rect.top && list <= units.bottom) r.rect.bottom = r.rect.top + units.bottom;
-        }
-        r.style = GetWindowLongA(child, GWL_STYLE);
-        r.ex_style = GetWindowLongA(child, GWL_EXSTYLE);
-        r.enabled = IsWindowEnabled(child) != 0;
-        if (i < d.control_count) {
-            const expected_control &e = d.controls[i];
-            // The dialog maps position and size each on its own, as creation does.
-            RECT units = {e.x, e.y, e.cx, e.cy};
-            MapDialogRect(dialog, &units);
-            r.expected_rect = {units.left, units.top, units.left + units.right, units.top + units.bottom};
-        }
-        readings.push_back(r);
-    }
-    return readings;
-}
-
-bool rect_equal(const RECT &a, const RECT &b)
-{
-    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
-}
-
-// The controls read from a dialog against its template's table: ids in order, classes, where
-// the dialog put them, their styles, and the text each shows (`shown` gives it from the id and
-// the template's caption).
-void expect_controls_are(const std::vector<control_reading> &controls, const expected_dialog &d,
-                         const std::function<std::string(uint32_t, const char *)> &shown)
-{
-    ASSERT_EQ(controls.size(), d.control_count);
-    for (size_t i = 0; i < d.control_count; i++) {
-        const expected_control &e = d.controls[i];
-        const control_reading &r = controls[i];
-        SCOPED_TRACE("dialog " + std::to_string(d.template_id) + " control #" + std::to_string(i + 1) + " id " +
-                     std::to_string(e.id));
-        EXPECT_EQ(r.id, e.id);
-        EXPECT_EQ(r.class_name, e.class_name);
-        EXPECT_EQ(r.text, shown(e.id, e.title));
-        EXPECT_TRUE(rect_equal(r.rect, r.expected_rect))
-            << r.rect.left << "," << r.rect.top << "," << r.rect.right << "," << r.rect.bottom << " against "
-            << r.expected_rect.left << "," << r.expected_rect.top << "," << r.expected_rect.right << ","
-            << r.expected_rect.bottom;
-        // The controls rework two styles of the template, as on Windows: a combo box keeps
-        // WS_VSCROLL for its list, and an edit draws WS_BORDER as a client edge.
-        uint32_t style = e.style, ex_style = e.ex_style;
-        if (r.class_name == "ComboBox") style &= ~static_cast<uint32_t>(WS_VSCROLL);
-        if (r.class_name == "Edit" && (style & WS_BORDER)) {
-            style &= ~static_cast<uint32_t>(WS_BORDER);
-            ex_style |= WS_EX_CLIENTEDGE;
-        }
-        EXPECT_EQ(static_cast<uint32_t>(r.style) & style, style) << std::hex << r.style;
-        EXPECT_EQ(static_cast<uint32_t>(r.ex_style) & ex_style, ex_style) << std::hex << r.ex_style;
-    }
-}
 
 // A hand-written INI with no default left: every control must show something of its own.
 // cfg_wfx: IMA ADPCM 44100 Hz stereo; cfg_wfx1: PCM 22050 Hz mono 8 bits.
@@ -274,63 +45,86 @@ void write_non_default_ini()
     WritePrivateProfileStructA(section, "cfg_wfx1", const_cast<WAVEFORMATEX *>(&pcm_22050_mono_8), 18, f);
 }
 
-std::string read_whole_ini()
+// Opens the file options dialog over the main one as a click on "File options..." does; null
+// when none came.
+HWND open_options(HWND dialog)
 {
-    auto bytes = read_file(ini);
-    return std::string(bytes.begin(), bytes.end());
-}
-
-// Opens the names dialog over the main one as a click on "Names..." does; null when none came.
-HWND open_names(HWND dialog)
-{
-    PostMessageA(GetDlgItem(dialog, IDC_NAMES), BM_CLICK, 0, 0); // it runs inside the click
+    PostMessageA(GetDlgItem(dialog, IDC_FILE_OPTIONS), BM_CLICK, 0, 0); // it runs inside the click
     return wait_for_dialog(GetWindowThreadProcessId(dialog, nullptr), dialog);
 }
 
-// What the names dialog showed, and whether the main dialog under it took input meanwhile.
-struct names_reading {
+// What the file options dialog showed, and whether the main dialog under it took input meanwhile.
+struct options_reading {
     bool opened = false;
     std::string title, pattern;
-    LRESULT limit = -2, policy = -2, info = -2, split = -2;
+    LRESULT limit = -2, policy = -2, info = -2, split = -2, cue = -2, rf64 = -2;
     std::vector<std::string> policies;
     bool main_enabled = true;
     std::vector<control_reading> controls;
 };
 
-names_reading read_names(HWND names, HWND dialog)
+options_reading read_options(HWND options, HWND dialog)
 {
-    names_reading r;
+    options_reading r;
     r.opened = true;
-    r.title = text_of(names);
-    r.pattern = text_of(GetDlgItem(names, IDC_NAME_PATTERN));
-    r.limit = SendDlgItemMessageA(names, IDC_NAME_PATTERN, EM_GETLIMITTEXT, 0, 0);
-    r.policy = SendDlgItemMessageA(names, IDC_EXISTS, CB_GETCURSEL, 0, 0);
-    LRESULT count = SendDlgItemMessageA(names, IDC_EXISTS, CB_GETCOUNT, 0, 0);
+    r.title = text_of(options);
+    r.pattern = text_of(GetDlgItem(options, IDC_NAME_PATTERN));
+    r.limit = SendDlgItemMessageA(options, IDC_NAME_PATTERN, EM_GETLIMITTEXT, 0, 0);
+    r.policy = SendDlgItemMessageA(options, IDC_EXISTS, CB_GETCURSEL, 0, 0);
+    LRESULT count = SendDlgItemMessageA(options, IDC_EXISTS, CB_GETCOUNT, 0, 0);
     for (LRESULT i = 0; i < count; i++) {
         char text[64] = "";
-        SendDlgItemMessageA(names, IDC_EXISTS, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
+        SendDlgItemMessageA(options, IDC_EXISTS, CB_GETLBTEXT, i, reinterpret_cast<LPARAM>(text));
         r.policies.push_back(text);
     }
-    r.info = check_of(names, IDC_INFO);
-    r.split = check_of(names, IDC_SPLIT);
+    r.info = check_of(options, IDC_INFO);
+    r.split = check_of(options, IDC_SPLIT);
+    r.cue = check_of(options, IDC_CUE);
+    r.rf64 = check_of(options, IDC_RF64);
     r.main_enabled = IsWindowEnabled(dialog) != 0;
-    r.controls = read_controls(names, expected_names_dialog);
+    r.controls = read_controls(options, expected_file_options_dialog);
     return r;
 }
 
-// Types a pattern, picks a policy from the list, sets the check boxes and ends the names
-// dialog with `end`, as a user would.
-void fill_names(HWND names, const std::string &pattern, int policy, LRESULT info, LRESULT split, int end)
+// What a user sets in the file options dialog before ending it.
+struct option_choice {
+    std::string pattern;
+    int policy;
+    LRESULT info, split, cue, rf64;
+};
+
+// Types the pattern, picks the policy from the list, clicks each check box whose state differs
+// and ends the file options dialog with `end`, as a user would. The runs click no greyed box.
+void fill_options(HWND options, const option_choice &c, int end)
 {
-    SetDlgItemTextA(names, IDC_NAME_PATTERN, pattern.c_str());
-    HWND list = GetDlgItem(names, IDC_EXISTS);
-    SendMessageA(list, CB_SETCURSEL, policy, 0);
-    SendMessageA(names, WM_COMMAND, MAKEWPARAM(IDC_EXISTS, CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
-    if (check_of(names, IDC_INFO) != info) click(names, IDC_INFO);
-    if (check_of(names, IDC_SPLIT) != split) click(names, IDC_SPLIT);
-    HWND button = GetDlgItem(names, end);
+    SetDlgItemTextA(options, IDC_NAME_PATTERN, c.pattern.c_str());
+    HWND list = GetDlgItem(options, IDC_EXISTS);
+    SendMessageA(list, CB_SETCURSEL, c.policy, 0);
+    SendMessageA(options, WM_COMMAND, MAKEWPARAM(IDC_EXISTS, CBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+    const std::pair<int, LRESULT> boxes[] = {{IDC_INFO, c.info}, {IDC_SPLIT, c.split}, {IDC_CUE, c.cue},
+                                             {IDC_RF64, c.rf64}};
+    for (const auto &box : boxes)
+        if (check_of(options, box.first) != box.second) click(options, box.first);
+    HWND button = GetDlgItem(options, end);
     PostMessageA(button, BM_CLICK, 0, 0);
-    wait_gone(names);
+    wait_gone(options);
+}
+
+template <size_t count> bool listed(const uint32_t (&ids)[count], uint32_t id)
+{
+    return std::find(ids, ids + count, id) != ids + count;
+}
+
+// The file options dialog opened in one mode: the other mode's options greyed, the rest not.
+void expect_options_enabled(const options_reading &r, bool single_file)
+{
+    ASSERT_EQ(r.controls.size(), expected_file_options_dialog.control_count);
+    for (const control_reading &c : r.controls) {
+        bool expected = listed(per_track_options, c.id)     ? !single_file
+                        : listed(single_file_options, c.id) ? single_file
+                                                            : listed(always_enabled_options, c.id);
+        EXPECT_EQ(c.enabled, expected) << "control " << c.id;
+    }
 }
 
 } // namespace
@@ -556,9 +350,10 @@ TEST(config_dialog_dll, shell_pickers_start_from_what_is_shown)
     EXPECT_EQ(ini_value("cfg_wav1p"), "C:\\chosen.wav");
 }
 
-// Loaded from the INI file, the four naming options show in the names dialog, whose controls
-// are its template; the main dialog under it takes no input. Cancel in both leaves them.
-TEST(config_dialog_dll, names_dialog_is_its_template_and_opens_on_the_settings)
+// Loaded from the INI file, the six file options show in the file options dialog, whose
+// controls are its template, opened in per-track mode: the cue sheet's box greyed; the main
+// dialog under it takes no input. Cancel in both leaves them.
+TEST(config_dialog_dll, file_options_are_their_template_and_open_on_the_settings)
 {
     load_dll();
     start_from_defaults();
@@ -566,42 +361,53 @@ TEST(config_dialog_dll, names_dialog_is_its_template_and_opens_on_the_settings)
     WritePrivateProfileStringA(section, "cfg_name", "\" %pos% - %title% \"", f);
     WritePrivateProfileStringA(section, "cfg_exists", "2", f);
     WritePrivateProfileStringA(section, "cfg_info", "1", f);
+    WritePrivateProfileStringA(section, "cfg_cue", "1", f);
+    WritePrivateProfileStringA(section, "cfg_rf64", "1", f);
     module->init();
-    names_reading shown;
+    options_reading shown;
     bool found = run_config([&](HWND dialog) {
-        if (HWND names = open_names(dialog)) {
-            shown = read_names(names, dialog);
-            fill_names(names, "changed", 3, 0, 1, IDCANCEL);
+        if (HWND options = open_options(dialog)) {
+            shown = read_options(options, dialog);
+            fill_options(options, {"changed", 3, 0, 1, BST_CHECKED, BST_UNCHECKED}, IDCANCEL);
         }
         click(dialog, IDCANCEL);
     });
     ASSERT_TRUE(found);
     ASSERT_TRUE(shown.opened);
-    EXPECT_EQ(shown.title, "Tollvane v1.4 file names");
+    EXPECT_EQ(shown.title, "Tollvane v1.4 file options");
     EXPECT_FALSE(shown.main_enabled);
-    expect_controls_are(shown.controls, expected_names_dialog, [](uint32_t id, const char *caption) -> std::string {
-        switch (id) {
-        case IDC_NAME_PATTERN: return " %pos% - %title% ";
-        case IDC_EXISTS: return "Keep both (numbered)";
-        }
-        return caption;
-    });
+    expect_controls_are(shown.controls, expected_file_options_dialog,
+                        [](uint32_t id, const char *caption) -> std::string {
+                            switch (id) {
+                            case IDC_NAME_PATTERN: return " %pos% - %title% ";
+                            case IDC_EXISTS: return "Keep both (numbered)";
+                            }
+                            return caption;
+                        });
+    expect_options_enabled(shown, false);
     EXPECT_EQ(shown.limit, 259);
     EXPECT_EQ(shown.policies, (std::vector<std::string>{"Ask", "Replace", "Keep both (numbered)", "Skip the track"}));
     EXPECT_EQ(shown.policy, 2);
     EXPECT_EQ(shown.info, BST_CHECKED);
     EXPECT_EQ(shown.split, BST_UNCHECKED);
+    EXPECT_EQ(shown.cue, BST_CHECKED);
+    EXPECT_EQ(shown.rf64, BST_CHECKED);
     module->quit();
     EXPECT_EQ(ini_value("cfg_name"), " %pos% - %title% ");
     EXPECT_EQ(ini_value("cfg_exists"), "2");
     EXPECT_EQ(ini_value("cfg_info"), "1");
     EXPECT_EQ(ini_value("cfg_split"), "<missing>");
+    EXPECT_EQ(ini_value("cfg_cue"), "1");
+    EXPECT_EQ(ini_value("cfg_rf64"), "1");
 }
 
-// The names dialog's OK fills what the main dialog's OK commits, and nothing else does. Each row
-// is one run from the defaults: how the main dialog ends, and whether the names dialog is
-// opened again, shows what its OK left, and drops other values with Cancel.
-TEST(config_dialog_dll, names_ok_fills_what_only_the_main_ok_commits)
+// The file options dialog's OK fills what the main dialog's OK commits, and nothing else does.
+// Each row is one run from the defaults: the naming options and "Let WAV files grow" set in
+// per-track mode; "Enable" clicked and the dialog opened again, now with the cue sheet's box
+// to set and the per-track options greyed, though single-file mode is not committed yet; then
+// how the main dialog ends, and whether "Enable" is cleared and the dialog opened a third time
+// on what the OKs left, with other values dropped by Cancel.
+TEST(config_dialog_dll, file_options_ok_fills_what_only_the_main_ok_commits)
 {
     load_dll();
     struct row {
@@ -618,27 +424,41 @@ TEST(config_dialog_dll, names_ok_fills_what_only_the_main_ok_commits)
         SCOPED_TRACE("row #" + std::to_string(i));
         start_from_defaults();
         bool opened = false;
-        names_reading reopened;
+        options_reading single_file, reopened;
         bool found = run_config([&](HWND dialog) {
-            HWND names = open_names(dialog);
-            opened = names != nullptr;
-            if (names) fill_names(names, typed, 3, 1, 1, IDOK);
+            HWND options = open_options(dialog);
+            opened = options != nullptr;
+            if (options) fill_options(options, {typed, 3, 1, 1, BST_UNCHECKED, BST_CHECKED}, IDOK);
+            click(dialog, IDC_SINGLE_FILE);
+            if (HWND again = open_options(dialog)) {
+                single_file = read_options(again, dialog);
+                fill_options(again, {typed, 3, 1, 1, BST_CHECKED, BST_CHECKED}, IDOK);
+            }
             if (rows[i].reopen) {
-                if (HWND again = open_names(dialog)) {
-                    reopened = read_names(again, dialog);
-                    fill_names(again, "dropped", 1, 0, 0, IDCANCEL);
+                click(dialog, IDC_SINGLE_FILE);
+                if (HWND third = open_options(dialog)) {
+                    reopened = read_options(third, dialog);
+                    fill_options(third, {"dropped", 1, 0, 0, BST_CHECKED, BST_UNCHECKED}, IDCANCEL);
                 }
             }
             click(dialog, rows[i].main_end);
         });
         ASSERT_TRUE(found);
         EXPECT_TRUE(opened);
+        ASSERT_TRUE(single_file.opened);
+        expect_options_enabled(single_file, true);
+        EXPECT_EQ(single_file.pattern, typed.substr(0, 259));
+        EXPECT_EQ(single_file.cue, BST_UNCHECKED);
+        EXPECT_EQ(single_file.rf64, BST_CHECKED);
         if (rows[i].reopen) {
             ASSERT_TRUE(reopened.opened);
+            expect_options_enabled(reopened, false);
             EXPECT_EQ(reopened.pattern, typed.substr(0, 259));
             EXPECT_EQ(reopened.policy, 3);
             EXPECT_EQ(reopened.info, BST_CHECKED);
             EXPECT_EQ(reopened.split, BST_CHECKED);
+            EXPECT_EQ(reopened.cue, BST_CHECKED); // greyed, and kept as the last OK left it
+            EXPECT_EQ(reopened.rf64, BST_CHECKED);
         }
         module->quit();
         if (rows[i].committed) {
@@ -646,9 +466,13 @@ TEST(config_dialog_dll, names_ok_fills_what_only_the_main_ok_commits)
             EXPECT_EQ(ini_value("cfg_exists"), "3");
             EXPECT_EQ(ini_value("cfg_info"), "1");
             EXPECT_EQ(ini_value("cfg_split"), "1");
+            EXPECT_EQ(ini_value("cfg_cue"), "1");
+            EXPECT_EQ(ini_value("cfg_rf64"), "1");
+            EXPECT_EQ(ini_value("cfg_wav1"), rows[i].reopen ? "" : "1");
         } else {
-            for (const char *key : {"cfg_name", "cfg_exists", "cfg_info", "cfg_split"})
+            for (const char *key : {"cfg_name", "cfg_exists", "cfg_info", "cfg_split", "cfg_cue", "cfg_rf64"})
                 EXPECT_EQ(ini_value(key), "<missing>") << key;
+            EXPECT_EQ(ini_value("cfg_wav1"), "");
         }
         EXPECT_EQ(ini_value("cfg_cvt"), ""); // the rest as it was: 0 is written empty
     }

@@ -1,8 +1,8 @@
-// Opens the DLL's configuration dialog for a screenshot, and with "names" the names dialog over
-// it: once the dialog is up and painted, writes its screen rectangle ("x y width height") to
+// Opens the DLL's configuration dialog for a screenshot, and with "options" the file options
+// dialog over it: once the dialog is up and painted, writes its screen rectangle ("x y width height") to
 // the marker file, waits for the done file that the screenshot script makes, then cancels it
 // (and the main dialog under it).
-// usage: dialog_screenshot DLL MARKER DONE [names]
+// usage: dialog_screenshot DLL MARKER DONE [options]
 #include <windows.h>
 
 #include <stdio.h>
@@ -14,7 +14,7 @@ namespace {
 
 const char *marker_path;
 const char *done_path;
-bool names_dialog;
+bool options_dialog;
 DWORD main_thread;
 
 struct search {
@@ -48,8 +48,8 @@ DWORD WINAPI photographer(LPVOID)
     HWND main_dialog = wait_for_dialog(nullptr);
     if (!main_dialog) return 1;
     HWND dialog = main_dialog;
-    if (names_dialog) {
-        PostMessageA(GetDlgItem(main_dialog, IDC_NAMES), BM_CLICK, 0, 0);
+    if (options_dialog) {
+        PostMessageA(GetDlgItem(main_dialog, IDC_FILE_OPTIONS), BM_CLICK, 0, 0);
         dialog = wait_for_dialog(main_dialog);
         if (!dialog) {
             PostMessageA(main_dialog, WM_COMMAND, IDCANCEL, 0);
@@ -81,9 +81,9 @@ DWORD WINAPI photographer(LPVOID)
 
 int main(int argc, char **argv)
 {
-    names_dialog = argc == 5 && lstrcmpA(argv[4], "names") == 0;
-    if (argc != 4 && !names_dialog) {
-        fprintf(stderr, "usage: dialog_screenshot DLL MARKER DONE [names]\n");
+    options_dialog = argc == 5 && lstrcmpA(argv[4], "options") == 0;
+    if (argc != 4 && !options_dialog) {
+        fprintf(stderr, "usage: dialog_screenshot DLL MARKER DONE [options]\n");
         return 2;
     }
     marker_path = argv[2];

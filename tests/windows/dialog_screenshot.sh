@@ -1,10 +1,10 @@
 #!/bin/sh
-# Takes pictures of the DLL's configuration dialog and of the names dialog it opens, under Xvfb,
-# drawn by Wine in a virtual desktop, and checks that they are not blank.
-# usage: dialog_screenshot.sh SHOT_EXE DLL PREFIX CONFIG.png NAMES.png
+# Takes pictures of the DLL's configuration dialog and of the file options dialog it opens, under
+# Xvfb, drawn by Wine in a virtual desktop, and checks that they are not blank.
+# usage: dialog_screenshot.sh SHOT_EXE DLL PREFIX CONFIG.png OPTIONS.png
 # PREFIX is a Wine prefix of its own (made on first use): the tests' prefix has no display.
 set -e
-shot_exe=$1 dll=$2 prefix=$3 config_out=$4 names_out=$5
+shot_exe=$1 dll=$2 prefix=$3 config_out=$4 options_out=$5
 export WINEPREFIX=$prefix WINEDEBUG=-all
 for tool in xvfb-run import identify wineserver; do
     command -v $tool >/dev/null || { echo "dialog_screenshot: $tool is missing (tools/install_deps.sh)" >&2; exit 1; }
@@ -56,4 +56,4 @@ shoot() {
     [ "$colours" -gt 8 ]
 }
 shoot "$config_out"
-shoot "$names_out" names
+shoot "$options_out" options
