@@ -1,8 +1,9 @@
 // Fuzzes appending to the single file: the first input byte picks a short track's format and
-// length, the rest becomes the existing file, and the track is played onto it as the player
-// would. open must either refuse and leave the file byte for byte as it was, or append: the
-// old header and the audio it kept stay, the file never grows beyond what it held before the
-// track, and after close the header claims exactly what the file holds.
+// length and whether RF64 files may be appended to, the rest becomes the existing file, and the
+// track is played onto it as the player would. open must either refuse and leave the file byte
+// for byte as it was, or append: the old header and the audio it kept stay, the file never grows
+// beyond what it held before the track, and after close the header (an RF64 file's ds64 chunk)
+// claims exactly what the file holds.
 #include <windows.h>
 
 #include <stdint.h>
@@ -46,6 +47,8 @@ static uint32_t le32(const std::vector<uint8_t> &b, size_t at)
     return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
 }
 
+static uint64_t le64(const std::vector<uint8_t> &b, size_t at) { return le32(b, at) | uint64_t(le32(b, at + 4)) << 32; }
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 1) return 0;
@@ -58,6 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     DllMain(nullptr, DLL_PROCESS_ATTACH, nullptr);
     module->main_window = window;
     cfg_cvt = cfg_mode = cfg_thread = 0;
+    cfg_rf64 = (data[0] >> 3) & 1;
     cfg_wav1 = 1;
     strcpy(cfg_wav1p, file_name);
     host_boxes.clear();
@@ -88,10 +92,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         if (read_back() != before) abort();
         return 0;
     }
-    // Accepted: the header was read, so the file holds "RIFF"..."data" and the size field.
+    // Accepted: the header was read, so the file holds "RIFF" (or "RF64")..."data" and the size
+    // field, with 36 bytes of room for RF64's sizes (or its ds64 chunk) after "WAVE" or without.
     const uint32_t payload_offset = file_state.data_size_offset + 4;
-    const uint32_t kept_bytes = file_state.data_bytes;
-    if (payload_offset < 44 || payload_offset > 46 || before.size() < payload_offset) abort();
+    const uint32_t kept_bytes = static_cast<uint32_t>(file_state.data_bytes);
+    const uint32_t room = file_state.reservation_offset ? 36 : 0;
+    const bool rf64 = file_state.rf64;
+    if (payload_offset < 44 + room || payload_offset > 46 + room || before.size() < payload_offset) abort();
+    if (rf64 && !cfg_rf64) abort(); // an RF64 file is appended to only with the option
     if (kept_bytes > before.size() - payload_offset) abort(); // an append never pads the old audio
     size_t half = audio.size() / 2;
     module->write(audio.data(), static_cast<int>(half));
@@ -100,12 +108,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     std::vector<uint8_t> after = read_back();
     if (after.size() < payload_offset) abort();
-    uint32_t data_size = le32(after, payload_offset - 4);
-    if (le32(after, 4) != after.size() - 8) abort();
+    uint64_t riff_size = rf64 ? le64(after, 20) : le32(after, 4);
+    uint64_t data_size = rf64 ? le64(after, 28) : le32(after, payload_offset - 4);
+    if (rf64 && (le32(after, 4) != 0xFFFFFFFFu || le32(after, payload_offset - 4) != 0xFFFFFFFFu)) abort();
+    if (riff_size != after.size() - 8) abort();
     if (data_size < kept_bytes || data_size > after.size() - payload_offset) abort();
     if (after.size() - payload_offset - data_size != (data_size & 1)) abort(); // only the pad byte follows
-    // The header apart from its two sizes, and the audio kept, are the file's own bytes.
-    if (memcmp(after.data(), before.data(), 4) != 0 || memcmp(after.data() + 8, before.data() + 8, payload_offset - 12))
+    // The header apart from its sizes, and the audio kept, are the file's own bytes.
+    size_t sizes_end = rf64 ? 44 : 8; // an RF64 file's ds64 sizes and sample count too
+    if (memcmp(after.data(), before.data(), 4) != 0 || memcmp(after.data() + 8, before.data() + 8, rf64 ? 12 : 0) ||
+        memcmp(after.data() + sizes_end, before.data() + sizes_end, payload_offset - 4 - sizes_end))
         abort();
     if (memcmp(after.data() + payload_offset, before.data() + payload_offset, kept_bytes) != 0) abort();
     // A track in the file's own format goes in unchanged.
