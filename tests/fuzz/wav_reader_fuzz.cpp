@@ -17,16 +17,17 @@ static const char file_name[] = "wav_reader_fuzz.wav";
 static uint32_t le32(const uint8_t *p) { return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24; }
 static uint16_t le16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
 
-// Where the first fmt and the first data chunk start (at their 8-byte headers), or 0.
+// Where the first fmt, ds64 and data chunks start (at their 8-byte headers), or 0.
 struct chunk_walk {
-    size_t fmt_at, data_at;
+    size_t fmt_at, ds64_at, data_at;
 };
 
 static chunk_walk walk_chunks(const uint8_t *data, size_t size)
 {
-    chunk_walk walk = {0, 0};
+    chunk_walk walk = {0, 0, 0};
     for (uint64_t at = 12; at + 8 <= size && !walk.data_at;) {
         if (!walk.fmt_at && memcmp(data + at, "fmt ", 4) == 0) walk.fmt_at = at;
+        if (!walk.ds64_at && memcmp(data + at, "ds64", 4) == 0) walk.ds64_at = at;
         if (memcmp(data + at, "data", 4) == 0) walk.data_at = at;
         uint32_t chunk_bytes = le32(data + at + 4);
         at += 8 + uint64_t(chunk_bytes) + (chunk_bytes & 1); // padded to even lengths
@@ -60,7 +61,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     long payload_at = ftell(wav.file);
     if (payload_at < 0 || static_cast<size_t>(payload_at) != walk.data_at + 8) abort();
     uint64_t available = size - payload_at;
-    uint32_t claimed = le32(data + walk.data_at + 4);
+    uint64_t claimed = le32(data + walk.data_at + 4);
+    // An RF64 file's data size stands in its ds64 chunk where its own is all ones.
+    if (memcmp(data, "RF64", 4) == 0 && claimed == 0xFFFFFFFFu) {
+        if (!walk.ds64_at || walk.ds64_at + 24 > size) abort(); // accepted without the sizes
+        claimed = le32(data + walk.ds64_at + 16) | uint64_t(le32(data + walk.ds64_at + 20)) << 32;
+    }
     if (wav.data_bytes > available || wav.remaining_bytes != wav.data_bytes) abort();
     if (wav.missing_bytes && (wav.data_bytes != available || wav.data_bytes + wav.missing_bytes != claimed)) abort();
 
