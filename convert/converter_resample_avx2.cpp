@@ -129,19 +129,24 @@ static AVX2_INLINE uint32_t values_halving_4(const double *x, uint32_t n, double
     return 2 * n;
 }
 
-// The segment values at two positions, each in both lanes of its half.
-static AVX2_INLINE __m256d two_positions(float first, float second)
+// Two positions, each in both lanes of its half: the low lanes of first and second.
+static AVX2_INLINE __m256d two_positions(__m128 first, __m128 second)
 {
-    __m128 pair = _mm_unpacklo_ps(_mm_set_ss(first), _mm_set_ss(second));
+    __m128 pair = _mm_unpacklo_ps(first, second);
     return _mm256_cvtps_pd(_mm_unpacklo_ps(pair, pair));
 }
 
 // values_below_one, two sub-steps a pass: the frame's segment in both halves of the registers.
+// The position runs in a register's low lane, added to as a float, one rounding a sum as in the
+// plain path. With the sure sub-steps a constant (most steps have a few), their loop unrolls.
+template <uint32_t fixed_sure>
 static AVX2_INLINE uint32_t values_below_one_4(sample_converter *c, const double *x, uint32_t n, double *values,
                                                __m128d slope, bool exact)
 {
-    float position = c->position, step = c->step;
-    uint32_t sure = c->sure_substeps, count = 0;
+    const uint32_t sure = fixed_sure ? fixed_sure : c->sure_substeps;
+    const __m128 step = _mm_set_ss(c->step), one = _mm_set_ss(1.0f);
+    __m128 position = _mm_set_ss(c->position);
+    uint32_t count = 0;
     __m256d y0 = frame_twice(x, 1), y1 = frame_twice(x, 2);
     __m256d wide_slope = _mm256_set_m128d(slope, slope);
     wide_segment s;
@@ -150,29 +155,45 @@ static AVX2_INLINE uint32_t values_below_one_4(sample_converter *c, const double
         wide_slope = make_wide_segment(y0, y1, y2, wide_slope, exact, &s);
         y0 = y1;
         y1 = y2;
-        uint32_t k = 0;
-        for (; k + 2 <= sure; k += 2) {
-            float first = position, second = first + step;
-            position = second + step; // one rounding of the exact sum each, as in double then float
+#pragma GCC unroll 8
+        for (uint32_t k = 0; k + 2 <= sure; k += 2) {
+            __m128 first = position, second = _mm_add_ss(first, step);
+            position = _mm_add_ss(second, step);
             _mm256_storeu_pd(values + 2 * count, wide_segment_value(s, two_positions(first, second)));
             count += 2;
         }
         // The rest, below 1 or not, in pairs; only the count says which values are kept.
-        while (position < 1.0f) {
-            float first = position, second = first + step;
+        while (_mm_comilt_ss(position, one)) {
+            __m128 first = position, second = _mm_add_ss(first, step);
             _mm256_storeu_pd(values + 2 * count, wide_segment_value(s, two_positions(first, second)));
-            if (second < 1.0f) {
+            if (_mm_comilt_ss(second, one)) {
                 count += 2;
-                position = second + step;
+                position = _mm_add_ss(second, step);
             } else {
                 count += 1;
                 position = second;
             }
         }
-        position = position - 1.0f;
+        position = _mm_sub_ss(position, one);
     }
-    c->position = position;
+    c->position = _mm_cvtss_f32(position);
     return count;
+}
+
+// values_below_one_4 by the sure sub-steps of a frame, a constant where there are a few.
+static AVX2_INLINE uint32_t below_one_4(sample_converter *c, const double *x, uint32_t n, double *values,
+                                        __m128d slope, bool exact)
+{
+    switch (c->sure_substeps) {
+    case 2: return values_below_one_4<2>(c, x, n, values, slope, exact);
+    case 3: return values_below_one_4<3>(c, x, n, values, slope, exact);
+    case 4: return values_below_one_4<4>(c, x, n, values, slope, exact);
+    case 5: return values_below_one_4<5>(c, x, n, values, slope, exact);
+    case 6: return values_below_one_4<6>(c, x, n, values, slope, exact);
+    case 7: return values_below_one_4<7>(c, x, n, values, slope, exact);
+    case 8: return values_below_one_4<8>(c, x, n, values, slope, exact);
+    default: return values_below_one_4<0>(c, x, n, values, slope, exact);
+    }
 }
 
 // Four rows of four doubles, transposed: lane k of row r becomes lane r of row k.
@@ -306,8 +327,7 @@ static AVX2_INLINE uint8_t *resample_chunk_4(sample_converter *c, const uint8_t 
     else if (c->block_path == kernel_halving && c->position == 0.0f)
         count = exact ? values_halving_4(x, n, values, slope, true) : values_halving_4(x, n, values, slope, false);
     else if (c->step < 1.0f)
-        count = exact ? values_below_one_4(c, x, n, values, slope, true)
-                      : values_below_one_4(c, x, n, values, slope, false);
+        count = exact ? below_one_4(c, x, n, values, slope, true) : below_one_4(c, x, n, values, slope, false);
     else
         count = exact ? values_from_one(c, x, n, values, slope, true)
                       : values_from_one(c, x, n, values, slope, false);
