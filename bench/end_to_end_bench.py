@@ -131,7 +131,9 @@ class Tollvane:
     def run(self, record):
         """Times one run converting in.wav to the record: seconds and None, or None and the reason
         it could not."""
-        with open(os.path.join(self.folder, 'tollvane-play.ini'), 'wb') as f:
+        # The program reads the INI file beside it that is named after it.
+        ini = os.path.splitext(os.path.basename(self.program))[0] + '.ini'
+        with open(os.path.join(self.folder, ini), 'wb') as f:
             f.write((SECTION + 'config_waveoutdir=\r\ncfg_cvt=1\r\ncfg_mode=0\r\ncfg_wfx_s=%d\r\ncfg_wfx=%s\r\n' %
                      (len(record), struct_value(record))).encode('latin-1'))
         out = os.path.join(self.folder, 'tollvane.wav')
