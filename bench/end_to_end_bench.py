@@ -9,7 +9,8 @@ conversions on the same file without dither (-D), as tollvane does not dither ei
 rows that resample it runs twice: with its default rate effect (high quality) and with `rate -q`,
 its cubic interpolator, the peer of tollvane's. ffmpeg (where installed) runs each row with its
 defaults. The I/O floor (io_floor, built beside tollvane-play) does what tollvane-play and the
-plug-in must do whatever the conversion costs: the same reads, one write of the converted size
+plug-in must do whatever the conversion costs: the same reads (tollvane-play's own WAV reader),
+one write of the converted size
 and one yield per 576-frame block, no computation; it stands for the PCM and u-law rows, where
 every block is one write (an IMA ADPCM block is written only when the codec completes one).
 
