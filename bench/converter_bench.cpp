@@ -105,8 +105,15 @@ static size_t run_converter_with(const job &j, const std::vector<int16_t> &in, b
     return bytes / (j.out_channels * j.out_bits / 8);
 }
 
-static size_t run_converter(const job &j, const std::vector<int16_t> &in) { return run_converter_with(j, in, false); }
-static size_t run_converter_sse2(const job &j, const std::vector<int16_t> &in) { return run_converter_with(j, in, true); }
+static size_t run_converter(const job &j, const std::vector<int16_t> &in)
+{
+    return run_converter_with(j, in, false);
+}
+
+static size_t run_converter_sse2(const job &j, const std::vector<int16_t> &in)
+{
+    return run_converter_with(j, in, true);
+}
 
 // The job's format change without resampling, one sample or frame a pass, as tight as a plain
 // loop gets: stereo to mono as the integer mean truncated toward zero, 16 to 24 bits as x << 8

@@ -60,8 +60,8 @@ def format_record(tag, channels, rate, avg, align, bits, extra=b''):
 # arguments, whether it resamples, whether every block is one write (the floor stands for it)
 ROWS = [
     ('48000 Hz stereo PCM', format_record(1, 2, 48000, 192000, 4, 16), ['-r', '48000'], ['-ar', '48000'], True, True),
-    ('8000 Hz mono PCM', format_record(1, 1, 8000, 16000, 2, 16), ['-r', '8000', '-c', '1'], ['-ar', '8000', '-ac', '1'],
-     True, True),
+    ('8000 Hz mono PCM', format_record(1, 1, 8000, 16000, 2, 16), ['-r', '8000', '-c', '1'],
+     ['-ar', '8000', '-ac', '1'], True, True),
     ('u-law 44100 Hz stereo', format_record(7, 2, 44100, 88200, 2, 8), ['-e', 'u-law'], ['-c:a', 'pcm_mulaw'], False,
      True),
     # IMA ADPCM as the ACM's codec offers it for 44100 Hz stereo: 2048-byte blocks of 2041 frames
@@ -247,7 +247,8 @@ def main():
                 continue
             length = seconds_of(os.path.join(folder, 'tollvane.wav'))
             if length is None or abs(length - seconds) > 1:
-                print('| %s | not available (tollvane wrote %s s of audio) |%s' % (name, length, ' |' * (len(names) - 1)))
+                print('| %s | not available (tollvane wrote %s s of audio) |%s' %
+                      (name, length, ' |' * (len(names) - 1)))
                 continue
             ours = statistics.median(times[0])
             cells = ['%.2f' % ours]

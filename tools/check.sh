@@ -68,7 +68,8 @@ native)
     echo "== Windows tests under Wine, i686"
     stage ctest --test-dir build-win -j2 --output-on-failure
     suites="Windows suites run: i686 and x86_64; native comparisons against i686"
-    no_avx="skipped: 32-bit code runs natively here, where no processor model can be chosen; TOLLVANE_I386_VIA_QEMU=1 runs it"
+    no_avx="skipped: 32-bit code runs natively here, where no processor model can be chosen;"
+    no_avx="$no_avx TOLLVANE_I386_VIA_QEMU=1 runs it"
     ;;
 qemu)
     echo "== Windows tests under Wine through qemu-i386, i686"

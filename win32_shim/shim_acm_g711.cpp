@@ -137,7 +137,8 @@ DWORD encode_ulaw_eights(const BYTE *in, BYTE *out, DWORD samples)
         magnitude = _mm_min_epi16(_mm_add_epi16(_mm_min_epi16(magnitude, clip), bias), top);
         __m128i low = _mm_castps_si128(_mm_cvtepi32_ps(_mm_unpacklo_epi16(magnitude, zero)));
         __m128i high = _mm_castps_si128(_mm_cvtepi32_ps(_mm_unpackhi_epi16(magnitude, zero)));
-        __m128i code = _mm_sub_epi16(_mm_packs_epi32(_mm_srli_epi32(low, 19), _mm_srli_epi32(high, 19)), exponent_offset);
+        __m128i top_bits = _mm_packs_epi32(_mm_srli_epi32(low, 19), _mm_srli_epi32(high, 19));
+        __m128i code = _mm_sub_epi16(top_bits, exponent_offset);
         code = _mm_xor_si128(code, _mm_xor_si128(positive_mask, _mm_and_si128(negative, sign_bit)));
         _mm_storel_epi64(reinterpret_cast<__m128i *>(out + i), _mm_packus_epi16(code, code));
     }
