@@ -1,8 +1,10 @@
 // Times the sample converter against what a user would otherwise reach for (libsamplerate,
 // soxr, the speexdsp resampler) and the tightest plain loop for each job's format change, on one
-// core, over the same generated signal in blocks of 576 frames. Prints one table of output frames
-// per second. For the equal-rate jobs the plain loop must give the converter's bytes exactly: the
-// bench checks that over the whole signal before it times anything, and stops if they differ.
+// core, over the same generated signal in blocks of 576 frames. Prints the processor, its SIMD
+// features and the converter's block loops, then one table of output frames per second; where
+// the converter picks AVX2, its SSE2 loops (TOLLVANE_FORCE_SSE2=1) get a column of their own. For
+// the equal-rate jobs the plain loop must give the converter's bytes exactly: the bench checks
+// that over the whole signal before it times anything, and stops if they differ.
 #include <samplerate.h>
 #include <sched.h>
 #include <soxr.h>
@@ -18,6 +20,9 @@
 #include <string>
 #include <vector>
 
+#include <windows.h>
+
+#include "convert/converter_cpu.h"
 #include "convert/sample_converter.h"
 
 static const size_t block_frames = 576;
@@ -84,9 +89,11 @@ static const uint8_t *as_bytes(const int16_t *samples) { return reinterpret_cast
 // Each runner converts the whole signal in blocks and returns the output frames it produced.
 typedef size_t (*runner)(const job &j, const std::vector<int16_t> &in);
 
-static size_t run_converter(const job &j, const std::vector<int16_t> &in)
+static size_t run_converter_with(const job &j, const std::vector<int16_t> &in, bool sse2)
 {
+    SetEnvironmentVariableA("TOLLVANE_FORCE_SSE2", sse2 ? "1" : nullptr);
     sample_converter *c = converter_create(2, 16, j.in_rate, j.out_channels, j.out_bits, j.out_rate);
+    SetEnvironmentVariableA("TOLLVANE_FORCE_SSE2", nullptr);
     std::vector<uint8_t> out(static_cast<size_t>(converter_output_size(c, block_frames * 4)));
     size_t frames = in.size() / 2, bytes = 0;
     for (size_t at = 0; at < frames; at += block_frames) {
@@ -96,6 +103,16 @@ static size_t run_converter(const job &j, const std::vector<int16_t> &in)
     bytes += converter_process(c, nullptr, out.data(), 0);
     converter_destroy(c);
     return bytes / (j.out_channels * j.out_bits / 8);
+}
+
+static size_t run_converter(const job &j, const std::vector<int16_t> &in)
+{
+    return run_converter_with(j, in, false);
+}
+
+static size_t run_converter_sse2(const job &j, const std::vector<int16_t> &in)
+{
+    return run_converter_with(j, in, true);
 }
 
 // The job's format change without resampling, one sample or frame a pass, as tight as a plain
@@ -278,11 +295,12 @@ static double measure(runner r, const job &j, const std::vector<int16_t> &in)
     return best;
 }
 
-// The first processor's model name and clock as /proc/cpuinfo gives them.
-static std::string cpu_model()
+// The first processor's model name and clock as /proc/cpuinfo gives them, and the SIMD features
+// its flags list that matter here.
+static std::string cpu_model(std::string *simd)
 {
     FILE *f = fopen("/proc/cpuinfo", "r");
-    char line[512];
+    char line[4096];
     std::string model = "unknown CPU", mhz;
     while (f && fgets(line, sizeof line, f)) {
         const char *colon = strchr(line, ':');
@@ -291,6 +309,11 @@ static std::string cpu_model()
         value.erase(value.find_last_not_of("\n ") + 1);
         if (strncmp(line, "model name", 10) == 0 && model == "unknown CPU") model = value;
         if (strncmp(line, "cpu MHz", 7) == 0 && mhz.empty()) mhz = value;
+        if (strncmp(line, "flags", 5) == 0 && simd->empty()) {
+            std::string flags = " " + value + " ";
+            for (const char *name : {"sse2", "ssse3", "sse4_1", "avx", "avx2", "fma", "avx512f"})
+                if (flags.find(std::string(" ") + name + " ") != std::string::npos) *simd += std::string(" ") + name;
+        }
     }
     if (f) fclose(f);
     return mhz.empty() ? model : model + " at " + mhz + " MHz";
@@ -307,8 +330,12 @@ int main()
     time_t t = time(nullptr);
     strftime(date, sizeof date, "%Y-%m-%d %H:%M UTC", gmtime(&t));
     printf("Sample converter benchmark, %s\n", date);
-    printf("Machine: %s, %s, compiler %s\n", cpu_model().c_str(), pinned ? "pinned to one core" : "one thread",
-           __VERSION__);
+    std::string simd;
+    std::string model = cpu_model(&simd);
+    bool avx2 = converter_kernel_set() == kernels_avx2;
+    printf("Machine: %s, %s, compiler %s\n", model.c_str(), pinned ? "pinned to one core" : "one thread", __VERSION__);
+    printf("SIMD features:%s; the converter's block loops: %s%s\n", simd.empty() ? " none listed" : simd.c_str(),
+           converter_kernel_name(converter_kernel_set()), avx2 ? " (SSE2 forced in a column of its own)" : "");
     printf("Input: stereo 16-bit, 3 s of two partials and noise per channel, blocks of %zu frames.\n", block_frames);
     printf("Cells: output frames per second (millions); x: the converter's speed over that anchor's.\n\n");
 
@@ -324,15 +351,20 @@ int main()
         {"speex q0", run_speex},        {"plain loop", run_plain},
     };
     printf("| %-27s | %-17s |", "job", "converter (x rt)");
+    if (avx2) printf(" %-16s |", "converter SSE2");
     for (const column &c : columns) printf(" %-16s |", c.name);
     printf("\n|-----------------------------|-------------------|");
-    for (size_t k = 0; k < sizeof columns / sizeof columns[0]; k++) printf("------------------|");
+    for (size_t k = 0; k < sizeof columns / sizeof columns[0] + avx2; k++) printf("------------------|");
     printf("\n");
     for (const job &j : jobs) {
         std::vector<int16_t> in = make_signal(j.in_rate, 3 * j.in_rate);
         double ours = measure(run_converter, j, in);
         printf("| %-27s | %7.1f (%6.0fx) |", j.name, ours / 1e6, ours / j.out_rate);
         fflush(stdout);
+        if (avx2) {
+            double sse2 = measure(run_converter_sse2, j, in);
+            printf(" %6.1f  x%-7.2f |", sse2 / 1e6, ours / sse2);
+        }
         for (const column &c : columns) {
             double theirs = measure(c.r, j, in);
             printf(" %6.1f  x%-7.2f |", theirs / 1e6, ours / theirs);

@@ -1,11 +1,17 @@
 // The sample converter's loops for equal rates, chosen once at creation: each gives exactly the
 // bytes of the plain frame-by-frame path in sample_converter.cpp, on integers where that path's
-// round trip through floats is exact. The tests compare both against a model of their own.
+// round trip through floats is exact. The tests compare both against a model of their own. Each
+// loop comes in SSE2 and in AVX2, which takes a converter created on a machine that runs it; the
+// AVX2 functions are static and carry their target themselves, so no code that SSE2 callers
+// share is ever compiled for AVX2.
 #include "convert/converter_equal_rate_loops.h"
 
+#include <immintrin.h>
 #include <string.h>
 
 #include "convert/converter_sse2.h"
+
+#define AVX2_FUNCTION __attribute__((target("avx2")))
 
 enum {
     loop_copy = no_block_path + 1, // 8, 16 or 24 bits to the same width and channels: the bytes themselves
@@ -72,6 +78,42 @@ static uint8_t *average_stereo_16(const uint8_t *in, uint32_t frames, uint8_t *o
     return out;
 }
 
+// widen_16_to_24, sixteen samples a pass (32 bytes in, 48 out). The first 32 output bytes take
+// input bytes 0 to 20: the low half from the first 16, the high half from bytes 8 to 23 (moved
+// there first, as byte shuffles stay within halves); the last 16 take bytes 21 to 31. A zero
+// byte comes where the shuffle's index has its top bit.
+AVX2_FUNCTION static uint8_t *widen_16_to_24_avx2(const uint8_t *in, uint32_t samples, uint8_t *out)
+{
+    const __m256i first = _mm256_setr_epi8(-1, 0, 1, -1, 2, 3, -1, 4, 5, -1, 6, 7, -1, 8, 9, -1,     // bytes 0..15
+                                           2, 3, -1, 4, 5, -1, 6, 7, -1, 8, 9, -1, 10, 11, -1, 12); // bytes 8..23
+    const __m128i last = _mm_setr_epi8(5, -1, 6, 7, -1, 8, 9, -1, 10, 11, -1, 12, 13, -1, 14, 15); // bytes 16..31
+    uint32_t k = 0;
+    for (; k + 16 <= samples; k += 16, in += 32, out += 48) {
+        __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(in));
+        __m256i spread = _mm256_permute4x64_epi64(x, 0x94); // 64-bit words 0, 1, 1, 2
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out), _mm256_shuffle_epi8(spread, first));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 32), _mm_shuffle_epi8(_mm256_extracti128_si256(x, 1), last));
+    }
+    return widen_16_to_24(in, samples - k, out);
+}
+
+// average_stereo_16, sixteen frames a pass: the pack works within halves, so a 64-bit word
+// shuffle puts the means back in order.
+AVX2_FUNCTION static uint8_t *average_stereo_16_avx2(const uint8_t *in, uint32_t frames, uint8_t *out)
+{
+    uint32_t k = 0;
+    const __m256i ones = _mm256_set1_epi16(1);
+    for (; k + 16 <= frames; k += 16, in += 64, out += 32) {
+        __m256i first = _mm256_madd_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(in)), ones);
+        __m256i second = _mm256_madd_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(in + 32)), ones);
+        first = _mm256_srai_epi32(_mm256_add_epi32(first, _mm256_srli_epi32(first, 31)), 1);
+        second = _mm256_srai_epi32(_mm256_add_epi32(second, _mm256_srli_epi32(second, 31)), 1);
+        __m256i means = _mm256_permute4x64_epi64(_mm256_packs_epi32(first, second), 0xD8); // words 0, 2, 1, 3
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out), means);
+    }
+    return average_stereo_16(in, frames - k, out);
+}
+
 void choose_equal_rate_loop(sample_converter *c)
 {
     uint32_t in_sample_bytes = c->in_sample_bytes, out_sample_bytes = c->out_sample_bytes;
@@ -92,8 +134,10 @@ uint8_t *convert_equal_rate_block(const sample_converter *c, const uint8_t *in, 
         memcpy(out, in, in_bytes);
         return out + in_bytes;
     case loop_16_to_24:
+        if (c->kernel_set == kernels_avx2) return widen_16_to_24_avx2(in, frames * c->in_channels, out);
         return widen_16_to_24(in, frames * c->in_channels, out);
     case loop_stereo_16_to_mono_16:
+        if (c->kernel_set == kernels_avx2) return average_stereo_16_avx2(in, frames, out);
         return average_stereo_16(in, frames, out);
     default:
         return out; // no_block_path: never handed a block

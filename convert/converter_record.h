@@ -16,6 +16,10 @@ struct channel_segment {
 // block_path when the plain frame-by-frame path takes every block.
 static const uint32_t no_block_path = 0;
 
+// kernel_set: the instructions the block loops use, two or four doubles a register.
+static const uint32_t kernels_sse2 = 0;
+static const uint32_t kernels_avx2 = 1;
+
 struct sample_converter {
     uint32_t in_channels;
     uint32_t out_channels;
@@ -33,6 +37,7 @@ struct sample_converter {
     float *accumulators;
     // Chosen at creation for speed only; the fields above are the converter's whole state.
     uint32_t block_path;     // the loop for whole blocks: an equal-rate loop or, rates apart, a resampling kernel
+    uint32_t kernel_set;     // the block loops' instructions: what the processor and system run (converter_cpu.h)
     uint32_t short_samples;  // mixed samples of at most 18 significant bits
     uint32_t sure_substeps;  // sub-steps every frame runs whatever its start (step below 1)
     uint32_t position_shift; // step of 1 or more: log2 of one input frame in units of step's last bit

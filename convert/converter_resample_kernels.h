@@ -23,6 +23,10 @@ block_scratch choose_resample_kernel(sample_converter *c);
 
 // Resamples whole frames with the chosen kernel (not no_block_path), once priming has reached
 // zero; returns the output cursor.
+// Takes the AVX2 kernels' way for a converter whose kernel_set says so.
 uint8_t *resample_block(sample_converter *c, const uint8_t *in, uint32_t frames, uint8_t *out);
+
+// The same in AVX2 (converter_resample_avx2.cpp): only on a processor and system that run it.
+uint8_t *resample_block_avx2(sample_converter *c, const uint8_t *in, uint32_t frames, uint8_t *out);
 
 #endif

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include "convert/converter_cpu.h"
 #include "convert/converter_equal_rate_loops.h"
 #include "convert/converter_resample_kernels.h"
 #include "convert/converter_samples.h"
@@ -158,6 +159,7 @@ sample_converter *converter_create(uint32_t in_channels, uint32_t in_bits, uint3
     c->segments = static_cast<channel_segment *>(zeroed(out_channels * sizeof(channel_segment)));
     c->accumulators = static_cast<float *>(zeroed(out_channels * sizeof(float)));
     if (!c->in_frame || !c->mixed_frame || !c->segments || !c->accumulators) goto incomplete;
+    c->kernel_set = converter_kernel_set();
     if (in_rate == out_rate)
         choose_equal_rate_loop(c);
     else

@@ -1,6 +1,8 @@
 // The sample converter against a straightforward whole-track model written here from the
 // formulas (double precision, rounded to float where a value is stored), plus the numeric
-// corners, mixing rows, block-size independence, the drain and the output reserve.
+// corners, mixing rows, block-size independence, the drain and the output reserve. Every case
+// that converts runs once for each set of block loops this machine runs (SSE2, and AVX2 where
+// the processor and system have it), named by it: the bytes must not depend on the set.
 #include <gtest/gtest.h>
 
 // GCC 12's straight-line vectoriser can drop a narrowing to float when it packs two values of
@@ -16,6 +18,9 @@
 #include <memory>
 #include <vector>
 
+#include <windows.h>
+
+#include "convert/converter_cpu.h"
 #include "convert/sample_converter.h"
 
 using bytes = std::vector<uint8_t>;
@@ -31,6 +36,30 @@ static std::string describe(const format &f)
              f.out_channels, f.out_bits, f.out_rate);
     return text;
 }
+
+// ---------------------------------------------------------------------------------------------
+// The block loops: SSE2 forced through the converter's own switch, or the default, which is AVX2
+// on a machine that runs it.
+
+static std::vector<uint32_t> runnable_kernel_sets()
+{
+    std::vector<uint32_t> sets = {kernels_sse2};
+    if (cpu_runs_avx2()) sets.push_back(kernels_avx2);
+    return sets;
+}
+
+static void force_sse2(bool forced) { SetEnvironmentVariableA("TOLLVANE_FORCE_SSE2", forced ? "1" : nullptr); }
+
+class sample_converter_kernels : public ::testing::TestWithParam<uint32_t> {
+  protected:
+    void SetUp() override { force_sse2(GetParam() == kernels_sse2); }
+    void TearDown() override { force_sse2(false); }
+};
+
+INSTANTIATE_TEST_SUITE_P(on, sample_converter_kernels, ::testing::ValuesIn(runnable_kernel_sets()),
+                         [](const ::testing::TestParamInfo<uint32_t> &info) {
+                             return std::string(converter_kernel_name(info.param));
+                         });
 
 // ---------------------------------------------------------------------------------------------
 // The model: decode the whole track, mix it, then either encode it or walk the spline segment by
@@ -339,6 +368,26 @@ TEST(sample_converter, create_fills_the_record)
     converter_destroy(nullptr);
 }
 
+// Without the variable, creation picks the widest set this machine runs; the line printed says
+// which, so that a run on an emulated processor without AVX shows SSE2 picked by itself.
+TEST(sample_converter, creation_picks_the_widest_kernels_unless_sse2_is_forced)
+{
+    force_sse2(false);
+    converter_ptr resampling({2, 16, 44100, 2, 16, 48000}), equal({2, 16, 44100, 2, 24, 44100});
+    ASSERT_TRUE(resampling.c && equal.c);
+    uint32_t widest = runnable_kernel_sets().back();
+    EXPECT_EQ(resampling.c->kernel_set, widest);
+    EXPECT_EQ(equal.c->kernel_set, widest);
+    printf("sample_converter: this processor and system run %s; a converter created without "
+           "TOLLVANE_FORCE_SSE2 picks %s\n",
+           cpu_runs_avx2() ? "sse2 and avx2" : "sse2 only", converter_kernel_name(resampling.c->kernel_set));
+    force_sse2(true);
+    converter_ptr forced({2, 16, 44100, 2, 16, 48000});
+    force_sse2(false);
+    ASSERT_TRUE(forced.c);
+    EXPECT_EQ(forced.c->kernel_set, kernels_sse2);
+}
+
 TEST(sample_converter, output_size_rounds_like_muldiv_and_reserves_one_frame_more)
 {
     struct {
@@ -384,7 +433,7 @@ TEST(sample_converter, output_size_rounds_like_muldiv_and_reserves_one_frame_mor
 // ---------------------------------------------------------------------------------------------
 // Numeric corners (equal rates, so each input sample gives one output sample)
 
-TEST(sample_converter, eight_bit_output_corners)
+TEST_P(sample_converter_kernels, eight_bit_output_corners)
 {
     // 32-bit input: -1.0, 0.0, 0.9921875, just above it, and full scale (rounds to 1.0)
     bytes in = le({INT32_MIN, 0, 0x7F000000, 0x7F000100, INT32_MAX, -16777216, 0x00800000}, 4);
@@ -399,7 +448,7 @@ TEST(sample_converter, eight_bit_output_corners)
     EXPECT_EQ(decode_all(wide, 2)[255], 127 * 256);
 }
 
-TEST(sample_converter, sixteen_bit_output_truncates_toward_zero_and_clamps)
+TEST_P(sample_converter_kernels, sixteen_bit_output_truncates_toward_zero_and_clamps)
 {
     // 1.0, -1.0, -0.00001, 0.99999, -0.99999, one 32-bit step below -1/32768
     bytes in = le({INT32_MAX, INT32_MIN, -21475, 2147462173, -2147462173, -65537}, 4);
@@ -424,7 +473,7 @@ TEST(sample_converter, sixteen_bit_output_truncates_toward_zero_and_clamps)
     EXPECT_EQ(convert_once(mean, pairs), model_convert(mean, pairs).output);
 }
 
-TEST(sample_converter, twenty_four_bit_corners)
+TEST_P(sample_converter_kernels, twenty_four_bit_corners)
 {
     bytes in = {0xFF, 0xFF, 0x7F, /* 8388607 */ 0x00, 0x00, 0x80, /* -8388608 */ 0x01, 0x00, 0x00, 0xFF, 0xFF, 0xFF};
     EXPECT_EQ(convert_once({1, 24, 48000, 1, 24, 48000}, in), in);
@@ -443,7 +492,7 @@ TEST(sample_converter, twenty_four_bit_corners)
     EXPECT_EQ(decode_all(convert_once({1, 16, 48000, 1, 24, 48000}, le(values, 2)), 3), shifted);
 }
 
-TEST(sample_converter, thirty_two_bit_output_clamps_at_and_beyond_full_scale)
+TEST_P(sample_converter_kernels, thirty_two_bit_output_clamps_at_and_beyond_full_scale)
 {
     bytes in = le({INT32_MAX, INT32_MIN, 0x40000000, -0x40000000, 1, 127, 128}, 4);
     // 127 and 128 * 2^-31 keep their value (exact in float); INT32_MAX rounds up to 1.0
@@ -473,7 +522,7 @@ TEST(sample_converter, thirty_two_bit_output_clamps_at_and_beyond_full_scale)
 // ---------------------------------------------------------------------------------------------
 // Mixing
 
-TEST(sample_converter, mixing_rows_put_each_channel_in_its_place)
+TEST_P(sample_converter_kernels, mixing_rows_put_each_channel_in_its_place)
 {
     const int64_t F = -32768, half = 16384, quarter = 8192, eighth = 4096; // of 16-bit full scale; F is -1.0
     const int64_t H = 0x40000000, Q = 0x20000000, E = 0x10000000;       // the same at 32 bits
@@ -522,7 +571,7 @@ TEST(sample_converter, mixing_rows_put_each_channel_in_its_place)
     }
 }
 
-TEST(sample_converter, each_channel_is_resampled_on_its_own)
+TEST_P(sample_converter_kernels, each_channel_is_resampled_on_its_own)
 {
     // Four channels in, four out: a signal on one channel at a time must come out exactly as
     // the mono conversion of that signal, with silence on the others.
@@ -549,7 +598,7 @@ TEST(sample_converter, each_channel_is_resampled_on_its_own)
 // ---------------------------------------------------------------------------------------------
 // Priming, the drain and frame counts
 
-TEST(sample_converter, equal_rates_convert_each_frame_at_once)
+TEST_P(sample_converter_kernels, equal_rates_convert_each_frame_at_once)
 {
     format f = {2, 16, 44100, 2, 24, 44100};
     converter_ptr conv(f);
@@ -561,7 +610,7 @@ TEST(sample_converter, equal_rates_convert_each_frame_at_once)
     EXPECT_EQ(out, model_convert(f, in).output);
 }
 
-TEST(sample_converter, resampler_holds_back_two_frames_until_the_drain)
+TEST_P(sample_converter_kernels, resampler_holds_back_two_frames_until_the_drain)
 {
     bytes two = le({16384, 16384, 16384, 16384}, 2), out;
     {
@@ -582,7 +631,7 @@ TEST(sample_converter, resampler_holds_back_two_frames_until_the_drain)
     }
 }
 
-TEST(sample_converter, half_scale_track_keeps_its_level_and_the_drain_fades_it)
+TEST_P(sample_converter_kernels, half_scale_track_keeps_its_level_and_the_drain_fades_it)
 {
     bytes in;
     for (int n = 0; n < 1000; n++) {
@@ -607,7 +656,7 @@ TEST(sample_converter, half_scale_track_keeps_its_level_and_the_drain_fades_it)
     EXPECT_EQ(up, model_convert({2, 16, 22050, 2, 16, 44100}, in).output);
 }
 
-TEST(sample_converter, trailing_partial_frame_is_ignored)
+TEST_P(sample_converter_kernels, trailing_partial_frame_is_ignored)
 {
     bytes in = make_signal(2, 24, 20, 3);
     // 20 frames and 5 extra bytes: the extra bytes are never read
@@ -650,7 +699,7 @@ static std::vector<format> every_path_format()
     return all;
 }
 
-TEST(sample_converter, block_size_does_not_change_the_bytes)
+TEST_P(sample_converter_kernels, block_size_does_not_change_the_bytes)
 {
     std::vector<size_t> one_to_seventeen(17);
     for (size_t k = 0; k < 17; k++) one_to_seventeen[k] = k + 1;
@@ -664,7 +713,7 @@ TEST(sample_converter, block_size_does_not_change_the_bytes)
     }
 }
 
-TEST(sample_converter, long_tracks_match_the_model_byte_for_byte)
+TEST_P(sample_converter_kernels, long_tracks_match_the_model_byte_for_byte)
 {
     for (const format &f : every_path_format()) {
         bytes in = make_signal(f.in_channels, f.in_bits, 3 * f.in_rate / 2, f.in_rate + f.out_channels);
@@ -678,7 +727,7 @@ TEST(sample_converter, long_tracks_match_the_model_byte_for_byte)
     }
 }
 
-TEST(sample_converter, upsampling_at_the_limit_stays_within_the_reserve)
+TEST_P(sample_converter_kernels, upsampling_at_the_limit_stays_within_the_reserve)
 {
     // 64 times up with the largest block the codec stage passes (131072 bytes of 8-bit mono):
     // the float position's drift must stay inside the one spare output frame.
@@ -697,7 +746,7 @@ static uint64_t fnv1a(const bytes &data, uint64_t h = 14695981039346656037ull)
     return h;
 }
 
-TEST(sample_converter, every_build_gives_the_same_bytes)
+TEST_P(sample_converter_kernels, every_build_gives_the_same_bytes)
 {
     uint64_t h = 14695981039346656037ull;
     size_t total = 0;

@@ -78,18 +78,25 @@ native)
     echo "== Windows tests under Wine, i686"
     stage ctest --test-dir build-win -j2 --output-on-failure
     suites="Windows suites run: i686 and x86_64; native comparisons against i686"
+    no_avx="skipped: 32-bit code runs natively here, where no processor model can be chosen;"
+    no_avx="$no_avx TOLLVANE_I386_VIA_QEMU=1 runs it"
     ;;
 qemu)
     echo "== Windows tests under Wine through qemu-i386, i686"
     stage ctest --test-dir build-win -j2 --output-on-failure
     suites="Windows suites run: i686 (under qemu-i386) and x86_64; native comparisons against i686 (under qemu-i386)"
+    no_avx="run under qemu-i386 (ctest converter_without_avx)"
     ;;
 none)
     echo "== i686 Windows build, the checks that need no Wine ($i686_why)"
     stage ctest --test-dir build-win -L no_wine --output-on-failure
     suites="Windows suites run: x86_64 only; i686 not run: $i686_why; native comparisons against x86_64"
+    no_avx="skipped: the i686 suite does not run here"
     ;;
 esac
+# The product's converter on a processor without AVX, which must pick SSE2 by itself.
+suites="$suites
+i686 converter on a processor without AVX (QEMU_CPU=Westmere): $no_avx"
 echo "== Windows tests under 64-bit Wine, x86_64"
 stage ctest --test-dir build-win64 -j2 --output-on-failure
 echo "$suites"

@@ -326,6 +326,28 @@ extern "C" DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size)
     return size;
 }
 
+// As Windows: the length without the terminator when the value fits, else the size it needs
+// with the terminator, the buffer untouched.
+extern "C" DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size)
+{
+    const char *value = name ? getenv(name) : nullptr;
+    if (!value) {
+        SetLastError(ERROR_ENVVAR_NOT_FOUND);
+        return 0;
+    }
+    size_t length = strlen(value);
+    if (!buffer || length >= size) return static_cast<DWORD>(length + 1);
+    memcpy(buffer, value, length + 1);
+    return static_cast<DWORD>(length);
+}
+
+// A null value removes the variable.
+extern "C" BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value)
+{
+    if (!name || !*name) return FALSE;
+    return (value ? setenv(name, value, 1) : unsetenv(name)) == 0;
+}
+
 extern "C" void Sleep(DWORD milliseconds)
 {
     if (milliseconds == 0) sched_yield();

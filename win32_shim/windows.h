@@ -73,6 +73,7 @@ typedef LRESULT (*WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 #define ERROR_DISK_FULL 112
 #define ERROR_INSUFFICIENT_BUFFER 122
 #define ERROR_ALREADY_EXISTS 183
+#define ERROR_ENVVAR_NOT_FOUND 203
 #define ERROR_TIMEOUT 1460
 #define ERROR_NO_UNICODE_TRANSLATION 1113
 
@@ -169,6 +170,10 @@ DWORD GetModuleFileNameW(HMODULE module, LPWSTR buffer, DWORD size);
 void Sleep(DWORD milliseconds);
 HANDLE GetCurrentThread(void);
 BOOL SetThreadPriority(HANDLE thread, int priority);
+
+// The process environment (the C library's).
+DWORD GetEnvironmentVariableA(LPCSTR name, LPSTR buffer, DWORD size);
+BOOL SetEnvironmentVariableA(LPCSTR name, LPCSTR value);
 
 // User interface, answered by whoever installed an answerer (win32_shim/shim_control.h).
 int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);

@@ -1,12 +1,15 @@
-// Fuzzes the sample converter: the first bytes pick the two formats and a block split, the rest
-// is the audio. Each call reads a block in a buffer of exactly its size and writes into a buffer
-// of exactly the reserve, so the sanitizers see any stray access; a second converter takes the
-// same audio in one call and must give the same bytes.
+// Fuzzes the sample converter: the first bytes pick the two formats, a block split and the set of
+// block loops (SSE2 forced or not) of each converter, the rest is the audio. Each call reads a
+// block in a buffer of exactly its size and writes into a buffer of exactly the reserve, so the
+// sanitizers see any stray access; a second converter, with the same set or the other one,
+// takes the same audio in one call and must give the same bytes.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include <vector>
+
+#include <windows.h>
 
 #include "convert/sample_converter.h"
 
@@ -62,6 +65,16 @@ static std::vector<uint8_t> run(sample_converter *c, const uint8_t *input, size_
     return out;
 }
 
+// Where the machine runs AVX2, a converter created with SSE2 forced takes the other loops.
+static sample_converter *create(uint32_t in_channels, uint32_t in_bits, uint32_t in_rate, uint32_t out_channels,
+                                uint32_t out_bits, uint32_t out_rate, bool sse2)
+{
+    SetEnvironmentVariableA("TOLLVANE_FORCE_SSE2", sse2 ? "1" : nullptr);
+    sample_converter *c = converter_create(in_channels, in_bits, in_rate, out_channels, out_bits, out_rate);
+    SetEnvironmentVariableA("TOLLVANE_FORCE_SSE2", nullptr);
+    return c;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     reader r = {data, size};
@@ -79,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     size_t in_bytes = r.size;
     if (in_bytes > 4096) in_bytes = 4096;
 
-    sample_converter *a = converter_create(in_channels, in_bits, in_rate, out_channels, out_bits, out_rate);
+    sample_converter *a = create(in_channels, in_bits, in_rate, out_channels, out_bits, out_rate, (mode & 2) != 0);
     if (!a) {
         if ((uint64_t)out_rate <= (uint64_t)in_rate * 64) abort(); // a valid pair must be accepted
         return 0;
@@ -89,10 +102,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::vector<uint8_t> split_out = run(a, input, in_bytes, splits, split_count, frame_bytes, whole_frames);
     converter_destroy(a);
     if (whole_frames) {
-        sample_converter *b = converter_create(in_channels, in_bits, in_rate, out_channels, out_bits, out_rate);
+        sample_converter *b = create(in_channels, in_bits, in_rate, out_channels, out_bits, out_rate, (mode & 4) != 0);
         std::vector<uint8_t> whole_out = run(b, input, in_bytes, nullptr, 0, frame_bytes, true);
         converter_destroy(b);
-        if (whole_out != split_out) abort(); // the block split must not change the bytes
+        if (whole_out != split_out) abort(); // neither the block split nor the loops may change the bytes
     }
     return 0;
 }
