@@ -1,6 +1,6 @@
 // A real file past 4 GiB, written to disk through the plug-in's entry points: RF64, read back
-// whole by tollvane-play's own reader and, where installed, counted from its header by sox's soxi
-// and libsndfile's sndfile-info. Natively only, and labelled "large" (ctest -LE large leaves it
+// whole by tollvane-play's own reader and, where installed, counted by sox's soxi (which reads an
+// RF64 file through to its end: most of the test's minute) and libsndfile's sndfile-info. Natively only, and labelled "large" (ctest -LE large leaves it
 // out of a quick run). It needs 4.4 GB for a few seconds: in memory (/dev/shm) where there is
 // room, else in the working directory.
 #include <gtest/gtest.h>

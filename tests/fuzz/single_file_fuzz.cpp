@@ -70,9 +70,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // An existing format of thousands of channels or megahertz rates makes every short track
     // megabytes long; the codec stage's tests convert such formats, and here they would slow
     // every run down tenfold.
-    if (before.size() >= 36 && before[20] == WAVE_FORMAT_PCM && before[21] == 0) {
-        uint64_t channels = before[22] | before[23] << 8, bits = before[34] | before[35] << 8;
-        uint64_t rate = le32(before, 24);
+    // The fmt body stands behind the room for RF64's sizes where a file has it.
+    size_t fmt = before.size() >= 16 && (memcmp(&before[12], "JUNK", 4) == 0 || memcmp(&before[12], "ds64", 4) == 0)
+                     ? 56
+                     : 20;
+    if (before.size() >= fmt + 16 && before[fmt] == WAVE_FORMAT_PCM && before[fmt + 1] == 0) {
+        uint64_t channels = before[fmt + 2] | before[fmt + 3] << 8, bits = before[fmt + 14] | before[fmt + 15] << 8;
+        uint64_t rate = le32(before, fmt + 4);
         if (channels * (bits / 8) * rate > (8u << 20)) return 0;
     }
     remove(file_name); // a new file: ext4 writes a truncated one back at close, a disk write per input
