@@ -32,7 +32,8 @@ static bool is_cue_extension(const char *extension)
 {
     const char cue[] = ".cue";
     for (size_t i = 0; i < sizeof cue; i++) {
-        char c = extension[i] >= 'A' && extension[i] <= 'Z' ? static_cast<char>(extension[i] - 'A' + 'a') : extension[i];
+        char c = extension[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
         if (c != cue[i]) return false;
     }
     return true;
