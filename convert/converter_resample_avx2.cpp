@@ -233,16 +233,27 @@ static AVX2_INLINE uint32_t mono_from_one_4(sample_converter *c, const double *x
     const double step = step_units;
     const __m256d half = _mm256_set1_pd(0.5), unit = _mm256_set1_pd(units_to_frames(1, shift));
     const __m256d four_steps = _mm256_set1_pd(4 * step);
-    const __m128i last_frame = _mm_set1_epi32(static_cast<int>(n) - 1);
     __m256d at = _mm256_add_pd(_mm256_set1_pd(static_cast<double>(first)), _mm256_setr_pd(0, step, 2 * step, 3 * step));
+    // The four frames also run in general registers, from the pass's first sub-step (frame and
+    // units, in 32 bits on every build): the loads then wait for two integer operations, not for
+    // the conversions of the positions, and the passes overlap more.
+    uint32_t frame = static_cast<uint32_t>(first >> shift), units = static_cast<uint32_t>(first) & ((1u << shift) - 1);
+    const uint32_t last_frame = n - 1, mask = (1u << shift) - 1;
     wide_segment s;
     for (uint32_t k = 0; k < total; k += 4, at = _mm256_add_pd(at, four_steps)) {
-        __m256d frames = _mm256_floor_pd(_mm256_mul_pd(at, unit));
-        __m256d t = _mm256_sub_pd(_mm256_mul_pd(at, unit), frames);
+        __m256d position = _mm256_mul_pd(at, unit);
+        __m256d t = _mm256_sub_pd(position, _mm256_floor_pd(position));
         // Past the chunk's last sub-step the lanes repeat its last frame; their values are not kept.
-        __m128i f = _mm_min_epi32(_mm256_cvttpd_epi32(frames), last_frame);
-        __m256d before = _mm256_loadu_pd(x + _mm_cvtsi128_si32(f)), y0 = _mm256_loadu_pd(x + _mm_extract_epi32(f, 1));
-        __m256d y1 = _mm256_loadu_pd(x + _mm_extract_epi32(f, 2)), y2 = _mm256_loadu_pd(x + _mm_extract_epi32(f, 3));
+        uint32_t f0 = frame, f1 = frame + ((units + step_units) >> shift);
+        uint32_t f2 = frame + ((units + 2 * step_units) >> shift), f3 = frame + ((units + 3 * step_units) >> shift);
+        f1 = f1 < last_frame ? f1 : last_frame;
+        f2 = f2 < last_frame ? f2 : last_frame;
+        f3 = f3 < last_frame ? f3 : last_frame;
+        units += 4 * step_units;
+        frame += units >> shift;
+        units &= mask;
+        __m256d before = _mm256_loadu_pd(x + f0), y0 = _mm256_loadu_pd(x + f1);
+        __m256d y1 = _mm256_loadu_pd(x + f2), y2 = _mm256_loadu_pd(x + f3);
         transpose_4(before, y0, y1, y2);
         __m256d coef1 = _mm256_mul_pd(_mm256_sub_pd(y1, before), half);
         make_wide_segment(y0, y1, y2, exact ? coef1 : round_to_float_4(coef1), exact, &s);
