@@ -58,19 +58,35 @@ size_t utf8_bytes(const char *text, size_t length)
     return bytes;
 }
 
+long utf8_code_point(const unsigned char *text, size_t length, size_t *at)
+{
+    unsigned char lead = text[(*at)++];
+    if (lead < 0x80) return lead;
+    size_t more = lead < 0xC2 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : lead < 0xF5 ? 3 : 0;
+    if (more == 0) return -1;
+    // These second bytes rule out overlong forms, surrogates and code points past U+10FFFF.
+    unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+    unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+    long code_point = lead & (0x3F >> more);
+    size_t next = *at;
+    for (size_t k = 0; k < more; k++, next++) {
+        if (next >= length || text[next] < (k == 0 ? low : 0x80) || text[next] > (k == 0 ? high : 0xBF)) {
+            *at = next;
+            return -1;
+        }
+        code_point = code_point << 6 | (text[next] & 0x3F);
+    }
+    *at = next;
+    return code_point;
+}
+
 // The bytes of the character at text (of length bytes) in the UTF-8 code page: a whole sequence,
-// or one byte where none starts.
+// or the start that the conversion turns into one U+FFFD.
 static size_t utf8_character_bytes(const char *text, size_t length)
 {
-    BYTE lead = static_cast<BYTE>(text[0]);
-    size_t sequence = lead >= 0xC2 && lead <= 0xDF   ? 2
-                      : lead >= 0xE0 && lead <= 0xEF ? 3
-                      : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                                     : 1;
-    if (sequence > length) return 1;
-    for (size_t i = 1; i < sequence; i++)
-        if ((static_cast<BYTE>(text[i]) & 0xC0) != 0x80) return 1;
-    return sequence;
+    size_t at = 0;
+    utf8_code_point(reinterpret_cast<const unsigned char *>(text), length, &at);
+    return at;
 }
 
 size_t utf8_whole_characters_within(const char *text, size_t length, size_t room)

@@ -1,7 +1,7 @@
 // Text in the ANSI code page, as the player hands it over and Windows names files in it:
 // where a cut keeps whole characters (double-byte ones, or UTF-8 ones where that is the code
-// page), what the text takes in UTF-8, and numbers written as text. Used by the naming and the
-// player's entry; keeps no state.
+// page), what the text takes in UTF-8, its code points where it is UTF-8, and numbers written as
+// text. Used by the naming, the player's entry and the cue sheet's text; keeps no state.
 #ifndef TOLLVANE_ANSI_TEXT_H
 #define TOLLVANE_ANSI_TEXT_H
 
@@ -21,6 +21,11 @@ constexpr size_t ansi_text_max_bytes = 1024;
 // code page these are its bytes, but for each byte that starts no valid sequence: it becomes
 // U+FFFD, three.
 size_t utf8_bytes(const char *text, size_t length);
+// The code point of the UTF-8 text at text[*at] (of length bytes), moving *at past it; -1 for a
+// malformed sequence (overlong, a surrogate, past U+10FFFF, cut short), *at then past its longest
+// well-formed start (at least one byte), which stands for one U+FFFD as Unicode advises and
+// Windows converts.
+long utf8_code_point(const unsigned char *text, size_t length, size_t *at);
 // The bytes of text that a cut keeps whole where its UTF-8 form may take at most room bytes.
 size_t utf8_whole_characters_within(const char *text, size_t length, size_t room);
 

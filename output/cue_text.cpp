@@ -1,5 +1,6 @@
 // Turns ANSI text into the cue sheet's UTF-8 and compares names; see cue_text.h. Relies on
-// MultiByteToWideChar for the ANSI code page and on ansi_text for cutting ANSI text.
+// MultiByteToWideChar for the ANSI code page and on ansi_text for cutting ANSI text and reading
+// UTF-8.
 #include "output/cue_text.h"
 
 #include <windows.h>
@@ -11,31 +12,6 @@
 
 // Longer than any path the plug-in makes; a longer one names nothing here.
 constexpr size_t path_max_bytes = 4096;
-
-// The code point at text[*at] (of length bytes), moving *at past it; -1 for a malformed sequence
-// (overlong, a surrogate, past U+10FFFF, cut short), *at then past its longest well-formed start
-// (at least one byte), which stands for one U+FFFD as Unicode advises and Windows converts.
-static long next_code_point(const unsigned char *text, size_t length, size_t *at)
-{
-    unsigned char lead = text[(*at)++];
-    if (lead < 0x80) return lead;
-    size_t more = lead < 0xC2 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : lead < 0xF5 ? 3 : 0;
-    if (more == 0) return -1;
-    // These second bytes rule out overlong forms, surrogates and code points past U+10FFFF.
-    unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
-    unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
-    long code_point = lead & (0x3F >> more);
-    size_t next = *at;
-    for (size_t k = 0; k < more; k++, next++) {
-        if (next >= length || text[next] < (k == 0 ? low : 0x80) || text[next] > (k == 0 ? high : 0xBF)) {
-            *at = next;
-            return -1;
-        }
-        code_point = code_point << 6 | (text[next] & 0x3F);
-    }
-    *at = next;
-    return code_point;
-}
 
 // Text for the sheet goes into out (room bytes) a character at a time; the first character
 // that does not fit whole ends it, so a cut never splits one.
@@ -89,7 +65,7 @@ static void put_ansi(sheet_text *text, const char *ansi, size_t bytes)
     if (GetACP() == CP_UTF8) {
         const unsigned char *p = reinterpret_cast<const unsigned char *>(ansi);
         for (size_t at = 0; at < bytes && !text->cut;) {
-            long c = next_code_point(p, bytes, &at);
+            long c = utf8_code_point(p, bytes, &at);
             put_character(text, c < 0 ? 0xFFFD : static_cast<uint32_t>(c));
         }
         return;
@@ -162,7 +138,7 @@ bool cue_same_name(const char *a, size_t a_bytes, const char *b, size_t b_bytes)
     const unsigned char *q = reinterpret_cast<const unsigned char *>(b);
     size_t i = 0, k = 0;
     while (i < a_bytes && k < b_bytes) {
-        long c = next_code_point(p, a_bytes, &i), d = next_code_point(q, b_bytes, &k);
+        long c = utf8_code_point(p, a_bytes, &i), d = utf8_code_point(q, b_bytes, &k);
         if (c < 0 || d < 0 || capital(static_cast<uint32_t>(c)) != capital(static_cast<uint32_t>(d))) return false;
     }
     return i == a_bytes && k == b_bytes;
@@ -172,6 +148,6 @@ bool cue_valid_text(const char *text, size_t bytes)
 {
     const unsigned char *p = reinterpret_cast<const unsigned char *>(text);
     for (size_t at = 0; at < bytes;)
-        if (p[at] == 0 || next_code_point(p, bytes, &at) < 0) return false;
+        if (p[at] == 0 || utf8_code_point(p, bytes, &at) < 0) return false;
     return true;
 }
