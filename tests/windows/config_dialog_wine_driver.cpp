@@ -66,39 +66,6 @@ std::string class_of(HWND window)
 
 namespace {
 
-struct search {
-    HWND except, found;
-};
-
-BOOL CALLBACK find_dialog(HWND window, LPARAM data)
-{
-    auto *s = reinterpret_cast<search *>(data);
-    if (window == s->except || !IsWindowVisible(window) || class_of(window) != "#32770") return TRUE;
-    s->found = window;
-    return FALSE;
-}
-
-} // namespace
-
-HWND wait_for_dialog(DWORD thread, HWND except)
-{
-    for (int tries = 0; tries < 500; tries++) {
-        search s{except, nullptr};
-        EnumThreadWindows(thread, find_dialog, reinterpret_cast<LPARAM>(&s));
-        if (s.found) return s.found;
-        Sleep(10);
-    }
-    return nullptr;
-}
-
-bool wait_gone(HWND window)
-{
-    for (int tries = 0; tries < 500 && IsWindow(window); tries++) Sleep(10);
-    return !IsWindow(window);
-}
-
-namespace {
-
 struct drive_context {
     DWORD main_thread;
     std::function<void(HWND)> drive;
@@ -114,9 +81,8 @@ DWORD WINAPI driver_thread(LPVOID data)
     c->drive(dialog);
     for (int tries = 0; tries < 100 && IsWindow(dialog); tries++) Sleep(10);
     while (IsWindow(dialog)) { // left open by a failing drive: cancel from the inside out
-        search s{dialog, nullptr};
-        EnumThreadWindows(c->main_thread, find_dialog, reinterpret_cast<LPARAM>(&s));
-        PostMessageA(s.found ? s.found : dialog, WM_COMMAND, IDCANCEL, 0);
+        HWND inner = find_dialog_of(c->main_thread, dialog);
+        PostMessageA(inner ? inner : dialog, WM_COMMAND, IDCANCEL, 0);
         Sleep(100);
     }
     return 0;

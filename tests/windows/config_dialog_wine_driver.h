@@ -16,6 +16,7 @@
 
 #include "host/out_module.h"
 #include "tests/config_dialog_expected.h"
+#include "tests/windows/dialog_windows.h"
 
 extern const char section[]; // the plug-in's section of the INI file
 
@@ -34,9 +35,6 @@ void start_from_defaults();
 
 std::string text_of(HWND window);
 std::string class_of(HWND window);
-// The first dialog box of the thread other than `except`, waited for up to five seconds.
-HWND wait_for_dialog(DWORD thread, HWND except);
-bool wait_gone(HWND window);
 // Runs config on this thread while `drive` plays the user on another; `drive` gets the
 // dialog. Whatever it leaves open is cancelled, so a failing run cannot hang the test. False
 // when no dialog came.

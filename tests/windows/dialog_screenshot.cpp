@@ -9,6 +9,7 @@
 
 #include "config/config_dialog_ids.h"
 #include "host/out_module.h"
+#include "tests/windows/dialog_windows.h"
 
 namespace {
 
@@ -17,40 +18,14 @@ const char *done_path;
 bool options_dialog;
 DWORD main_thread;
 
-struct search {
-    HWND except, found;
-};
-
-BOOL CALLBACK find_dialog(HWND window, LPARAM data)
-{
-    auto *s = reinterpret_cast<search *>(data);
-    char name[16];
-    GetClassNameA(window, name, sizeof name);
-    if (window == s->except || !IsWindowVisible(window) || lstrcmpA(name, "#32770") != 0) return TRUE;
-    s->found = window;
-    return FALSE;
-}
-
-// The first dialog box of the main thread other than `except`, waited for up to ten seconds.
-HWND wait_for_dialog(HWND except)
-{
-    for (int tries = 0; tries < 1000; tries++) {
-        search s{except, nullptr};
-        EnumThreadWindows(main_thread, find_dialog, reinterpret_cast<LPARAM>(&s));
-        if (s.found) return s.found;
-        Sleep(10);
-    }
-    return nullptr;
-}
-
 DWORD WINAPI photographer(LPVOID)
 {
-    HWND main_dialog = wait_for_dialog(nullptr);
+    HWND main_dialog = wait_for_dialog(main_thread, nullptr, 10);
     if (!main_dialog) return 1;
     HWND dialog = main_dialog;
     if (options_dialog) {
         PostMessageA(GetDlgItem(main_dialog, IDC_FILE_OPTIONS), BM_CLICK, 0, 0);
-        dialog = wait_for_dialog(main_dialog);
+        dialog = wait_for_dialog(main_thread, main_dialog, 10);
         if (!dialog) {
             PostMessageA(main_dialog, WM_COMMAND, IDCANCEL, 0);
             return 1;
@@ -71,7 +46,7 @@ DWORD WINAPI photographer(LPVOID)
     }
     PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
     if (dialog != main_dialog) {
-        for (int tries = 0; tries < 500 && IsWindow(dialog); tries++) Sleep(10);
+        wait_gone(dialog);
         PostMessageA(main_dialog, WM_COMMAND, IDCANCEL, 0);
     }
     return 0;
